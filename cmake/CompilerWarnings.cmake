@@ -1,0 +1,21 @@
+# Warnings every target of the project is built with. TOVI_WERROR turns them
+# into errors (the CI preset does) so a warning cannot land unnoticed.
+option(TOVI_WERROR "Treat compiler warnings as errors" OFF)
+
+function(tovi_set_warnings target)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /W4 /permissive-)
+        if(TOVI_WERROR)
+            target_compile_options(${target} PRIVATE /WX)
+        endif()
+    else()
+        target_compile_options(${target} PRIVATE
+            -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+            -Wnon-virtual-dtor -Woverloaded-virtual -Wold-style-cast
+            -Wcast-align -Wnull-dereference -Wdouble-promotion -Wformat=2
+            -Wimplicit-fallthrough)
+        if(TOVI_WERROR)
+            target_compile_options(${target} PRIVATE -Werror)
+        endif()
+    endif()
+endfunction()
