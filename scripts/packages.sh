@@ -1,0 +1,29 @@
+# Shared by the project's scripts: the Debian packages the build and the
+# tests need, and an idempotent installer that runs apt-get only when one
+# of them is missing.
+
+TOVI_DEBIAN_PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    libgtest-dev libgmock-dev
+    libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libpugixml-dev
+)
+
+tovi_install_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "== installing Debian packages: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
