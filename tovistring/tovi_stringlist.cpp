@@ -8,9 +8,12 @@ namespace {
 constexpr std::size_t kInitialCapacity = 4;
 }  // namespace
 
-tovi_stringlist::tovi_stringlist(const tovi_string& text, char sep) {
-    const char* const source = text.data();
-    const std::size_t total = text.length();
+tovi_stringlist::tovi_stringlist(const tovi_string& text, char sep)
+    : tovi_stringlist(text.data(), sep) {}
+
+tovi_stringlist::tovi_stringlist(const char* text, char sep) {
+    const char* const source = text == nullptr ? "" : text;
+    const std::size_t total = std::strlen(source);
     if (total == 0) {
         return;
     }

@@ -12,6 +12,8 @@ public:
     // The items of `text` between the separators, empty items included: "a,,b"
     // gives "a", "" and "b". An empty text gives an empty list.
     tovi_stringlist(const tovi_string& text, char sep);
+    // As above, reading a NUL-terminated text in place (null: empty list).
+    tovi_stringlist(const char* text, char sep);
     tovi_stringlist(const tovi_stringlist& other);
     tovi_stringlist& operator=(const tovi_stringlist& other);
     virtual ~tovi_stringlist();
