@@ -1,0 +1,99 @@
+#include "UdpTslSender.h"
+
+#include <utility>
+
+#include "TslEncoder.h"
+#include "TslTarget.h"
+
+namespace tsl {
+namespace {
+
+// Room for two full refreshes even when every display has a packet of its own.
+constexpr std::size_t kQueueCapacity = 256;
+// How long the thread waits for a packet before looking at its stop flag.
+constexpr std::chrono::milliseconds kIdlePoll{200};
+// A failed name lookup is not repeated sooner than this; packets meanwhile
+// are dropped, since the next refresh supersedes them.
+constexpr std::chrono::milliseconds kResolveRetry{2000};
+
+}  // namespace
+
+UdpTslSender::UdpTslSender(std::string host, std::uint16_t port, bool dleStx,
+                           TslStatusCallback onStatus)
+    : host_(std::move(host)),
+      port_(port),
+      dleStx_(dleStx),
+      status_(TslTarget{TslTarget::Protocol::Udp, host_, port_}.toString(), std::move(onStatus)),
+      queue_(kQueueCapacity),
+      worker_([this] { run(); }) {}
+
+UdpTslSender::~UdpTslSender() {
+    queue_.close();
+    worker_.join();
+}
+
+void UdpTslSender::send(std::vector<std::uint8_t> packet) {
+    if (!queue_.push(std::move(packet))) {
+        status_.countDropped();
+    }
+}
+
+bool UdpTslSender::flush(std::chrono::milliseconds timeout) {
+    return queue_.waitIdle(timeout);
+}
+
+TslTransportStatus UdpTslSender::status() const {
+    return status_.snapshot();
+}
+
+bool UdpTslSender::ensureSocket() {
+    if (socket_.valid()) {
+        return true;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextResolve_) {
+        return false;
+    }
+    std::string error;
+    std::vector<SocketAddress> addresses;
+    if (PosixSocket::resolve(host_, port_, false, addresses, error)) {
+        address_ = addresses.front();
+        socket_ = PosixSocket::openDatagram(address_, error);
+    }
+    if (!socket_.valid()) {
+        nextResolve_ = now + kResolveRetry;
+        status_.set(TslLinkState::Error, error);
+        return false;
+    }
+    return true;
+}
+
+void UdpTslSender::run() {
+    for (;;) {
+        std::optional<PacketQueue::Packet> packet = queue_.pop(kIdlePoll);
+        if (!packet) {
+            if (queue_.closed()) {
+                return;
+            }
+            continue;
+        }
+        std::string error;
+        const bool sent =
+            ensureSocket() &&
+            socket_.sendTo(address_, dleStx_ ? TslEncoder::frameForStream(*packet) : *packet,
+                           error);
+        if (sent) {
+            status_.countSent();
+            status_.set(TslLinkState::Ok, "sending to " + address_.text);
+        } else {
+            status_.countDropped();
+            if (!error.empty()) {
+                status_.set(TslLinkState::Error, error);
+                socket_.close();
+            }
+        }
+        queue_.done();
+    }
+}
+
+}  // namespace tsl
