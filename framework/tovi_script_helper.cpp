@@ -27,6 +27,16 @@ tovi_script_helper::~tovi_script_helper() {
 }
 
 void* tovi_script_helper::deliver(void* data, int type) {
+    // No exception may cross the host boundary: a notification that cannot
+    // be handled (out of memory) is dropped like any other it cannot use.
+    try {
+        return dispatch(data, type);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void* tovi_script_helper::dispatch(void* data, int type) {
     switch (type) {
         case tovi_type::kRevertive:
             if (data != nullptr) {

@@ -105,6 +105,7 @@ protected:
     bool handleAlarms;
 
 private:
+    void* dispatch(void* data, int type);
     void dispatchControlEvent(const tovi_control_record* record);
     void* answerHostMessage(const char* text);
 
