@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "TslOutput.h"
+#include "TslPacketReader.h"
+
+using namespace std::chrono_literals;
+using tsl::TslOutput;
+using tsl::TslOutputConfig;
+
+namespace {
+
+// Records what the output hands to a transport.
+struct Recorded {
+    std::vector<std::vector<std::uint8_t>> packets;
+
+    std::vector<tsl_test::ReadMessage> messages() const {
+        std::vector<tsl_test::ReadMessage> all;
+        for (const auto& p : packets) {
+            const auto read = tsl_test::readPacket(p);
+            all.insert(all.end(), read.messages.begin(), read.messages.end());
+        }
+        return all;
+    }
+};
+
+class FakeTransport : public tsl::TslTransport {
+  public:
+    explicit FakeTransport(std::shared_ptr<Recorded> record) : record_(std::move(record)) {}
+    void send(std::vector<std::uint8_t> packet) override {
+        record_->packets.push_back(std::move(packet));
+    }
+    bool flush(std::chrono::milliseconds) override { return true; }
+    tsl::TslTransportStatus status() const override { return {}; }
+
+  private:
+    std::shared_ptr<Recorded> record_;
+};
+
+class TslOutputTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<TslOutput> make(TslOutputConfig config, int transports = 1) {
+        std::vector<std::unique_ptr<tsl::TslTransport>> list;
+        for (int i = 0; i < transports; ++i) {
+            records.push_back(std::make_shared<Recorded>());
+            list.push_back(std::make_unique<FakeTransport>(records.back()));
+        }
+        return std::make_unique<TslOutput>(
+            config, std::move(list), [this](const std::string& line) { log.push_back(line); },
+            [this] { return now; });
+    }
+
+    static TslOutput::Names names(const std::string& stem) {
+        TslOutput::Names n;
+        for (std::size_t i = 0; i < n.size(); ++i) {
+            n[i] = stem + std::to_string(i + 1);
+        }
+        return n;
+    }
+
+    static int brightnessOf(const tsl_test::ReadMessage& m) { return m.control >> 6 & 3; }
+
+    std::vector<std::shared_ptr<Recorded>> records;
+    std::vector<std::string> log;
+    std::chrono::steady_clock::time_point now{};
+};
+
+}  // namespace
+
+TEST_F(TslOutputTest, WallGoesToEveryTargetWithOffsetScreenAndBrightness) {
+    TslOutputConfig config;
+    config.indexOffset = 1;
+    config.screen = 4;
+    auto output = make(config, 2);
+    output->setWall(names("Cam "), 2);
+
+    ASSERT_EQ(records[0]->packets, records[1]->packets);
+    const auto messages = records[0]->messages();
+    ASSERT_EQ(messages.size(), 128u);
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_EQ(messages[i].index, i + 1);
+        EXPECT_EQ(messages[i].text, "Cam " + std::to_string(i + 1));
+        EXPECT_EQ(brightnessOf(messages[i]), 2);
+    }
+    EXPECT_EQ(tsl_test::readPacket(records[0]->packets[0]).screen, 4);
+    ASSERT_EQ(log.size(), records[0]->packets.size());
+    EXPECT_EQ(log[0], "TSL full refresh 1/1: displays 1-128 (128), ASCII, " +
+                          std::to_string(records[0]->packets[0].size()) + " bytes, brightness 2");
+
+    const tsl::TslWallSnapshot snapshot = output->lastSent();
+    EXPECT_EQ(snapshot.displays[36].index, 37);
+    EXPECT_EQ(snapshot.displays[36].text, "Cam 37");
+    EXPECT_EQ(snapshot.displays[36].brightness, 2);
+    EXPECT_TRUE(snapshot.displays[36].sent);
+    EXPECT_EQ(snapshot.fullRefreshes, 1u);
+}
+
+TEST_F(TslOutputTest, BrightnessLevelsMapToTheProtocol) {
+    EXPECT_EQ(TslOutput::protocolBrightness(0), 3);
+    EXPECT_EQ(TslOutput::protocolBrightness(1), 1);
+    EXPECT_EQ(TslOutput::protocolBrightness(2), 2);
+    EXPECT_EQ(TslOutput::protocolBrightness(3), 3);
+    EXPECT_EQ(TslOutput::protocolBrightness(4), 3);
+    EXPECT_EQ(TslOutput::protocolBrightness(-1), 3);
+}
+
+TEST_F(TslOutputTest, OneNameChangeSendsOneMessage) {
+    auto output = make({});
+    output->setWall(names("N"), 1);
+    records[0]->packets.clear();
+    log.clear();
+
+    EXPECT_TRUE(output->setName(37, "Kamera S\xC3\xBC\x64"));
+    const auto messages = records[0]->messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].index, 36);
+    EXPECT_EQ(messages[0].text, "Kamera S\xC3\xBC\x64");
+    EXPECT_EQ(brightnessOf(messages[0]), 1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0],
+              "TSL update 1/1: display 36 \"Kamera S\xC3\xBC\x64\", UTF-16, 32 bytes, "
+              "brightness 1");
+    EXPECT_EQ(output->lastSent().displays[36].text, "Kamera S\xC3\xBC\x64");
+
+    EXPECT_FALSE(output->setName(0, "x"));
+    EXPECT_FALSE(output->setName(129, "x"));
+    EXPECT_EQ(records[0]->packets.size(), 1u);
+}
+
+TEST_F(TslOutputTest, BrightnessChangeResendsTheKnownWall) {
+    auto output = make({});
+    output->setBrightness(1);
+    EXPECT_TRUE(records[0]->packets.empty());
+
+    output->setWall(names("N"), 0);
+    EXPECT_EQ(brightnessOf(records[0]->messages().back()), 3);
+    records[0]->packets.clear();
+    output->setBrightness(1);
+    const auto messages = records[0]->messages();
+    ASSERT_EQ(messages.size(), 128u);
+    EXPECT_EQ(messages[5].text, "N6");
+    EXPECT_EQ(brightnessOf(messages[5]), 1);
+}
+
+TEST_F(TslOutputTest, PeriodicRefreshAfterThePeriod) {
+    TslOutputConfig config;
+    config.refreshPeriod = 5s;
+    auto output = make(config);
+    output->tick();
+    EXPECT_TRUE(records[0]->packets.empty());
+
+    output->setWall(names("N"), 3);
+    output->setName(2, "changed");
+    const std::size_t afterStart = records[0]->packets.size();
+    now += 4s;
+    output->tick();
+    EXPECT_EQ(records[0]->packets.size(), afterStart);
+    now += 1s;
+    output->tick();
+    ASSERT_GT(records[0]->packets.size(), afterStart);
+    EXPECT_EQ(records[0]->messages().back().index, 127);
+    EXPECT_EQ(tsl_test::readPacket(records[0]->packets.back()).messages[1].text, "changed");
+    EXPECT_EQ(log.back().rfind("TSL periodic refresh", 0), 0u);
+
+    const std::size_t afterRefresh = records[0]->packets.size();
+    now += 3s;
+    output->setBrightness(2);  // a full send restarts the period
+    now += 3s;
+    output->tick();
+    EXPECT_EQ(records[0]->packets.size(), afterRefresh + 1);
+}
+
+TEST_F(TslOutputTest, ZeroPeriodTurnsRefreshOff) {
+    TslOutputConfig config;
+    config.refreshPeriod = 0s;
+    auto output = make(config);
+    output->setWall(names("N"), 3);
+    now += 1h;
+    output->tick();
+    EXPECT_EQ(records[0]->packets.size(), 1u);
+}
+
+TEST_F(TslOutputTest, OffsetRangeKeepsIndexesBelowAllDisplays) {
+    TslOutputConfig config;
+    config.indexOffset = TslOutput::kMaxIndexOffset;
+    auto output = make(config);
+    output->setWall(names("N"), 3);
+    EXPECT_EQ(records[0]->messages().back().index, 0xFFFE);
+
+    config.indexOffset = TslOutput::kMaxIndexOffset + 1;
+    EXPECT_THROW(make(config), std::invalid_argument);
+    config.indexOffset = -1;
+    EXPECT_THROW(make(config), std::invalid_argument);
+    config.indexOffset = 0;
+    config.refreshPeriod = -1s;
+    EXPECT_THROW(make(config), std::invalid_argument);
+}
+
+TEST_F(TslOutputTest, OneMessagePerPacketWhenAsked) {
+    TslOutputConfig config;
+    config.maxMessagesPerPacket = 1;
+    auto output = make(config);
+    output->setWall(names("N"), 3);
+    EXPECT_EQ(records[0]->packets.size(), 128u);
+    EXPECT_EQ(log.size(), 128u);
+    EXPECT_EQ(log[127].rfind("TSL full refresh 128/128: display 127 \"N128\"", 0), 0u);
+}
