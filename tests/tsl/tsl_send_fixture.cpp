@@ -13,8 +13,8 @@
 
 namespace {
 
-// Long enough for a TCP sender's first connect and back-off steps.
-constexpr std::chrono::milliseconds kFlushTimeout{10000};
+// Long enough by default for a TCP sender's first connect and back-off steps.
+constexpr int kDefaultTimeoutMs = 10000;
 
 struct Update {
     int source = 0;
@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> updateSpecs;
     tsl::TslOutputConfig config;
     int brightness = 0;
+    int timeoutMs = kDefaultTimeoutMs;
     app.add_option("--target", targetSpecs, "udp:HOST:PORT or tcp:HOST:PORT (repeatable)")
         ->required();
     app.add_option("--offset", config.indexOffset, "display index of source 1")
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
     app.add_flag("--udp-dle", config.udpDleStx, "DLE/STX framing on UDP too");
     app.add_option("--update", updateSpecs,
                    "SOURCE=NAME sent as a single message after the wall (repeatable)");
+    app.add_option("--timeout-ms", timeoutMs, "how long to wait for every target to take all")
+        ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
 
     for (const std::string& spec : targetSpecs) {
@@ -102,7 +105,7 @@ int main(int argc, char** argv) {
     for (const Update& update : updates) {
         output->setName(update.source, update.name);
     }
-    const bool flushed = output->flush(kFlushTimeout);
+    const bool flushed = output->flush(std::chrono::milliseconds(timeoutMs));
     for (const tsl::TslTransportStatus& status : output->transportStatus()) {
         std::cout << status.target << ": " << tsl::toString(status.state) << ", "
                   << status.packetsSent << " sent, " << status.packetsDropped << " dropped ("
