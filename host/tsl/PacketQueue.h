@@ -19,6 +19,13 @@ class PacketQueue {
   public:
     using Packet = std::vector<std::uint8_t>;
 
+    // A sender's queue: room for two full refreshes of the 128 displays even
+    // when every display has a packet of its own.
+    static constexpr std::size_t kSenderCapacity = 256;
+    // How long a sender thread waits for a packet before it looks at its
+    // connection and its stop flag again.
+    static constexpr std::chrono::milliseconds kSenderIdlePoll{200};
+
     explicit PacketQueue(std::size_t capacity);
 
     // Adds `packet`; false when the oldest packet had to be dropped for it.

@@ -1,7 +1,6 @@
 #include "TcpTslSender.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "TslEncoder.h"
@@ -10,19 +9,21 @@
 namespace tsl {
 namespace {
 
-// Room for two full refreshes even when every display has a packet of its own.
-constexpr std::size_t kQueueCapacity = 256;
-// How long the thread waits for a packet before checking the connection
-// and its stop flag.
-constexpr std::chrono::milliseconds kIdlePoll{200};
+// Receivers on a studio network answer a connect within milliseconds; one
+// that takes seconds is treated as absent and tried again later.
 constexpr std::chrono::milliseconds kConnectTimeout{2000};
 // A receiver that stops reading for this long is treated as gone.
 constexpr std::chrono::milliseconds kSendTimeout{2000};
 
+// "0.25 s", "4 s": a back-off as the status shows it.
 std::string seconds(std::chrono::milliseconds ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2g s", static_cast<double>(ms.count()) / 1000.0);
-    return text;
+    constexpr long long kPerSecond = 1000;
+    std::string text = std::to_string(ms.count() / kPerSecond);
+    std::string fraction = std::to_string(kPerSecond + ms.count() % kPerSecond).substr(1);
+    while (!fraction.empty() && fraction.back() == '0') {
+        fraction.pop_back();
+    }
+    return fraction.empty() ? text + " s" : text + "." + fraction + " s";
 }
 
 }  // namespace
@@ -31,7 +32,7 @@ TcpTslSender::TcpTslSender(std::string host, std::uint16_t port, TslStatusCallba
     : host_(std::move(host)),
       port_(port),
       status_(TslTarget{TslTarget::Protocol::Tcp, host_, port_}.toString(), std::move(onStatus)),
-      queue_(kQueueCapacity),
+      queue_(PacketQueue::kSenderCapacity),
       worker_([this] { run(); }) {}
 
 TcpTslSender::~TcpTslSender() {
@@ -61,7 +62,12 @@ bool TcpTslSender::backOff(const std::string& error) {
 }
 
 bool TcpTslSender::connect() {
-    status_.set(TslLinkState::Connecting, "connecting to " + host_ + ":" + std::to_string(port_));
+    // Retries of a failing receiver stay in the error state, so the log shows
+    // the failure once its back-off has settled rather than every attempt.
+    if (status_.snapshot().state != TslLinkState::Error) {
+        status_.set(TslLinkState::Connecting,
+                    "connecting to " + host_ + ":" + std::to_string(port_));
+    }
     std::string error;
     std::vector<SocketAddress> addresses;
     if (!PosixSocket::resolve(host_, port_, true, addresses, error)) {
@@ -86,7 +92,7 @@ void TcpTslSender::run() {
             continue;
         }
         if (!pending_) {
-            pending_ = queue_.pop(kIdlePoll);
+            pending_ = queue_.pop(PacketQueue::kSenderIdlePoll);
         }
         // Checked before each send too: the first send into a connection the
         // peer has closed still succeeds locally, and its packet would be lost.

@@ -10,6 +10,8 @@
 namespace tsl {
 namespace {
 
+// The host's brightness levels, one per brightness button of the panel; the
+// protocol's values 1 to 3 match them one to one.
 constexpr int kMinLevel = 1;
 constexpr int kMaxLevel = 3;
 

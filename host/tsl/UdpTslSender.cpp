@@ -8,10 +8,6 @@
 namespace tsl {
 namespace {
 
-// Room for two full refreshes even when every display has a packet of its own.
-constexpr std::size_t kQueueCapacity = 256;
-// How long the thread waits for a packet before looking at its stop flag.
-constexpr std::chrono::milliseconds kIdlePoll{200};
 // A failed name lookup is not repeated sooner than this; packets meanwhile
 // are dropped, since the next refresh supersedes them.
 constexpr std::chrono::milliseconds kResolveRetry{2000};
@@ -24,7 +20,7 @@ UdpTslSender::UdpTslSender(std::string host, std::uint16_t port, bool dleStx,
       port_(port),
       dleStx_(dleStx),
       status_(TslTarget{TslTarget::Protocol::Udp, host_, port_}.toString(), std::move(onStatus)),
-      queue_(kQueueCapacity),
+      queue_(PacketQueue::kSenderCapacity),
       worker_([this] { run(); }) {}
 
 UdpTslSender::~UdpTslSender() {
@@ -70,7 +66,7 @@ bool UdpTslSender::ensureSocket() {
 
 void UdpTslSender::run() {
     for (;;) {
-        std::optional<PacketQueue::Packet> packet = queue_.pop(kIdlePoll);
+        std::optional<PacketQueue::Packet> packet = queue_.pop(PacketQueue::kSenderIdlePoll);
         if (!packet) {
             if (queue_.closed()) {
                 return;
