@@ -1,17 +1,64 @@
 #!/usr/bin/env bash
-# Builds the project and runs every test suite. Installs the Debian packages
-# it needs first (only what is missing), so it works on a fresh machine.
-# Exits non-zero on any failure; the last lines are the runners' summaries.
-set -euo pipefail
+# Builds the project and runs every test suite: the native suites, the
+# display-output cross-check, the native suites again under the sanitizers,
+# and a short run of every fuzz target. Installs the Debian packages it
+# needs first (only what is missing), so it works on a fresh machine.
+# Exits non-zero on any failure; the last lines are each runner's summary.
+set -uo pipefail
+
+if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
+    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+fi
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
-tovi_install_packages "${TOVI_DEBIAN_PACKAGES[@]}"
+tovi_install_packages "${TOVI_DEBIAN_PACKAGES[@]}" || exit 1
 
-echo "== native build and tests (preset default)"
-cmake --preset default >/dev/null
-cmake --build --preset default
-ctest --preset default
+logs="$root/build/logs"
+mkdir -p "$logs"
+stages=()
+results=()
+
+# Runs one stage, its output shown and kept in build/logs/NAME.log.
+stage() {
+    local name=$1
+    shift
+    echo
+    echo "== $name"
+    if "$@" 2>&1 | tee "$logs/$name.log"; then
+        results+=("passed")
+    else
+        results+=("FAILED")
+    fi
+    stages+=("$name")
+}
+
+native() {
+    cmake --preset default >/dev/null && cmake --build --preset default &&
+        ctest --preset default
+}
+sanitized() {
+    cmake --preset sanitize >/dev/null && cmake --build --preset sanitize &&
+        ctest --preset sanitize
+}
+
+stage native native
+stage display-decoder tests/tsl/run-decoder-test.sh build/default
+stage sanitize sanitized
+stage fuzz scripts/fuzz.sh 30
+
+echo
+echo "== summary"
+failed=0
+for i in "${!stages[@]}"; do
+    summary=$(grep -E "tests passed|^# (pass|fail) |passed, [0-9]+ failed" \
+        "$logs/${stages[$i]}.log" | tr '\n' ' ')
+    echo "${stages[$i]}: ${results[$i]}  $summary"
+    [ "${results[$i]}" = "passed" ] || failed=$((failed + 1))
+done
+echo "stages: $(( ${#stages[@]} - failed )) passed, $failed failed"
+[ "$failed" -eq 0 ]
