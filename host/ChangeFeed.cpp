@@ -1,0 +1,79 @@
+#include "ChangeFeed.h"
+
+#include <algorithm>
+
+namespace panelhost {
+
+std::vector<Change> ChangeFeed::Subscription::wait(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait_for(lock, timeout, [this] { return closed_ || !changes_.empty(); });
+    std::vector<Change> taken(changes_.begin(), changes_.end());
+    changes_.clear();
+    return taken;
+}
+
+bool ChangeFeed::Subscription::closed() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return closed_;
+}
+
+ChangeFeed::~ChangeFeed() {
+    close();
+}
+
+void ChangeFeed::publish(const std::string& type, const nlohmann::json& data) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) {
+        return;
+    }
+    ++last_;
+    const Change change{last_, type, data.dump()};
+    auto it = subscribers_.begin();
+    while (it != subscribers_.end()) {
+        Subscription& subscriber = **it;
+        bool lagged = false;
+        {
+            const std::lock_guard<std::mutex> subscriberLock(subscriber.mutex_);
+            if (subscriber.changes_.size() >= kBacklog) {
+                subscriber.closed_ = true;
+                lagged = true;
+            } else {
+                subscriber.changes_.push_back(change);
+            }
+        }
+        subscriber.ready_.notify_one();
+        it = lagged ? subscribers_.erase(it) : it + 1;
+    }
+}
+
+std::shared_ptr<ChangeFeed::Subscription> ChangeFeed::subscribe() {
+    auto subscription = std::make_shared<Subscription>();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) {
+        subscription->closed_ = true;
+    } else {
+        subscribers_.push_back(subscription);
+    }
+    return subscription;
+}
+
+void ChangeFeed::unsubscribe(const std::shared_ptr<Subscription>& subscription) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    subscribers_.erase(std::remove(subscribers_.begin(), subscribers_.end(), subscription),
+                       subscribers_.end());
+}
+
+void ChangeFeed::close() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    for (const auto& subscriber : subscribers_) {
+        {
+            const std::lock_guard<std::mutex> subscriberLock(subscriber->mutex_);
+            subscriber->closed_ = true;
+        }
+        subscriber->ready_.notify_one();
+    }
+    subscribers_.clear();
+}
+
+}  // namespace panelhost

@@ -1,0 +1,217 @@
+#include "DeviceBus.h"
+
+#include "tovi_client_callback.h"
+
+namespace panelhost {
+namespace {
+
+std::string deviceText(int device) {
+    return "device " + std::to_string(device);
+}
+
+}  // namespace
+
+DeviceBus::DeviceBus(const DeviceCatalog& catalog, NameStore& store, NotificationQueue& queue,
+                     ChangeFeed& feed, EventLog& log)
+    : catalog_(catalog), store_(store), queue_(queue), feed_(feed), log_(log) {}
+
+std::optional<int> DeviceBus::lookup(const std::string& name) const {
+    const DeviceSpec* device = catalog_.byName(name);
+    if (device == nullptr) {
+        return std::nullopt;
+    }
+    return device->number;
+}
+
+std::optional<std::string> DeviceBus::readName(int device, int database, int index) const {
+    const DeviceSpec* spec = catalog_.byNumber(device);
+    if (spec == nullptr || !spec->hasEntry(database, index)) {
+        return std::nullopt;
+    }
+    return store_.name(spec->name, database, index).value_or("");
+}
+
+std::optional<std::string> DeviceBus::readSlot(int device, int index) const {
+    const DeviceSpec* spec = catalog_.byNumber(device);
+    if (spec == nullptr || !spec->hasSlot(index)) {
+        return std::nullopt;
+    }
+    return store_.slot(spec->name, index);
+}
+
+const DeviceSpec* DeviceBus::slotDevice(int device, HostResult& error) const {
+    const DeviceSpec* spec = catalog_.byNumber(device);
+    if (spec == nullptr) {
+        error = HostResult::notFound("there is no " + deviceText(device));
+    } else if (spec->slots == 0) {
+        error = HostResult::invalid(deviceText(device) + " (" + spec->name + ") has no slots");
+        spec = nullptr;
+    }
+    return spec;
+}
+
+HostResult DeviceBus::checkRange(const DeviceSpec& device, int from, int to, int last,
+                                 const char* what) {
+    if (from < 1 || to < from || to > last) {
+        return HostResult::invalid(std::string(what) + " " + std::to_string(from) + " to " +
+                                   std::to_string(to) + " is not within 1 to " +
+                                   std::to_string(last) + " of " + deviceText(device.number) +
+                                   " (" + device.name + ")");
+    }
+    return HostResult::success();
+}
+
+HostResult DeviceBus::writeSlot(const std::string& who, int device, int index,
+                                const std::string& text) {
+    HostResult result;
+    const DeviceSpec* spec = slotDevice(device, result);
+    if (spec == nullptr) {
+        return result;
+    }
+    if (!spec->hasSlot(index)) {
+        return HostResult::notFound(deviceText(device) + " has no slot " + std::to_string(index));
+    }
+    if (text.size() > kLongestText) {
+        return HostResult::invalid("a slot holds at most 256 characters, this text has " +
+                                   std::to_string(text.size()));
+    }
+    try {
+        store_.writeSlot(spec->name, index, text);
+    } catch (const StoreError& error) {
+        return HostResult::failed(error.what());
+    }
+    log_.add(0, "info",
+             who + " wrote slot " + std::to_string(index) + " of " + deviceText(device) + ": '" +
+                 text + "'");
+    feed_.publish("slot", {{"device", device}, {"index", index}, {"text", text}, {"who", who}});
+    for (const int instance : registered(slotRegistrations_, device, index)) {
+        queue_.pushRecord(instance, tovi_type::kRevertive, device, 0, index, text);
+    }
+    return HostResult::success();
+}
+
+HostResult DeviceBus::writeName(const std::string& who, int device, int database, int index,
+                                const std::string& text) {
+    const DeviceSpec* spec = catalog_.byNumber(device);
+    if (spec == nullptr) {
+        return HostResult::notFound("there is no " + deviceText(device));
+    }
+    if (!spec->hasEntry(database, index)) {
+        return HostResult::notFound(deviceText(device) + " (" + spec->name + ") has no entry " +
+                                    std::to_string(index) + " in database " +
+                                    std::to_string(database));
+    }
+    if (text.size() > kLongestText) {
+        return HostResult::invalid("a name holds at most 256 characters, this one has " +
+                                   std::to_string(text.size()));
+    }
+    std::string oldText;
+    try {
+        oldText = store_.writeName(NameWrite{spec->name, device, database, index, text, who});
+    } catch (const StoreError& error) {
+        return HostResult::failed(error.what());
+    }
+    log_.add(0, "info",
+             who + " wrote entry " + std::to_string(index) + " of database " +
+                 std::to_string(database) + " of " + deviceText(device) + ": '" + oldText +
+                 "' -> '" + text + "'");
+    feed_.publish("database", {{"device", device},
+                               {"database", database},
+                               {"index", index},
+                               {"text", text},
+                               {"old", oldText},
+                               {"who", who}});
+    for (const int instance : registered(nameRegistrations_, device, index)) {
+        queue_.pushRecord(instance, tovi_type::kDatabaseChange, device, database, index, text);
+    }
+    return HostResult::success();
+}
+
+void DeviceBus::addRange(Registrations& table, int instance, int device, int from, int to,
+                         bool add) {
+    std::vector<Range>& ranges = table[{instance, device}];
+    if (!add) {
+        ranges.clear();
+    }
+    ranges.emplace_back(from, to);
+}
+
+std::vector<int> DeviceBus::registered(const Registrations& table, int device, int index) {
+    std::vector<int> instances;
+    for (const auto& [key, ranges] : table) {
+        if (key.second != device) {
+            continue;
+        }
+        for (const Range& range : ranges) {
+            if (index >= range.first && index <= range.second) {
+                instances.push_back(key.first);
+                break;
+            }
+        }
+    }
+    return instances;
+}
+
+HostResult DeviceBus::registerSlots(int instance, int device, int from, int to, bool add) {
+    HostResult result;
+    const DeviceSpec* spec = slotDevice(device, result);
+    if (spec == nullptr) {
+        return result;
+    }
+    result = checkRange(*spec, from, to, spec->slots, "slots");
+    if (result.ok()) {
+        addRange(slotRegistrations_, instance, device, from, to, add);
+    }
+    return result;
+}
+
+HostResult DeviceBus::registerNames(int instance, int device, int from, int to, bool add) {
+    const DeviceSpec* spec = catalog_.byNumber(device);
+    if (spec == nullptr) {
+        return HostResult::notFound("there is no " + deviceText(device));
+    }
+    if (spec->databases.empty()) {
+        return HostResult::invalid(deviceText(device) + " (" + spec->name + ") has no databases");
+    }
+    const HostResult result = checkRange(*spec, from, to, spec->entries, "entries");
+    if (result.ok()) {
+        addRange(nameRegistrations_, instance, device, from, to, add);
+    }
+    return result;
+}
+
+HostResult DeviceBus::unregisterSlots(int instance, int device) {
+    HostResult result;
+    if (slotDevice(device, result) == nullptr) {
+        return result;
+    }
+    slotRegistrations_.erase({instance, device});
+    return HostResult::success();
+}
+
+HostResult DeviceBus::poll(int instance, int device, int from, int to) {
+    HostResult result;
+    const DeviceSpec* spec = slotDevice(device, result);
+    if (spec == nullptr) {
+        return result;
+    }
+    result = checkRange(*spec, from, to, spec->slots, "slots");
+    if (!result.ok()) {
+        return result;
+    }
+    for (int index = from; index <= to; ++index) {
+        queue_.pushRecord(instance, tovi_type::kRevertive, device, 0, index,
+                          store_.slot(spec->name, index));
+    }
+    return HostResult::success();
+}
+
+void DeviceBus::forget(int instance) {
+    for (Registrations* table : {&slotRegistrations_, &nameRegistrations_}) {
+        for (auto it = table->begin(); it != table->end();) {
+            it = it->first.first == instance ? table->erase(it) : std::next(it);
+        }
+    }
+}
+
+}  // namespace panelhost

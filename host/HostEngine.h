@@ -1,0 +1,126 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "AnswerLedger.h"
+#include "ChangeFeed.h"
+#include "CommandInterpreter.h"
+#include "DeviceBus.h"
+#include "EventLog.h"
+#include "HostCallback.h"
+#include "HostResult.h"
+#include "NameStore.h"
+#include "NotificationQueue.h"
+#include "PanelInstance.h"
+#include "ScriptCallObserver.h"
+#include "TimerTable.h"
+#include "tovi_client_callback.h"
+
+namespace panelhost {
+
+// Makes one script object for a host object and a layout folder, as the
+// plugin's load_tovi_client_script does.
+using ScriptFactory = std::function<tovi_client_callback*(tovi_client_callback*, const char*)>;
+
+// The panel host: the panel instances with their scripts, and everything
+// that reaches a script. It makes one call into one script at a time and
+// never enters a script from within a call into a script: the
+// notifications that commands and outside changes cause are queued and
+// delivered once the call under way has returned, before the request that
+// caused them returns.
+//
+// Single-threaded: every member, and every script, is called from one
+// thread at a time (EngineThread provides that thread). The catalog, store,
+// log and feed must outlive the engine.
+class HostEngine {
+  public:
+    using Clock = CommandInterpreter::Clock;
+
+    // Most notifications delivered for one request: scripts that keep
+    // causing each other's notifications are cut off there.
+    static constexpr std::size_t kNotificationLimit = 100000;
+
+    HostEngine(const DeviceCatalog& catalog, NameStore& store, EventLog& log, ChangeFeed& feed,
+               Clock clock);
+    // Destroys the instances still alive.
+    ~HostEngine();
+
+    HostEngine(const HostEngine&) = delete;
+    HostEngine& operator=(const HostEngine&) = delete;
+
+    // `observer` (may be null) must outlive the engine or be replaced first.
+    void setObserver(ScriptCallObserver* observer) { observer_ = observer; }
+
+    // Creates a panel instance: calls `factory` with the instance's host
+    // object and `path`; the script's start-up runs inside. Returns the
+    // instance id (from 1). Throws std::runtime_error when no script is made.
+    int createInstance(const ScriptFactory& factory, const std::string& path);
+    // Destroys the script (its destructor sends "AS" last) and the instance.
+    HostResult destroyInstance(int instance);
+    void destroyAll();
+
+    // An operator event on a control: refused unless the panel is shown and
+    // the control is visible, enabled and sends such an event.
+    HostResult controlEvent(int instance, const std::string& panel, const std::string& control,
+                            const std::string& event);
+    // A host message (type 3); `answer` receives the script's answer or
+    // nothing, and the script's text is handed back to it.
+    HostResult hostMessage(int instance, const std::string& text,
+                           std::optional<std::string>& answer);
+    // Changes made elsewhere: written, persisted and notified like "RM"/"IW".
+    HostResult writeName(const std::string& who, int device, int database, int index,
+                         const std::string& text);
+    HostResult writeSlot(const std::string& who, int device, int index, const std::string& text);
+
+    // Delivers a tick of every timer due now.
+    void runTimers();
+    std::optional<TimerTable::TimePoint> nextTimerDue() const { return timers_.nextDue(); }
+
+    const DeviceBus& devices() const { return devices_; }
+    std::vector<HistoryEntry> history(const HistoryQuery& query) const {
+        return store_.history(query);
+    }
+    std::vector<int> instanceIds() const;
+    // One instance as the HTTP API shows it; nothing when there is none.
+    std::optional<nlohmann::json> instanceJson(int instance) const;
+
+    // Everything a script sends to its host object arrives here.
+    void* fromScript(int instance, void* data, int type);
+
+  private:
+    struct Instance {
+        PanelInstance state;
+        std::unique_ptr<HostCallback> callback;
+        tovi_client_callback* script = nullptr;
+    };
+
+    Instance* find(int instance);
+    HostResult usable(int instance, Instance*& found);
+    template <typename Call>
+    void callScript(Instance& instance, Call&& call);
+    void deliverPending();
+    void deliver(const Notification& notification);
+    void release(int instance, void* answer);
+
+    NameStore& store_;
+    EventLog& log_;
+    ChangeFeed& feed_;
+    Clock clock_;
+    NotificationQueue queue_;
+    TimerTable timers_;
+    AnswerLedger answers_;
+    DeviceBus devices_;
+    CommandInterpreter interpreter_;
+    std::map<int, std::unique_ptr<Instance>> instances_;
+    int lastId_ = 0;
+    ScriptCallObserver* observer_ = nullptr;
+};
+
+}  // namespace panelhost

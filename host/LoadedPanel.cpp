@@ -1,0 +1,77 @@
+#include "LoadedPanel.h"
+
+#include <utility>
+
+namespace panelhost {
+
+LoadedPanel::LoadedPanel(std::string id, std::shared_ptr<const Layout> layout)
+    : id_(std::move(id)), layout_(std::move(layout)) {
+    for (const ControlSpec& spec : layout_->controls) {
+        controls_.emplace(spec.name, spec.properties);
+    }
+}
+
+LoadedPanel::Properties* LoadedPanel::properties(std::string_view control) {
+    const auto found = controls_.find(control);
+    return found == controls_.end() ? nullptr : &found->second;
+}
+
+const LoadedPanel::Properties* LoadedPanel::properties(std::string_view control) const {
+    const auto found = controls_.find(control);
+    return found == controls_.end() ? nullptr : &found->second;
+}
+
+std::optional<std::string> LoadedPanel::property(std::string_view control,
+                                                 std::string_view name) const {
+    const Properties* props = properties(control);
+    if (props == nullptr) {
+        return std::nullopt;
+    }
+    const auto found = props->find(std::string(name));
+    return found == props->end() ? std::string() : found->second;
+}
+
+std::vector<std::string> LoadedPanel::controlNames(std::string_view prefix) const {
+    std::vector<std::string> names;
+    for (const ControlSpec& spec : layout_->controls) {
+        if (spec.name.compare(0, prefix.size(), prefix) == 0) {
+            names.push_back(spec.name);
+        }
+    }
+    return names;
+}
+
+}  // namespace panelhost
+
+namespace panelhost {
+
+nlohmann::json LoadedPanel::toJson() const {
+    nlohmann::json sheets = nlohmann::json::object();
+    for (const Statesheet& sheet : layout_->statesheets) {
+        sheets[sheet.name] = sheet.style;
+    }
+    nlohmann::json controls = nlohmann::json::array();
+    for (const ControlSpec& spec : layout_->controls) {
+        nlohmann::json control{{"name", spec.name},
+                               {"kind", controlKindName(spec.kind)},
+                               {"properties", controls_.at(spec.name)}};
+        if (spec.kind == ControlKind::ButtonGroup) {
+            nlohmann::json members = nlohmann::json::array();
+            for (const GroupMember& member : spec.members) {
+                members.push_back({{"value", member.value}, {"text", member.text}});
+            }
+            control["members"] = members;
+        }
+        controls.push_back(control);
+    }
+    return {{"panel", id_},
+            {"file", layout_->file},
+            {"title", layout_->title},
+            {"width", layout_->width},
+            {"height", layout_->height},
+            {"shown", shown_},
+            {"statesheets", sheets},
+            {"controls", controls}};
+}
+
+}  // namespace panelhost

@@ -1,0 +1,318 @@
+#include "NameStore.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <system_error>
+
+#include "UtcTime.h"
+
+namespace panelhost {
+namespace {
+
+// Marks a SQLite file as a panelhost data file ("TOVH").
+constexpr std::int32_t kApplicationId = 0x544F5648;
+constexpr int kSchemaVersion = 1;
+// How long to wait for another process that holds the file.
+constexpr int kBusyTimeoutMs = 200;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE names (device TEXT NOT NULL, db INTEGER NOT NULL, idx INTEGER NOT NULL,
+                    text TEXT NOT NULL, PRIMARY KEY (device, db, idx));
+CREATE TABLE slots (device TEXT NOT NULL, idx INTEGER NOT NULL, text TEXT NOT NULL,
+                    PRIMARY KEY (device, idx));
+CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL,
+                      who TEXT NOT NULL, device TEXT NOT NULL, device_number INTEGER NOT NULL,
+                      db INTEGER NOT NULL, idx INTEGER NOT NULL, old TEXT NOT NULL,
+                      new TEXT NOT NULL);
+CREATE INDEX history_entry ON history (device, db, idx);
+)sql";
+
+// A prepared statement, finalized when it goes out of scope.
+class Statement {
+  public:
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) {
+            statement_ = nullptr;
+        }
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return statement_ != nullptr; }
+
+    Statement& bind(int position, const std::string& text) {
+        sqlite3_bind_text(statement_, position, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bind(int position, long long value) {
+        sqlite3_bind_int64(statement_, position, value);
+        return *this;
+    }
+
+    // Makes the statement ready to run again with new values.
+    void reset() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step() { return statement_ == nullptr ? sqlite3_errcode(db_) : sqlite3_step(statement_); }
+
+    std::string text(int column) const {
+        const unsigned char* value = sqlite3_column_text(statement_, column);
+        return value == nullptr
+                   ? std::string()
+                   : std::string(
+                         reinterpret_cast<const char*>(value),
+                         static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
+    }
+    long long integer(int column) const { return sqlite3_column_int64(statement_, column); }
+    int number(int column) const { return sqlite3_column_int(statement_, column); }
+
+  private:
+    sqlite3* db_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+}  // namespace
+
+NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : file_(file) {
+    std::error_code ignored;
+    const bool fresh =
+        !std::filesystem::exists(file, ignored) || std::filesystem::file_size(file, ignored) == 0;
+    const int flags = SQLITE_OPEN_READWRITE | (fresh ? SQLITE_OPEN_CREATE : 0);
+    if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        const std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw StoreError(file.string() + ": cannot be opened: " + reason);
+    }
+    try {
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        // Held until the file is closed: a second process cannot use it.
+        execute("PRAGMA locking_mode=EXCLUSIVE");
+        if (!fresh) {
+            checkExisting();
+        }
+        {
+            Statement wal(db_, "PRAGMA journal_mode=WAL");
+            if (wal.step() != SQLITE_ROW || wal.text(0) != "wal") {
+                fail("cannot switch to write-ahead logging");
+            }
+        }
+        execute("PRAGMA synchronous=FULL");
+        if (fresh) {
+            create(seed);
+        } else {
+            execute("BEGIN EXCLUSIVE");
+            execute("COMMIT");
+        }
+        load();
+    } catch (...) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+NameStore::~NameStore() {
+    sqlite3_close(db_);
+}
+
+void NameStore::fail(const std::string& what) const {
+    const int code = sqlite3_errcode(db_);
+    std::string reason = sqlite3_errmsg(db_);
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+        reason = "it is in use by another process (is another panelhost running?)";
+    }
+    throw StoreError(file_.string() + ": " + what + ": " + reason);
+}
+
+void NameStore::execute(const char* sql) {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        fail(std::string("cannot run ") + sql);
+    }
+}
+
+void NameStore::checkExisting() {
+    Statement id(db_, "PRAGMA application_id");
+    const int step = id.step();
+    if (step == SQLITE_NOTADB || step == SQLITE_CORRUPT) {
+        throw StoreError(file_.string() +
+                         ": is not a panelhost data file (not a SQLite database, or corrupt); "
+                         "it is left as it is");
+    }
+    if (step != SQLITE_ROW) {
+        fail("cannot be read");
+    }
+    if (id.integer(0) != kApplicationId) {
+        throw StoreError(file_.string() +
+                         ": is a SQLite database of another program, not a panelhost data file; "
+                         "it is left as it is");
+    }
+    Statement check(db_, "PRAGMA quick_check");
+    if (check.step() != SQLITE_ROW || check.text(0) != "ok") {
+        throw StoreError(file_.string() + ": is corrupt (" + check.text(0) +
+                         "); it is left as it is");
+    }
+    Statement version(db_, "PRAGMA user_version");
+    if (version.step() != SQLITE_ROW || version.number(0) != kSchemaVersion) {
+        throw StoreError(file_.string() + ": has data format " + version.text(0) +
+                         ", this panelhost reads format " + std::to_string(kSchemaVersion) +
+                         "; it is left as it is");
+    }
+}
+
+void NameStore::create(const SeedData& seed) {
+    execute("BEGIN EXCLUSIVE");
+    try {
+        execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
+        execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+        execute(kSchema);
+        Statement name(db_, "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?)");
+        for (const SeedData::Name& entry : seed.names) {
+            name.bind(1, entry.device)
+                .bind(2, entry.database)
+                .bind(3, entry.index)
+                .bind(4, entry.text);
+            if (name.step() != SQLITE_DONE) {
+                fail("cannot seed names");
+            }
+            name.reset();
+        }
+        Statement slot(db_, "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?)");
+        for (const SeedData::Slot& entry : seed.slots) {
+            slot.bind(1, entry.device).bind(2, entry.index).bind(3, entry.text);
+            if (slot.step() != SQLITE_DONE) {
+                fail("cannot seed slots");
+            }
+            slot.reset();
+        }
+        execute("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void NameStore::load() {
+    Statement names(db_, "SELECT device, db, idx, text FROM names");
+    while (names.step() == SQLITE_ROW) {
+        names_[NameKey{names.text(0), names.number(1), names.number(2)}] = names.text(3);
+    }
+    Statement slots(db_, "SELECT device, idx, text FROM slots");
+    while (slots.step() == SQLITE_ROW) {
+        slots_[SlotKey{slots.text(0), slots.number(1)}] = slots.text(2);
+    }
+}
+
+std::optional<std::string> NameStore::name(const std::string& device, int database,
+                                           int index) const {
+    const auto found = names_.find(NameKey{device, database, index});
+    if (found == names_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::string NameStore::slot(const std::string& device, int index) const {
+    const auto found = slots_.find(SlotKey{device, index});
+    return found == slots_.end() ? std::string() : found->second;
+}
+
+void NameStore::insertHistory(const NameWrite& write, const std::string& oldText,
+                              const std::string& time) {
+    Statement upsert(db_,
+                     "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?) "
+                     "ON CONFLICT (device, db, idx) DO UPDATE SET text = excluded.text");
+    upsert.bind(1, write.device).bind(2, write.database).bind(3, write.index).bind(4, write.text);
+    if (upsert.step() != SQLITE_DONE) {
+        fail("cannot write a name");
+    }
+    Statement history(db_,
+                      "INSERT INTO history (time, who, device, device_number, db, idx, old, new) "
+                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    history.bind(1, time)
+        .bind(2, write.who)
+        .bind(3, write.device)
+        .bind(4, write.deviceNumber)
+        .bind(5, write.database)
+        .bind(6, write.index)
+        .bind(7, oldText)
+        .bind(8, write.text);
+    if (history.step() != SQLITE_DONE) {
+        fail("cannot record the history of a name");
+    }
+}
+
+std::string NameStore::writeName(const NameWrite& write) {
+    const std::string oldText = name(write.device, write.database, write.index).value_or("");
+    writeNames({write});
+    return oldText;
+}
+
+void NameStore::writeNames(const std::vector<NameWrite>& writes) {
+    execute("BEGIN IMMEDIATE");
+    std::map<NameKey, std::string> written;
+    try {
+        const std::string time = utcNow();
+        for (const NameWrite& write : writes) {
+            const NameKey key{write.device, write.database, write.index};
+            const auto earlier = written.find(key);
+            const std::string oldText =
+                earlier != written.end()
+                    ? earlier->second
+                    : name(write.device, write.database, write.index).value_or("");
+            insertHistory(write, oldText, time);
+            written[key] = write.text;
+        }
+        execute("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    for (auto& [key, text] : written) {
+        names_[key] = std::move(text);
+    }
+}
+
+void NameStore::writeSlot(const std::string& device, int index, const std::string& text) {
+    Statement upsert(db_,
+                     "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?) "
+                     "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text");
+    upsert.bind(1, device).bind(2, index).bind(3, text);
+    if (upsert.step() != SQLITE_DONE) {
+        fail("cannot write a slot");
+    }
+    slots_[SlotKey{device, index}] = text;
+}
+
+std::vector<HistoryEntry> NameStore::history(const HistoryQuery& query) const {
+    Statement select(db_,
+                     "SELECT id, time, who, device, device_number, db, idx, old, new FROM history "
+                     "WHERE (?1 IS NULL OR device = ?1) AND (?2 IS NULL OR db = ?2) "
+                     "AND (?3 IS NULL OR idx = ?3) AND (?4 = 0 OR id < ?4) "
+                     "ORDER BY id DESC LIMIT ?5");
+    if (query.device) {
+        select.bind(1, *query.device);
+    }
+    if (query.database) {
+        select.bind(2, *query.database);
+    }
+    if (query.index) {
+        select.bind(3, *query.index);
+    }
+    select.bind(4, query.before).bind(5, query.limit);
+    std::vector<HistoryEntry> entries;
+    while (select.step() == SQLITE_ROW) {
+        entries.push_back(HistoryEntry{select.integer(0), select.text(1), select.text(2),
+                                       select.text(3), select.number(4), select.number(5),
+                                       select.number(6), select.text(7), select.text(8)});
+    }
+    return entries;
+}
+
+}  // namespace panelhost

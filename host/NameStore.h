@@ -1,0 +1,123 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+struct sqlite3;
+
+namespace panelhost {
+
+// The data file cannot be used (not ours, corrupt, in use, unwritable);
+// what() says which file and why.
+class StoreError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// One database entry to write, with who writes it for the history.
+struct NameWrite {
+    std::string device;
+    int deviceNumber = 0;
+    int database = 0;
+    int index = 0;
+    std::string text;
+    std::string who;
+};
+
+// One recorded database write.
+struct HistoryEntry {
+    long long id = 0;
+    std::string time;  // UTC, ISO 8601 with milliseconds
+    std::string who;
+    std::string device;
+    int deviceNumber = 0;
+    int database = 0;
+    int index = 0;
+    std::string oldText;
+    std::string newText;
+};
+
+// Which history entries to read: newest first, at most `limit`, only those
+// older than `before` when it is not 0, narrowed by the optional fields.
+struct HistoryQuery {
+    std::optional<std::string> device;
+    std::optional<int> database;
+    std::optional<int> index;
+    long long before = 0;
+    int limit = 100;
+};
+
+// What a new data file starts with.
+struct SeedData {
+    struct Name {
+        std::string device;
+        int database;
+        int index;
+        std::string text;
+    };
+    struct Slot {
+        std::string device;
+        int index;
+        std::string text;
+    };
+    std::vector<Name> names;
+    std::vector<Slot> slots;
+};
+
+// The persistent state of the simulated devices: database names, infodriver
+// slots and the history of every database write, in one SQLite file that
+// this process holds exclusively. Every write is one transaction, committed
+// (durably: WAL, synchronous FULL) before the call returns, so a caller may
+// notify others as soon as it returns. Devices are keyed by instance name,
+// so renumbering a device keeps its data. Not thread-safe: one thread uses it.
+class NameStore {
+  public:
+    // Opens `file`, or creates it with `seed` when it does not exist or is
+    // empty. Throws StoreError for a file that is not a panelhost data file,
+    // is corrupt or is held by another process; such a file is left as it was.
+    NameStore(const std::filesystem::path& file, const SeedData& seed);
+    ~NameStore();
+
+    NameStore(const NameStore&) = delete;
+    NameStore& operator=(const NameStore&) = delete;
+
+    // A stored name; nothing when the entry was never written.
+    std::optional<std::string> name(const std::string& device, int database, int index) const;
+    // A stored slot; the empty text when the slot was never written.
+    std::string slot(const std::string& device, int index) const;
+
+    // Writes one name and its history entry; returns the previous text.
+    // Throws StoreError (nothing changed) when the write cannot be committed.
+    std::string writeName(const NameWrite& write);
+    // Writes several names and their history in one transaction.
+    void writeNames(const std::vector<NameWrite>& writes);
+    // Writes one slot. Throws StoreError (nothing changed).
+    void writeSlot(const std::string& device, int index, const std::string& text);
+
+    std::vector<HistoryEntry> history(const HistoryQuery& query) const;
+
+    const std::filesystem::path& file() const { return file_; }
+
+  private:
+    using NameKey = std::tuple<std::string, int, int>;
+    using SlotKey = std::pair<std::string, int>;
+
+    void checkExisting();
+    void create(const SeedData& seed);
+    void load();
+    void execute(const char* sql);
+    [[noreturn]] void fail(const std::string& what) const;
+    void insertHistory(const NameWrite& write, const std::string& oldText, const std::string& time);
+
+    std::filesystem::path file_;
+    sqlite3* db_ = nullptr;
+    std::map<NameKey, std::string> names_;
+    std::map<SlotKey, std::string> slots_;
+};
+
+}  // namespace panelhost

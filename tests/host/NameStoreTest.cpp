@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "DeviceCatalog.h"
+#include "NameSeed.h"
+#include "NameStore.h"
+#include "TempFolder.h"
+
+using panelhost::DeviceCatalog;
+using panelhost::HistoryQuery;
+using panelhost::NameSeed;
+using panelhost::NameStore;
+using panelhost::NameWrite;
+using panelhost::StoreError;
+
+namespace {
+
+std::string contents(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string openError(const std::filesystem::path& file) {
+    try {
+        NameStore store(file, NameSeed::forCatalog(DeviceCatalog::defaults()));
+    } catch (const StoreError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(NameSeed, SeedsPlausibleNamesAndTitles) {
+    const auto seed = NameSeed::forCatalog(DeviceCatalog::defaults());
+    // 2 router databases, 8 name sets of 128 names, 8 titles.
+    EXPECT_EQ(seed.names.size(), 2u * 128u + 8u * 128u + 8u);
+    for (const auto& name : seed.names) {
+        EXPECT_FALSE(name.text.empty());
+        EXPECT_LE(name.text.size(), 16u) << name.text;
+    }
+    EXPECT_EQ(seed.names.front().text, "Camera 1");
+    EXPECT_EQ(seed.slots.size(), 2u);
+}
+
+TEST(NameStore, ANewFileIsSeeded) {
+    TempFolder folder;
+    NameStore store(folder.path() / "names.db", NameSeed::forCatalog(DeviceCatalog::defaults()));
+    EXPECT_EQ(store.name("StC SDI Router", 0, 1), "Camera 1");
+    EXPECT_EQ(store.name("StC SDI Router", 2, 1), "CAM 1");
+    EXPECT_EQ(store.name("StC_UMD_Names_DriverID", 9, 3), "News");
+    EXPECT_EQ(store.name("StC_UMD_Names_DriverID", 3, 2), "News Cam 2");
+    EXPECT_EQ(store.name("StC_UMD_Names_DriverID", 9, 9), std::nullopt);
+    EXPECT_EQ(store.slot("CTA Tally Infodriver", 212), "1");
+    EXPECT_EQ(store.slot("CTA Tally Infodriver", 1), "");
+}
+
+TEST(NameStore, ARestartFindsEverythingAsItWas) {
+    TempFolder folder;
+    const auto file = folder.path() / "names.db";
+    const auto seed = NameSeed::forCatalog(DeviceCatalog::defaults());
+    {
+        NameStore store(file, seed);
+        EXPECT_EQ(store.writeName({"StC_UMD_Names_DriverID", 12, 5, 37, "Guest's Cam", "api"}),
+                  "Line In 1");
+        store.writeName({"StC_UMD_Names_DriverID", 12, 5, 37, "Host Cam", "panel instance 1"});
+        store.writeSlot("CTA Tally Infodriver", 212, "5");
+    }
+    NameStore store(file, seed);
+    EXPECT_EQ(store.name("StC_UMD_Names_DriverID", 5, 37), "Host Cam");
+    EXPECT_EQ(store.slot("CTA Tally Infodriver", 212), "5");
+    const auto history = store.history(HistoryQuery{});
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0].who, "panel instance 1");
+    EXPECT_EQ(history[0].oldText, "Guest's Cam");
+    EXPECT_EQ(history[0].newText, "Host Cam");
+    EXPECT_EQ(history[1].oldText, "Line In 1");
+    EXPECT_EQ(history[1].deviceNumber, 12);
+    EXPECT_EQ(history[1].database, 5);
+    EXPECT_EQ(history[1].index, 37);
+}
+
+TEST(NameStore, HistoryCanBeNarrowedAndPaged) {
+    TempFolder folder;
+    NameStore store(folder.path() / "names.db", NameSeed::forCatalog(DeviceCatalog::defaults()));
+    store.writeNames({{"StC_UMD_Names_DriverID", 12, 1, 1, "a", "csv import"},
+                      {"StC_UMD_Names_DriverID", 12, 1, 1, "b", "csv import"},
+                      {"StC_UMD_Names_DriverID", 12, 2, 1, "c", "csv import"}});
+    EXPECT_EQ(store.name("StC_UMD_Names_DriverID", 1, 1), "b");
+
+    HistoryQuery query;
+    query.database = 1;
+    const auto setOne = store.history(query);
+    ASSERT_EQ(setOne.size(), 2u);
+    EXPECT_EQ(setOne[0].oldText, "a");
+    query.before = setOne[0].id;
+    EXPECT_EQ(store.history(query).size(), 1u);
+    query = HistoryQuery{};
+    query.limit = 1;
+    EXPECT_EQ(store.history(query).size(), 1u);
+    query.device = "StC SDI Router";
+    EXPECT_TRUE(store.history(query).empty());
+}
+
+TEST(NameStore, AFileThatIsNotADatabaseIsRefusedAndKept) {
+    TempFolder folder;
+    const auto file = folder.write("names.db", "these are my holiday notes\n");
+    EXPECT_NE(openError(file).find("is not a panelhost data file"), std::string::npos);
+    EXPECT_EQ(contents(file), "these are my holiday notes\n");
+}
+
+TEST(NameStore, ADatabaseOfAnotherProgramIsRefusedAndKept) {
+    TempFolder folder;
+    const auto file = folder.path() / "other.db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "CREATE TABLE t (x); INSERT INTO t VALUES (1);", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const std::string before = contents(file);
+
+    EXPECT_NE(openError(file).find("another program"), std::string::npos);
+    EXPECT_EQ(contents(file), before);
+}
+
+TEST(NameStore, ACorruptFileIsRefusedAndKept) {
+    TempFolder folder;
+    const auto file = folder.path() / "names.db";
+    { NameStore store(file, NameSeed::forCatalog(DeviceCatalog::defaults())); }
+    std::string damaged = contents(file);
+    // Keep the header (and so the application id), wreck the pages after it.
+    constexpr std::size_t kHeader = 100;
+    constexpr std::size_t kPage = 4096;
+    ASSERT_GT(damaged.size(), 3 * kPage);
+    for (std::size_t i = kPage + kHeader; i < 3 * kPage; ++i) {
+        damaged[i] = static_cast<char>(i * 7);
+    }
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << damaged;
+
+    const std::string error = openError(file);
+    EXPECT_FALSE(error.empty());
+    EXPECT_NE(error.find("left as it is"), std::string::npos) << error;
+    EXPECT_EQ(contents(file), damaged);
+}
+
+TEST(NameStore, ASecondProcessCannotUseTheFile) {
+    TempFolder folder;
+    const auto file = folder.path() / "names.db";
+    NameStore first(file, NameSeed::forCatalog(DeviceCatalog::defaults()));
+    EXPECT_NE(openError(file).find("in use by another process"), std::string::npos);
+}
