@@ -6,6 +6,11 @@
 # Exits non-zero on any failure; the last lines are CTest's summary.
 set -euo pipefail
 
+if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
+    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+fi
+
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
