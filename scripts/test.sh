@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test suite: the native suites, the
 # display-output cross-check, the native suites again under the sanitizers,
-# and a short run of every fuzz target. Installs the Debian packages it
+# a short run of every fuzz target, and the 32-bit Windows build under Wine. Installs the Debian packages it
 # needs first (only what is missing), so it works on a fresh machine.
 # Exits non-zero on any failure; the last lines are each runner's summary.
 set -uo pipefail
@@ -50,6 +50,7 @@ stage native native
 stage display-decoder tests/tsl/run-decoder-test.sh build/default
 stage sanitize sanitized
 stage fuzz scripts/fuzz.sh 30
+stage win32 bash scripts/test-win32.sh
 
 echo
 echo "== summary"
