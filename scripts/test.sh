@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test suite: the native suites, the
 # display-output cross-check, the native suites again under the sanitizers,
-# a short run of every fuzz target, and the 32-bit Windows build under Wine. Installs the Debian packages it
-# needs first (only what is missing), so it works on a fresh machine.
-# Exits non-zero on any failure; the last lines are each runner's summary.
+# a short run of every fuzz target, and the 32-bit Windows build under Wine.
+# Installs the Debian packages it needs first (only what is missing), so it
+# works on a fresh machine. Exits non-zero on any failure; the last lines
+# are each runner's summary.
 set -uo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
