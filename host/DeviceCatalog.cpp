@@ -23,7 +23,7 @@ constexpr int kTitleDatabase = 9;
 constexpr int kBrightnessSlot = 211;
 constexpr int kNamesetSlot = 212;
 
-nlohmann::json initialSlots(const DeviceSpec& device) {
+nlohmann::json initialSlotsJson(const DeviceSpec& device) {
     nlohmann::json slots = nlohmann::json::object();
     for (const auto& [slot, text] : device.initialSlots) {
         slots[std::to_string(slot)] = text;
@@ -39,6 +39,16 @@ bool DeviceSpec::hasDatabase(int database) const {
 
 bool DeviceSpec::hasEntry(int database, int index) const {
     return hasDatabase(database) && index >= 1 && index <= entries;
+}
+
+nlohmann::json DeviceSpec::toJson() const {
+    return {{"name", name},
+            {"number", number},
+            {"slots", slots},
+            {"databases", databases},
+            {"entries", entries},
+            {"titleDatabase", titleDatabase},
+            {"initialSlots", initialSlotsJson(*this)}};
 }
 
 DeviceCatalog::DeviceCatalog(std::vector<DeviceSpec> devices) : devices_(std::move(devices)) {
@@ -161,13 +171,7 @@ const DeviceSpec* DeviceCatalog::byName(std::string_view name) const {
 nlohmann::json DeviceCatalog::toJson() const {
     nlohmann::json list = nlohmann::json::array();
     for (const DeviceSpec& device : devices_) {
-        list.push_back({{"name", device.name},
-                        {"number", device.number},
-                        {"slots", device.slots},
-                        {"databases", device.databases},
-                        {"entries", device.entries},
-                        {"titleDatabase", device.titleDatabase},
-                        {"initialSlots", initialSlots(device)}});
+        list.push_back(device.toJson());
     }
     return nlohmann::json{{"devices", list}};
 }

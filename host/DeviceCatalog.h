@@ -33,6 +33,9 @@ struct DeviceSpec {
     bool hasDatabase(int database) const;
     bool hasEntry(int database, int index) const;
     bool hasSlot(int index) const { return index >= 1 && index <= slots; }
+
+    // The device in the form of the configuration file.
+    nlohmann::json toJson() const;
 };
 
 // The devices the host simulates, found by instance name or device number.

@@ -42,6 +42,8 @@ struct Layout {
     std::string title;
     int width = 0;
     int height = 0;
+    // Further attributes of the panel itself, such as its background.
+    std::map<std::string, std::string> style;
     std::vector<Statesheet> statesheets;
     std::vector<ControlSpec> controls;
 

@@ -205,6 +205,12 @@ Layout LayoutParser::parseText(const std::string& text, const std::string& file)
     layout.title = root.attribute("title").value();
     layout.width = check.number(root, "width", 1);
     layout.height = check.number(root, "height", 1);
+    for (const pugi::xml_attribute& attribute : root.attributes()) {
+        const std::string name = attribute.name();
+        if (name != "title" && name != "width" && name != "height") {
+            layout.style[name] = attribute.value();
+        }
+    }
 
     std::set<std::string> names;
     std::vector<std::pair<pugi::xml_node, std::string>> sheetUses;

@@ -69,6 +69,7 @@ nlohmann::json LoadedPanel::toJson() const {
             {"title", layout_->title},
             {"width", layout_->width},
             {"height", layout_->height},
+            {"style", layout_->style},
             {"shown", shown_},
             {"statesheets", sheets},
             {"controls", controls}};

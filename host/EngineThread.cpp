@@ -1,0 +1,64 @@
+#include "EngineThread.h"
+
+#include <chrono>
+
+namespace panelhost {
+
+EngineThread::EngineThread(HostEngine& engine) : engine_(engine), thread_([this] { loop(); }) {}
+
+EngineThread::~EngineThread() {
+    stop();
+}
+
+void EngineThread::post(std::function<void()> task) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) {
+            throw std::runtime_error("the host is shutting down");
+        }
+        tasks_.push_back(std::move(task));
+    }
+    wake_.notify_one();
+}
+
+void EngineThread::stop() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void EngineThread::loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        const auto due = engine_.nextTimerDue();
+        if (due && *due <= std::chrono::steady_clock::now() && !stopping_) {
+            lock.unlock();
+            engine_.runTimers();
+            lock.lock();
+            continue;
+        }
+        if (!tasks_.empty()) {
+            std::function<void()> task = std::move(tasks_.front());
+            tasks_.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+            continue;
+        }
+        if (stopping_) {
+            return;
+        }
+        if (due) {
+            wake_.wait_until(lock, *due);
+        } else {
+            wake_.wait(lock);
+        }
+    }
+}
+
+}  // namespace panelhost

@@ -1,0 +1,131 @@
+#include "HostApplication.h"
+
+#include <httplib.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "NameSeed.h"
+
+namespace panelhost {
+namespace {
+
+nlohmann::json logJson(const LogEntry& entry) {
+    return {{"sequence", entry.sequence},
+            {"time", entry.time},
+            {"instance", entry.instance},
+            {"kind", entry.kind},
+            {"text", entry.text}};
+}
+
+bool everyday(const std::string& kind) {
+    return kind == "info" || kind == "warning" || kind == "error";
+}
+
+}  // namespace
+
+HostApplication::HostApplication(const HostOptions& options)
+    : options_(options), log_(options.logCapacity) {
+    log_.addListener([this](const LogEntry& entry) { printEntry(entry); });
+    log_.addListener([this](const LogEntry& entry) { feed_.publish("log", logJson(entry)); });
+    try {
+        catalog_ = std::make_unique<DeviceCatalog>(options_.catalog());
+        log_.add(0, "info", "devices from " + options_.devicesFile().string());
+        store_ = std::make_unique<NameStore>(options_.dataFile(), NameSeed::forCatalog(*catalog_));
+    } catch (const ConfigError& error) {
+        throw StartupError(StartupError::kConfiguration, error.what());
+    } catch (const std::filesystem::filesystem_error& error) {
+        throw StartupError(StartupError::kDataFile, error.what());
+    } catch (const StoreError& error) {
+        throw StartupError(StartupError::kDataFile, error.what());
+    }
+    log_.add(0, "info", "data file " + store_->file().string());
+    if (options_.captureStderr) {
+        capture_ = std::make_unique<StderrCapture>(
+            [this](int instance, const std::string& line) { log_.add(instance, "debug", line); });
+    }
+    try {
+        plugin_ = std::make_unique<PluginLibrary>(options_.plugin);
+    } catch (const PluginError& error) {
+        throw StartupError(StartupError::kPlugin, error.what());
+    }
+    log_.add(0, "info", "plugin " + options_.plugin.string());
+    engine_ = std::make_unique<HostEngine>(*catalog_, *store_, log_, feed_,
+                                           [] { return std::chrono::steady_clock::now(); });
+    engine_->setObserver(capture_.get());
+    thread_ = std::make_unique<EngineThread>(*engine_);
+    try {
+        const std::string layouts = options_.layouts.string();
+        for (int i = 0; i < options_.panels; ++i) {
+            thread_->call([&](HostEngine& engine) {
+                return engine.createInstance(plugin_->factory(), layouts);
+            });
+        }
+    } catch (const std::runtime_error& error) {
+        shutdown();
+        throw StartupError(StartupError::kPlugin, error.what());
+    }
+    startServer();
+    log_.add(0, "info", "serving on " + url());
+}
+
+HostApplication::~HostApplication() {
+    shutdown();
+}
+
+std::string HostApplication::url() const {
+    return "http://" + options_.bind + ":" + std::to_string(port_) + "/";
+}
+
+void HostApplication::printEntry(const LogEntry& entry) const {
+    if (!options_.consoleLog || entry.kind == "debug" ||
+        (!options_.verbose && !everyday(entry.kind))) {
+        return;
+    }
+    const std::string who =
+        entry.instance == 0 ? "host" : "panel instance " + std::to_string(entry.instance);
+    const std::string line = entry.time + " " + who + " " + entry.kind + ": " + entry.text + "\n";
+    const int fd = capture_ ? capture_->console() : STDERR_FILENO;
+    if (write(fd, line.data(), line.size()) < 0) {
+        return;  // a console that cannot be written to loses the line; the log keeps it
+    }
+}
+
+void HostApplication::startServer() {
+    server_ = std::make_unique<httplib::Server>();
+    server_->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
+    api_ = std::make_unique<HttpApi>(*server_, *thread_, log_, feed_, options_.web);
+    if (options_.port == 0) {
+        port_ = server_->bind_to_any_port(options_.bind);
+    } else if (server_->bind_to_port(options_.bind, options_.port)) {
+        port_ = options_.port;
+    }
+    if (port_ <= 0) {
+        const std::string where = options_.bind + ":" + std::to_string(options_.port);
+        shutdown();
+        throw StartupError(StartupError::kNetwork,
+                           "cannot listen on " + where +
+                               " (is the port in use, or the address not one of this machine?)");
+    }
+    listener_ = std::thread([this] { server_->listen_after_bind(); });
+}
+
+void HostApplication::shutdown() {
+    feed_.close();
+    if (server_) {
+        server_->stop();
+    }
+    if (listener_.joinable()) {
+        listener_.join();
+    }
+    if (thread_) {
+        try {
+            thread_->call([](HostEngine& engine) { engine.destroyAll(); });
+        } catch (const std::runtime_error&) {
+            // Already stopped: the instances are gone.
+        }
+        thread_->stop();
+    }
+}
+
+}  // namespace panelhost

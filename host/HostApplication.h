@@ -1,0 +1,86 @@
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "ChangeFeed.h"
+#include "DeviceCatalog.h"
+#include "EngineThread.h"
+#include "EventLog.h"
+#include "HostEngine.h"
+#include "HostOptions.h"
+#include "HttpApi.h"
+#include "NameStore.h"
+#include "PluginLibrary.h"
+#include "StderrCapture.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace panelhost {
+
+// Why panelhost could not start, with the exit code that tells the kinds of
+// trouble apart (see docs/panelhost.md).
+class StartupError : public std::runtime_error {
+  public:
+    static constexpr int kConfiguration = 3;
+    static constexpr int kDataFile = 4;
+    static constexpr int kPlugin = 5;
+    static constexpr int kNetwork = 6;
+
+    StartupError(int exitCode, const std::string& message)
+        : std::runtime_error(message), exitCode_(exitCode) {}
+    int exitCode() const { return exitCode_; }
+
+  private:
+    int exitCode_;
+};
+
+// A running panel host: the data file, the plugin with its panel instances,
+// the engine thread and the HTTP server, put together in that order and
+// taken apart in the reverse one.
+class HostApplication {
+  public:
+    // Threads that serve HTTP requests; each open event stream holds one.
+    static constexpr std::size_t kHttpThreads = 32;
+
+    // Starts everything and serves HTTP on a thread of its own; throws
+    // StartupError and leaves nothing running then.
+    explicit HostApplication(const HostOptions& options);
+    // Shuts down (see shutdown()).
+    ~HostApplication();
+
+    HostApplication(const HostApplication&) = delete;
+    HostApplication& operator=(const HostApplication&) = delete;
+
+    int port() const { return port_; }
+    std::string url() const;
+    EventLog& log() { return log_; }
+
+    // Stops serving, destroys every panel instance (each script's "AS" comes
+    // last), stops the engine and unloads the plugin. Safe to call twice.
+    void shutdown();
+
+  private:
+    void printEntry(const LogEntry& entry) const;
+    void startServer();
+
+    HostOptions options_;
+    std::unique_ptr<DeviceCatalog> catalog_;
+    std::unique_ptr<NameStore> store_;
+    EventLog log_;
+    ChangeFeed feed_;
+    std::unique_ptr<StderrCapture> capture_;
+    std::unique_ptr<PluginLibrary> plugin_;
+    std::unique_ptr<HostEngine> engine_;
+    std::unique_ptr<EngineThread> thread_;
+    std::unique_ptr<httplib::Server> server_;
+    std::unique_ptr<HttpApi> api_;
+    std::thread listener_;
+    int port_ = 0;
+};
+
+}  // namespace panelhost

@@ -1,0 +1,51 @@
+#include "HostOptions.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+namespace panelhost {
+namespace {
+
+constexpr const char* kFolderName = "panelhost";
+constexpr int kJsonIndent = 2;
+
+}  // namespace
+
+std::filesystem::path HostOptions::defaultDataFolder() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg != nullptr && *xdg == '/') {
+        return std::filesystem::path(xdg) / kFolderName;
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && *home != '\0') {
+        return std::filesystem::path(home) / ".local" / "share" / kFolderName;
+    }
+    return std::filesystem::current_path() / "panelhost-data";
+}
+
+std::filesystem::path HostOptions::dataFolder() const {
+    const std::filesystem::path folder = data.empty() ? defaultDataFolder() : data;
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+std::filesystem::path HostOptions::devicesFile() const {
+    return devices.empty() ? dataFolder() / "devices.json" : devices;
+}
+
+DeviceCatalog HostOptions::catalog() const {
+    const std::filesystem::path file = devicesFile();
+    if (devices.empty() && !std::filesystem::exists(file)) {
+        const DeviceCatalog defaults = DeviceCatalog::defaults();
+        std::ofstream out(file);
+        out << defaults.toJson().dump(kJsonIndent) << "\n";
+        if (!out) {
+            throw ConfigError(file.string() + ": cannot be written");
+        }
+        return defaults;
+    }
+    return DeviceCatalog::fromFile(file);
+}
+
+}  // namespace panelhost

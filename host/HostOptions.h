@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+#include "DeviceCatalog.h"
+
+namespace panelhost {
+
+// How panelhost is to run; main() fills it from the command line.
+struct HostOptions {
+    // Entries the log keeps before it drops the oldest.
+    static constexpr std::size_t kDefaultLogCapacity = 20000;
+    static constexpr int kDefaultPort = 8080;
+
+    std::filesystem::path plugin;
+    std::filesystem::path layouts;
+    std::filesystem::path web;
+    // Folder of the data file; empty: defaultDataFolder().
+    std::filesystem::path data;
+    // Device configuration; empty: devices.json in the data folder, written
+    // with the defaults when it does not exist.
+    std::filesystem::path devices;
+    std::string bind = "127.0.0.1";
+    int port = kDefaultPort;
+    int panels = 1;
+    bool captureStderr = true;
+    // Log lines on the console: info, warnings and errors, and with
+    // `verbose` also commands, answers, notifications and events.
+    bool consoleLog = true;
+    bool verbose = false;
+    std::size_t logCapacity = kDefaultLogCapacity;
+
+    // $XDG_DATA_HOME/panelhost, else ~/.local/share/panelhost, else
+    // ./panelhost-data.
+    static std::filesystem::path defaultDataFolder();
+
+    // The data folder in use, created when missing; throws
+    // std::filesystem::filesystem_error.
+    std::filesystem::path dataFolder() const;
+    std::filesystem::path dataFile() const { return dataFolder() / "panelhost.db"; }
+    // The device configuration file in use (see `devices`).
+    std::filesystem::path devicesFile() const;
+    // Reads the device configuration, writing the defaults first when the
+    // data folder has none yet; throws ConfigError.
+    DeviceCatalog catalog() const;
+};
+
+}  // namespace panelhost

@@ -1,0 +1,468 @@
+#include "HttpApi.h"
+
+#include <httplib.h>
+
+#include <charconv>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+namespace panelhost {
+namespace {
+
+using nlohmann::json;
+
+constexpr int kBadRequest = 400;
+constexpr int kNotFound = 404;
+constexpr int kConflict = 409;
+constexpr int kServerError = 500;
+constexpr int kUnavailable = 503;
+// Longest client name an API writer may give for the history.
+constexpr std::size_t kLongestClient = 64;
+constexpr const char* kJson = "application/json";
+
+void sendJson(httplib::Response& response, const json& body) {
+    response.set_content(body.dump(), kJson);
+}
+
+void sendError(httplib::Response& response, int status, const std::string& message) {
+    response.status = status;
+    response.set_content(json{{"error", message}}.dump(), kJson);
+}
+
+void sendResult(httplib::Response& response, const HostResult& result, const json& body) {
+    switch (result.status) {
+        case HostResult::Status::Ok:
+            sendJson(response, body);
+            return;
+        case HostResult::Status::NotFound:
+            sendError(response, kNotFound, result.error);
+            return;
+        case HostResult::Status::Conflict:
+            sendError(response, kConflict, result.error);
+            return;
+        case HostResult::Status::Invalid:
+            sendError(response, kBadRequest, result.error);
+            return;
+        case HostResult::Status::Failed:
+            sendError(response, kServerError, result.error);
+            return;
+    }
+}
+
+std::optional<int> toNumber(const std::string& text) {
+    int value = 0;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The number in capture `group` of the route; the routes only match digits,
+// so only an overlong number fails.
+std::optional<int> pathNumber(const httplib::Request& request, std::size_t group,
+                              httplib::Response& response) {
+    const std::optional<int> value = toNumber(request.matches[group].str());
+    if (!value) {
+        sendError(response, kBadRequest, "\"" + request.matches[group].str() + "\" is too large");
+    }
+    return value;
+}
+
+// A query parameter as a number; `fallback` when absent. Answers 400 for a
+// parameter that is not a number.
+std::optional<long long> queryNumber(const httplib::Request& request, const char* name,
+                                     long long fallback, httplib::Response& response) {
+    if (!request.has_param(name)) {
+        return fallback;
+    }
+    const std::string text = request.get_param_value(name);
+    long long value = 0;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
+        sendError(response, kBadRequest, std::string("parameter ") + name + " must be a number");
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The request body as a JSON object with the string fields `fields`;
+// answers 400 and returns nothing otherwise.
+std::optional<json> bodyWith(const httplib::Request& request,
+                             std::initializer_list<const char*> fields,
+                             httplib::Response& response) {
+    json body = json::parse(request.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object()) {
+        sendError(response, kBadRequest, "the body must be a JSON object");
+        return std::nullopt;
+    }
+    for (const char* field : fields) {
+        if (!body.contains(field) || !body[field].is_string()) {
+            sendError(response, kBadRequest,
+                      std::string("the body needs the text field \"") + field + "\"");
+            return std::nullopt;
+        }
+    }
+    return body;
+}
+
+// Who an API write is recorded as: the client's own name when it gives
+// one, and its address.
+std::optional<std::string> writer(const httplib::Request& request, const json& body,
+                                  httplib::Response& response) {
+    std::string client;
+    if (body.contains("client")) {
+        if (!body["client"].is_string() ||
+            body["client"].get<std::string>().size() > kLongestClient) {
+            sendError(response, kBadRequest, "\"client\" must be a text of at most 64 characters");
+            return std::nullopt;
+        }
+        client = body["client"].get<std::string>();
+    }
+    return "api " +
+           (client.empty() ? request.remote_addr : client + " (" + request.remote_addr + ")");
+}
+
+json logJson(const LogEntry& entry) {
+    return {{"sequence", entry.sequence},
+            {"time", entry.time},
+            {"instance", entry.instance},
+            {"kind", entry.kind},
+            {"text", entry.text}};
+}
+
+json historyJson(const HistoryEntry& entry) {
+    return {{"id", entry.id},
+            {"time", entry.time},
+            {"who", entry.who},
+            {"device", entry.deviceNumber},
+            {"deviceName", entry.device},
+            {"database", entry.database},
+            {"index", entry.index},
+            {"old", entry.oldText},
+            {"new", entry.newText}};
+}
+
+std::string sseEvent(const Change& change) {
+    return "id: " + std::to_string(change.id) + "\nevent: " + change.type +
+           "\ndata: " + change.data + "\n\n";
+}
+
+}  // namespace
+
+HttpApi::HttpApi(httplib::Server& server, EngineThread& engine, EventLog& log, ChangeFeed& feed,
+                 const std::filesystem::path& webRoot)
+    : engine_(engine), log_(log), feed_(feed) {
+    const auto route = [this](void (HttpApi::*handler)(const Request&, Response&)) {
+        return [this, handler](const Request& request, Response& response) {
+            try {
+                (this->*handler)(request, response);
+            } catch (const std::runtime_error& error) {
+                sendError(response, kUnavailable, error.what());
+            }
+        };
+    };
+    server.Get(R"(/api/panels)", route(&HttpApi::panels));
+    server.Get(R"(/api/panels/(\d+))", route(&HttpApi::panel));
+    server.Post(R"(/api/panels/(\d+)/events)", route(&HttpApi::controlEvent));
+    server.Post(R"(/api/panels/(\d+)/messages)", route(&HttpApi::hostMessage));
+    server.Get(R"(/api/devices)", route(&HttpApi::devices));
+    server.Get(R"(/api/devices/(\d+))", route(&HttpApi::device));
+    server.Get(R"(/api/devices/(\d+)/databases/(\d+))", route(&HttpApi::database));
+    server.Get(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))", route(&HttpApi::readName));
+    server.Put(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))", route(&HttpApi::writeName));
+    server.Get(R"(/api/devices/(\d+)/slots)", route(&HttpApi::slots));
+    server.Get(R"(/api/devices/(\d+)/slots/(\d+))", route(&HttpApi::readSlot));
+    server.Put(R"(/api/devices/(\d+)/slots/(\d+))", route(&HttpApi::writeSlot));
+    server.Get(R"(/api/log)", route(&HttpApi::logEntries));
+    server.Get(R"(/api/history)", route(&HttpApi::history));
+    server.Get(R"(/api/stream)", route(&HttpApi::stream));
+    server.set_error_handler([](const Request& request, Response& response) {
+        if (request.path.rfind("/api/", 0) == 0 && response.body.empty()) {
+            sendError(response, response.status,
+                      "no such resource: " + request.method + " " + request.path);
+        }
+    });
+    server.set_mount_point("/", webRoot.string());
+}
+
+void HttpApi::panels(const Request&, Response& response) {
+    const json instances = engine_.call([](HostEngine& engine) {
+        json list = json::array();
+        for (const int id : engine.instanceIds()) {
+            list.push_back(*engine.instanceJson(id));
+        }
+        return list;
+    });
+    sendJson(response, {{"instances", instances}});
+}
+
+void HttpApi::panel(const Request& request, Response& response) {
+    const std::optional<int> id = pathNumber(request, 1, response);
+    if (!id) {
+        return;
+    }
+    const std::optional<json> instance =
+        engine_.call([&](HostEngine& engine) { return engine.instanceJson(*id); });
+    if (!instance) {
+        sendError(response, kNotFound, "there is no panel instance " + std::to_string(*id));
+        return;
+    }
+    sendJson(response, *instance);
+}
+
+void HttpApi::controlEvent(const Request& request, Response& response) {
+    const std::optional<int> id = pathNumber(request, 1, response);
+    const std::optional<json> body =
+        id ? bodyWith(request, {"panel", "control", "event"}, response) : std::nullopt;
+    if (!body) {
+        return;
+    }
+    const HostResult result = engine_.call([&](HostEngine& engine) {
+        return engine.controlEvent(*id, (*body)["panel"], (*body)["control"], (*body)["event"]);
+    });
+    sendResult(response, result, {{"delivered", true}});
+}
+
+void HttpApi::hostMessage(const Request& request, Response& response) {
+    const std::optional<int> id = pathNumber(request, 1, response);
+    const std::optional<json> body = id ? bodyWith(request, {"text"}, response) : std::nullopt;
+    if (!body) {
+        return;
+    }
+    std::optional<std::string> answer;
+    const HostResult result = engine_.call(
+        [&](HostEngine& engine) { return engine.hostMessage(*id, (*body)["text"], answer); });
+    sendResult(response, result, {{"answer", answer ? json(*answer) : json(nullptr)}});
+}
+
+void HttpApi::devices(const Request&, Response& response) {
+    sendJson(response,
+             engine_.call([](HostEngine& engine) { return engine.devices().catalog().toJson(); }));
+}
+
+void HttpApi::device(const Request& request, Response& response) {
+    const std::optional<int> number = pathNumber(request, 1, response);
+    if (!number) {
+        return;
+    }
+    const std::optional<json> device = engine_.call([&](HostEngine& engine) -> std::optional<json> {
+        const DeviceSpec* spec = engine.devices().catalog().byNumber(*number);
+        return spec == nullptr ? std::nullopt : std::optional<json>(spec->toJson());
+    });
+    if (!device) {
+        sendError(response, kNotFound, "there is no device " + std::to_string(*number));
+        return;
+    }
+    sendJson(response, *device);
+}
+
+void HttpApi::database(const Request& request, Response& response) {
+    const std::optional<int> number = pathNumber(request, 1, response);
+    const std::optional<int> db = number ? pathNumber(request, 2, response) : std::nullopt;
+    if (!db) {
+        return;
+    }
+    const std::optional<json> entries =
+        engine_.call([&](HostEngine& engine) -> std::optional<json> {
+            const DeviceSpec* spec = engine.devices().catalog().byNumber(*number);
+            if (spec == nullptr || !spec->hasDatabase(*db)) {
+                return std::nullopt;
+            }
+            json list = json::array();
+            for (int index = 1; index <= spec->entries; ++index) {
+                list.push_back(
+                    {{"index", index}, {"text", *engine.devices().readName(*number, *db, index)}});
+            }
+            return list;
+        });
+    if (!entries) {
+        sendError(response, kNotFound,
+                  "device " + std::to_string(*number) + " has no database " + std::to_string(*db));
+        return;
+    }
+    sendJson(response, {{"device", *number}, {"database", *db}, {"entries", *entries}});
+}
+
+void HttpApi::readName(const Request& request, Response& response) {
+    const std::optional<int> number = pathNumber(request, 1, response);
+    const std::optional<int> db = number ? pathNumber(request, 2, response) : std::nullopt;
+    const std::optional<int> index = db ? pathNumber(request, 3, response) : std::nullopt;
+    if (!index) {
+        return;
+    }
+    const std::optional<std::string> text = engine_.call(
+        [&](HostEngine& engine) { return engine.devices().readName(*number, *db, *index); });
+    if (!text) {
+        sendError(response, kNotFound,
+                  "device " + std::to_string(*number) + " has no entry " + std::to_string(*index) +
+                      " in database " + std::to_string(*db));
+        return;
+    }
+    sendJson(response,
+             {{"device", *number}, {"database", *db}, {"index", *index}, {"text", *text}});
+}
+
+void HttpApi::writeName(const Request& request, Response& response) {
+    const std::optional<int> number = pathNumber(request, 1, response);
+    const std::optional<int> db = number ? pathNumber(request, 2, response) : std::nullopt;
+    const std::optional<int> index = db ? pathNumber(request, 3, response) : std::nullopt;
+    const std::optional<json> body = index ? bodyWith(request, {"text"}, response) : std::nullopt;
+    const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
+    if (!who) {
+        return;
+    }
+    const std::string text = (*body)["text"];
+    const HostResult result = engine_.call(
+        [&](HostEngine& engine) { return engine.writeName(*who, *number, *db, *index, text); });
+    sendResult(response, result,
+               {{"device", *number}, {"database", *db}, {"index", *index}, {"text", text}});
+}
+
+void HttpApi::slots(const Request& request, Response& response) {
+    const std::optional<int> number = pathNumber(request, 1, response);
+    if (!number) {
+        return;
+    }
+    const std::optional<json> written =
+        engine_.call([&](HostEngine& engine) -> std::optional<json> {
+            const DeviceSpec* spec = engine.devices().catalog().byNumber(*number);
+            if (spec == nullptr || spec->slots == 0) {
+                return std::nullopt;
+            }
+            json list = json::array();
+            for (int index = 1; index <= spec->slots; ++index) {
+                const std::string text = *engine.devices().readSlot(*number, index);
+                if (!text.empty()) {
+                    list.push_back({{"index", index}, {"text", text}});
+                }
+            }
+            return list;
+        });
+    if (!written) {
+        sendError(response, kNotFound, "device " + std::to_string(*number) + " has no slots");
+        return;
+    }
+    sendJson(response, {{"device", *number}, {"slots", *written}});
+}
+
+void HttpApi::readSlot(const Request& request, Response& response) {
+    const std::optional<int> number = pathNumber(request, 1, response);
+    const std::optional<int> index = number ? pathNumber(request, 2, response) : std::nullopt;
+    if (!index) {
+        return;
+    }
+    const std::optional<std::string> text = engine_.call(
+        [&](HostEngine& engine) { return engine.devices().readSlot(*number, *index); });
+    if (!text) {
+        sendError(response, kNotFound,
+                  "device " + std::to_string(*number) + " has no slot " + std::to_string(*index));
+        return;
+    }
+    sendJson(response, {{"device", *number}, {"index", *index}, {"text", *text}});
+}
+
+void HttpApi::writeSlot(const Request& request, Response& response) {
+    const std::optional<int> number = pathNumber(request, 1, response);
+    const std::optional<int> index = number ? pathNumber(request, 2, response) : std::nullopt;
+    const std::optional<json> body = index ? bodyWith(request, {"text"}, response) : std::nullopt;
+    const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
+    if (!who) {
+        return;
+    }
+    const std::string text = (*body)["text"];
+    const HostResult result = engine_.call(
+        [&](HostEngine& engine) { return engine.writeSlot(*who, *number, *index, text); });
+    sendResult(response, result, {{"device", *number}, {"index", *index}, {"text", text}});
+}
+
+void HttpApi::logEntries(const Request& request, Response& response) {
+    const std::optional<long long> since = queryNumber(request, "since", 0, response);
+    const std::optional<long long> limit =
+        since ? queryNumber(request, "limit", kLogPage, response) : std::nullopt;
+    if (!limit) {
+        return;
+    }
+    if (*limit < 1 || *limit > static_cast<long long>(kLogPage)) {
+        sendError(response, kBadRequest, "limit must lie in 1..10000");
+        return;
+    }
+    json entries = json::array();
+    long long last = *since;
+    for (const LogEntry& entry : log_.since(*since, static_cast<std::size_t>(*limit))) {
+        entries.push_back(logJson(entry));
+        last = entry.sequence;
+    }
+    sendJson(response, {{"entries", entries}, {"last", last}});
+}
+
+void HttpApi::history(const Request& request, Response& response) {
+    HistoryQuery query;
+    const std::optional<long long> limit = queryNumber(request, "limit", 100, response);
+    const std::optional<long long> before =
+        limit ? queryNumber(request, "before", 0, response) : std::nullopt;
+    const std::optional<long long> device =
+        before ? queryNumber(request, "device", 0, response) : std::nullopt;
+    const std::optional<long long> db =
+        device ? queryNumber(request, "database", -1, response) : std::nullopt;
+    const std::optional<long long> index =
+        db ? queryNumber(request, "index", -1, response) : std::nullopt;
+    if (!index) {
+        return;
+    }
+    if (*limit < 1 || *limit > kHistoryPage) {
+        sendError(response, kBadRequest, "limit must lie in 1..1000");
+        return;
+    }
+    query.limit = static_cast<int>(*limit);
+    query.before = *before;
+    if (*db >= 0) {
+        query.database = static_cast<int>(*db);
+    }
+    if (*index >= 0) {
+        query.index = static_cast<int>(*index);
+    }
+    const std::optional<json> entries =
+        engine_.call([&](HostEngine& engine) -> std::optional<json> {
+            if (*device != 0) {
+                const DeviceSpec* spec =
+                    engine.devices().catalog().byNumber(static_cast<int>(*device));
+                if (spec == nullptr) {
+                    return std::nullopt;
+                }
+                query.device = spec->name;
+            }
+            json list = json::array();
+            for (const HistoryEntry& entry : engine.history(query)) {
+                list.push_back(historyJson(entry));
+            }
+            return list;
+        });
+    if (!entries) {
+        sendError(response, kNotFound, "there is no device " + std::to_string(*device));
+        return;
+    }
+    sendJson(response, {{"entries", *entries}});
+}
+
+void HttpApi::stream(const Request&, Response& response) {
+    auto subscription = feed_.subscribe();
+    response.set_header("Cache-Control", "no-cache");
+    response.set_chunked_content_provider(
+        "text/event-stream",
+        [subscription](std::size_t, httplib::DataSink& sink) {
+            const std::vector<Change> changes = subscription->wait(kKeepAlive);
+            if (changes.empty() && subscription->closed()) {
+                sink.done();
+                return true;
+            }
+            std::string text = changes.empty() ? ": keep-alive\n\n" : "";
+            for (const Change& change : changes) {
+                text += sseEvent(change);
+            }
+            return sink.write(text.data(), text.size());
+        },
+        [this, subscription](bool) { feed_.unsubscribe(subscription); });
+}
+
+}  // namespace panelhost

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace panelhost {
+
+// A name set as CSV: a header line "source,name", then one line per source
+// ("37,Camera 5"). Fields are quoted as RFC 4180 says when they hold a
+// comma, a quote or a line end.
+class NameSetCsv {
+  public:
+    struct Row {
+        int line = 0;
+        int source = 0;
+        std::string name;
+    };
+
+    // What reading a file found: every valid row, and one report line per
+    // line of the file. `valid` is false when any line is wrong; then
+    // nothing must be written.
+    struct Report {
+        bool valid = true;
+        std::vector<Row> rows;
+        std::vector<std::string> lines;
+    };
+
+    // `names[i]` is the name of source i + 1.
+    static std::string write(const std::vector<std::string>& names);
+
+    // Reads rows whose source lies in 1..`sources` and whose name has at
+    // most `longestName` characters, each source once. A first line
+    // "source,name" is the header; empty lines are skipped.
+    static Report read(std::istream& in, int sources, std::size_t longestName);
+};
+
+}  // namespace panelhost

@@ -1,0 +1,116 @@
+// panelhost: runs a panel plugin against simulated studio devices with
+// persistent name databases, and serves its panels over HTTP.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstring>
+#include <iostream>
+
+#include "HostApplication.h"
+#include "NameSetFiles.h"
+
+namespace {
+
+using panelhost::HostApplication;
+using panelhost::HostOptions;
+using panelhost::NameSetFiles;
+using panelhost::StartupError;
+
+// Most panel instances one host runs.
+constexpr int kMostPanels = 16;
+constexpr int kHighestPort = 65535;
+
+// Runs the host until SIGINT or SIGTERM.
+int serve(const HostOptions& options) {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    // Blocked before any thread starts, so every thread inherits the block
+    // and the signals wait for sigwait() below.
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    try {
+        HostApplication host(options);
+        std::cout << "panelhost: serving on " << host.url() << std::endl;
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        host.log().add(0, "info", std::string("stopping on ") + strsignal(received));
+        host.shutdown();
+    } catch (const StartupError& error) {
+        std::cerr << "panelhost: " << error.what() << std::endl;
+        return error.exitCode();
+    }
+    return 0;
+}
+
+std::optional<NameSetFiles::Target> target(const HostOptions& options, const std::string& device,
+                                           int set) {
+    try {
+        return NameSetFiles::Target{options.dataFile(), options.catalog(), device, set};
+    } catch (const std::exception& error) {
+        std::cerr << "panelhost: " << error.what() << std::endl;
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "panelhost: runs a panel plugin against simulated studio devices (router, tally and names "
+        "infodrivers) whose name databases persist in a data folder, and serves the panels, the "
+        "devices and a log over HTTP."};
+    HostOptions options;
+    options.plugin = TOVI_DEFAULT_PLUGIN;
+    options.layouts = TOVI_DEFAULT_LAYOUTS;
+    options.web = TOVI_DEFAULT_WEB;
+    const std::string dataHelp =
+        "data folder (default " + HostOptions::defaultDataFolder().string() + ")";
+    app.add_option("--plugin", options.plugin, "panel plugin to load")->capture_default_str();
+    app.add_option("--layouts", options.layouts, "folder of the layout files given to the plugin")
+        ->capture_default_str();
+    app.add_option("--data", options.data, dataHelp);
+    app.add_option("--devices", options.devices,
+                   "device configuration (JSON; default: devices.json in the data folder, written "
+                   "with the defaults on first start)");
+    app.add_option("--web", options.web, "folder of the browser front end")->capture_default_str();
+    app.add_option("--bind", options.bind, "address to serve HTTP on")->capture_default_str();
+    app.add_option("--port", options.port, "port to serve HTTP on (0: any free port)")
+        ->check(CLI::Range(0, kHighestPort))
+        ->capture_default_str();
+    app.add_option("--panels", options.panels, "panel instances to create")
+        ->check(CLI::Range(1, kMostPanels))
+        ->capture_default_str();
+    app.add_flag("--verbose", options.verbose,
+                 "print every command, answer, notification and event on the console");
+    app.add_flag("!--no-capture", options.captureStderr,
+                 "leave standard error alone (the plugin's debug lines then miss the log)");
+
+    std::string device = "StC_UMD_Names_DriverID";
+    int set = 1;
+    std::string file = "-";
+    CLI::App* exportSet = app.add_subcommand("export-set", "write a name set as CSV (source,name)");
+    exportSet->add_option("--set", set, "name set: the database number on the device")->required();
+    exportSet->add_option("--device", device, "device that holds the set")->capture_default_str();
+    exportSet->add_option("--output", file, "CSV file to write (-: standard output)")
+        ->capture_default_str();
+    CLI::App* importSet = app.add_subcommand(
+        "import-set",
+        "read a name set from CSV (source,name); nothing is written when a line is invalid");
+    importSet->add_option("--set", set, "name set: the database number on the device")->required();
+    importSet->add_option("--device", device, "device that holds the set")->capture_default_str();
+    importSet->add_option("--input", file, "CSV file to read")->required();
+    app.require_subcommand(0, 1);
+
+    CLI11_PARSE(app, argc, argv);
+
+    if (exportSet->parsed() || importSet->parsed()) {
+        const auto where = target(options, device, set);
+        if (!where) {
+            return StartupError::kConfiguration;
+        }
+        return exportSet->parsed() ? NameSetFiles::exportSet(*where, file, std::cout, std::cerr)
+                                   : NameSetFiles::importSet(*where, file, std::cout, std::cerr);
+    }
+    return serve(options);
+}
