@@ -17,7 +17,7 @@ constexpr int kRouterNamesDatabase = 0;
 constexpr int kRouterSecondDatabase = 2;
 constexpr int kFirstNamesDatabase = 1;
 constexpr int kTitlesDatabase = 9;
-// Numbers beyond any device, database or index stop growing here.
+// No device, database or index reaches this; a longer number has no answer.
 constexpr long kNumberLimit = 1000000000;
 
 // Filler the studio's names are cut from, after a prefix that makes each
@@ -34,7 +34,7 @@ bool startsWith(const char* text, const char* prefix) noexcept {
 }
 
 // Reads a decimal number (optionally negative) and the blanks after it;
-// false when there is no digit.
+// false when there is no digit or the number reaches kNumberLimit.
 bool readNumber(const char*& p, int& value) noexcept {
     const bool negative = *p == '-';
     if (negative) {
@@ -45,8 +45,9 @@ bool readNumber(const char*& p, int& value) noexcept {
     }
     long magnitude = 0;
     for (; *p >= '0' && *p <= '9'; ++p) {
-        if (magnitude < kNumberLimit) {
-            magnitude = magnitude * 10 + (*p - '0');
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude >= kNumberLimit) {
+            return false;
         }
     }
     value = static_cast<int>(negative ? -magnitude : magnitude);
