@@ -107,7 +107,16 @@ void HostApplication::startServer() {
                            "cannot listen on " + where +
                                " (is the port in use, or the address not one of this machine?)");
     }
-    listener_ = std::thread([this] { server_->listen_after_bind(); });
+    listener_ = std::thread([this] {
+        server_->listen_after_bind();
+        listenerDone_ = true;
+    });
+    // stop() only stops a server that runs: wait until it does, so that a
+    // shutdown right after the start cannot miss it.
+    constexpr auto kPoll = std::chrono::milliseconds(1);
+    while (!server_->is_running() && !listenerDone_) {
+        std::this_thread::sleep_for(kPoll);
+    }
 }
 
 void HostApplication::shutdown() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -80,6 +81,7 @@ class HostApplication {
     std::unique_ptr<httplib::Server> server_;
     std::unique_ptr<HttpApi> api_;
     std::thread listener_;
+    std::atomic<bool> listenerDone_{false};
     int port_ = 0;
 };
 

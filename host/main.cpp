@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
     importSet->add_option("--set", set, "name set: the database number on the device")->required();
     importSet->add_option("--device", device, "device that holds the set")->capture_default_str();
     importSet->add_option("--input", file, "CSV file to read")->required();
+    // The host's options (--data, --devices) also apply after a subcommand.
+    exportSet->fallthrough();
+    importSet->fallthrough();
     app.require_subcommand(0, 1);
 
     CLI11_PARSE(app, argc, argv);

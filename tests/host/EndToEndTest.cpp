@@ -1,0 +1,311 @@
+// The real name-set panel plugin in a running host, driven through the
+// HTTP API on a loopback port the system chooses.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "HostApplication.h"
+#include "TempFolder.h"
+
+using namespace panelhost;
+using nlohmann::json;
+
+namespace {
+
+constexpr int kNamesDriver = 12;
+constexpr int kTally = 57;
+
+class RunningHost {
+  public:
+    RunningHost(const std::filesystem::path& data, int panels) {
+        HostOptions options;
+        options.plugin = PANELHOST_PLUGIN;
+        options.layouts = PANELHOST_LAYOUTS;
+        options.web = PANELHOST_WEB;
+        options.data = data;
+        options.port = 0;
+        options.panels = panels;
+        options.consoleLog = false;
+        host_ = std::make_unique<HostApplication>(options);
+        client_ = std::make_unique<httplib::Client>("127.0.0.1", host_->port());
+    }
+
+    std::pair<int, json> get(const std::string& path) {
+        const auto result = client_->Get(path.c_str());
+        EXPECT_TRUE(result) << path;
+        return {result->status, json::parse(result->body, nullptr, false)};
+    }
+
+    std::pair<int, json> send(const std::string& method, const std::string& path,
+                              const std::string& body) {
+        const auto result = method == "PUT" ? client_->Put(path.c_str(), body, "application/json")
+                                            : client_->Post(path.c_str(), body, "application/json");
+        EXPECT_TRUE(result) << path;
+        return {result->status, json::parse(result->body, nullptr, false)};
+    }
+
+    // Presses, selects or types on a control of an instance; expects success.
+    void act(int instance, const std::string& panel, const std::string& control,
+             const std::string& event) {
+        const auto [status, body] =
+            send("POST", "/api/panels/" + std::to_string(instance) + "/events",
+                 json{{"panel", panel}, {"control", control}, {"event", event}}.dump());
+        EXPECT_EQ(status, 200) << control << " " << event << ": " << body.dump();
+    }
+
+    void type(int instance, const std::string& text) {
+        for (const char c : text) {
+            act(instance, "2", "KB_1", c == ' ' ? "key.space" : std::string("key.") + c);
+        }
+    }
+
+    void clearKeyboard(int instance) {
+        while (!property(instance, "2", "KB_1", "text").empty()) {
+            act(instance, "2", "KB_1", "key.backspace");
+        }
+    }
+
+    std::string property(int instance, const std::string& panel, const std::string& control,
+                         const std::string& name) {
+        const json body = get("/api/panels/" + std::to_string(instance)).second;
+        for (const json& loaded : body["panels"]) {
+            if (loaded["panel"] != panel) {
+                continue;
+            }
+            for (const json& found : loaded["controls"]) {
+                if (found["name"] == control) {
+                    return found["properties"].value(name, "");
+                }
+            }
+        }
+        ADD_FAILURE() << "no control " << control << " on panel " << panel;
+        return "";
+    }
+
+    std::string name(int database, int index) {
+        return get("/api/devices/12/databases/" + std::to_string(database) + "/" +
+                   std::to_string(index))
+            .second["text"];
+    }
+
+    HostApplication& host() { return *host_; }
+    int port() const { return host_->port(); }
+
+  private:
+    std::unique_ptr<HostApplication> host_;
+    std::unique_ptr<httplib::Client> client_;
+};
+
+// Opens the editor on `instance` with name set `set` and source `source`.
+void openSource(RunningHost& host, int instance, int set, int source) {
+    host.act(instance, "1", "Name_Editor", "button=pressed");
+    host.act(instance, "2", "NameSet_" + std::to_string(set), "button=pressed");
+    host.act(instance, "2", "SrcGroup", "select=" + std::to_string((source - 1) / 16 + 1));
+    host.act(instance, "2", "SrcName", "select=" + std::to_string(source));
+}
+
+}  // namespace
+
+TEST(EndToEnd, ChoosingAndConfirmingASetChangesWhatTheDisplaysShow) {
+    TempFolder data;
+    RunningHost host(data.path(), 1);
+    EXPECT_EQ(host.property(1, "1", "Current", "text"), "Studio A");
+    EXPECT_EQ(host.property(1, "1", "Names_3", "text"), "News");
+    EXPECT_EQ(host.property(1, "1", "Confirm", "enabled"), "false");
+
+    host.act(1, "1", "Select_3", "button=pressed");
+    EXPECT_EQ(host.property(1, "1", "Select_3", "statesheet"), "ZRSourceSelected");
+    EXPECT_EQ(host.property(1, "1", "Confirm", "enabled"), "true");
+    host.act(1, "1", "Confirm", "button=pressed");
+
+    EXPECT_EQ(host.get("/api/devices/57/slots/212").second["text"], "3");
+    EXPECT_EQ(host.property(1, "1", "Current", "text"), "News");
+    EXPECT_EQ(host.property(1, "1", "Confirm", "enabled"), "false");
+    EXPECT_EQ(host.property(1, "1", "Select_3", "statesheet"), "ZRSourceDeselected");
+
+    host.act(1, "1", "UMDBright_3", "button=pressed");
+    EXPECT_EQ(host.property(1, "1", "UMDBright_3", "statesheet"), "ZRSourceSelected");
+    EXPECT_EQ(host.property(1, "1", "UMDBright_2", "statesheet"), "ZRSourceDeselected");
+}
+
+TEST(EndToEnd, ACommittedNameIsStoredRecordedAndSurvivesARestart) {
+    TempFolder data;
+    {
+        RunningHost host(data.path(), 1);
+        openSource(host, 1, 5, 37);
+        EXPECT_EQ(host.property(1, "2", "PreEdit", "text"), "Line In 1");
+        EXPECT_EQ(host.property(1, "2", "LongName", "text"), "Line In 1");
+        EXPECT_EQ(host.property(1, "2", "Nameset_id", "text"), "5");
+        host.clearKeyboard(1);
+        host.type(1, "Guest Cam");
+        host.act(1, "2", "KB_1", "key.return");
+        EXPECT_EQ(host.property(1, "2", "PostEdit", "text"), "Guest Cam");
+        EXPECT_EQ(host.property(1, "2", "Update", "enabled"), "true");
+        host.act(1, "2", "Update", "button=pressed");
+
+        EXPECT_EQ(host.name(5, 37), "Guest Cam");
+        EXPECT_EQ(host.property(1, "2", "PreEdit", "visible"), "false");
+        const json history = host.get("/api/history?device=12&database=5&index=37").second;
+        ASSERT_EQ(history["entries"].size(), 1u);
+        EXPECT_EQ(history["entries"][0]["old"], "Line In 1");
+        EXPECT_EQ(history["entries"][0]["new"], "Guest Cam");
+        EXPECT_EQ(history["entries"][0]["who"], "panel instance 1");
+    }
+    RunningHost restarted(data.path(), 1);
+    EXPECT_EQ(restarted.name(5, 37), "Guest Cam");
+    EXPECT_EQ(restarted.get("/api/history").second["entries"][0]["new"], "Guest Cam");
+    // The panel read the stored name at start-up.
+    openSource(restarted, 1, 5, 37);
+    EXPECT_EQ(restarted.property(1, "2", "PreEdit", "text"), "Guest Cam");
+}
+
+TEST(EndToEnd, AChangeMadeElsewhereReachesAnOpenEdit) {
+    TempFolder data;
+    RunningHost host(data.path(), 1);
+    openSource(host, 1, 5, 37);
+    const auto [status, body] = host.send("PUT", "/api/devices/12/databases/5/37",
+                                          R"({"text": "Studio Guest", "client": "gallery"})");
+    EXPECT_EQ(status, 200) << body.dump();
+    EXPECT_EQ(host.property(1, "2", "PreEdit", "text"), "Studio Guest");
+    EXPECT_EQ(host.property(1, "2", "KB_1", "text"), "Studio Guest");
+    EXPECT_EQ(host.get("/api/history").second["entries"][0]["who"], "api gallery (127.0.0.1)");
+}
+
+TEST(EndToEnd, TwoPanelInstancesStayInSync) {
+    TempFolder data;
+    RunningHost host(data.path(), 2);
+    host.act(1, "1", "Select_4", "button=pressed");
+    host.act(1, "1", "Confirm", "button=pressed");
+    EXPECT_EQ(host.property(2, "1", "Current", "text"), "Sport");
+
+    // A title committed on instance 2 reaches the selector of instance 1.
+    host.act(2, "1", "Name_Editor", "button=pressed");
+    host.act(2, "2", "NameSet_4", "button=pressed");
+    host.act(2, "2", "NamesetName", "button=pressed");
+    host.clearKeyboard(2);
+    host.type(2, "Football");
+    host.act(2, "2", "KB_1", "key.return");
+    host.act(2, "2", "Update", "button=pressed");
+    EXPECT_EQ(host.name(9, 4), "Football");
+    EXPECT_EQ(host.property(1, "1", "Names_4", "text"), "Football");
+    EXPECT_EQ(host.property(1, "1", "Current", "text"), "Football");
+    EXPECT_EQ(host.property(2, "1", "Names_4", "text"), "Football");
+}
+
+TEST(EndToEnd, BadRequestsAreRefusedWithAJsonError) {
+    TempFolder data;
+    RunningHost host(data.path(), 1);
+    const auto expectError = [](const std::pair<int, json>& answer, int status) {
+        EXPECT_EQ(answer.first, status) << answer.second.dump();
+        EXPECT_TRUE(answer.second.contains("error")) << answer.second.dump();
+    };
+    expectError(host.send("POST", "/api/panels/1/events", "{"), 400);
+    expectError(host.send("POST", "/api/panels/1/events", R"({"panel": "1"})"), 400);
+    expectError(host.send("POST", "/api/panels/9/events",
+                          R"({"panel": "1", "control": "Confirm", "event": "button=pressed"})"),
+                404);
+    expectError(host.send("POST", "/api/panels/1/events",
+                          R"({"panel": "1", "control": "Confirm", "event": "button=pressed"})"),
+                409);
+    expectError(host.send("POST", "/api/panels/1/events",
+                          R"({"panel": "2", "control": "Update", "event": "button=pressed"})"),
+                409);
+    expectError(host.send("POST", "/api/panels/1/events",
+                          R"({"panel": "1", "control": "Current", "event": "button=pressed"})"),
+                400);
+    expectError(host.send("PUT", "/api/devices/12/databases/5/37",
+                          json{{"text", std::string(257, 'x')}}.dump()),
+                400);
+    expectError(host.send("PUT", "/api/devices/12/databases/5/129", R"({"text": "x"})"), 404);
+    expectError(host.send("PUT", "/api/devices/57/slots/212", R"({"text": 5})"), 400);
+    expectError(host.get("/api/devices/99"), 404);
+    expectError(host.get("/api/log?since=x"), 400);
+    expectError(host.get("/api/nothing"), 404);
+    EXPECT_EQ(host.name(5, 37), "Line In 1");
+    EXPECT_EQ(host.get("/api/devices/57/slots/212").second["text"], "1");
+
+    httplib::Client raw("127.0.0.1", host.port());
+    const auto page = raw.Get("/");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("panelhost"), std::string::npos);
+    for (const char* escape :
+         {"/../CMakeLists.txt", "/..%2fCMakeLists.txt", "/%2e%2e/host/main.cpp"}) {
+        const auto outside = raw.Get(escape);
+        ASSERT_TRUE(outside);
+        EXPECT_NE(outside->status, 200) << escape;
+    }
+}
+
+TEST(EndToEnd, HostMessagesAndTheLog) {
+    TempFolder data;
+    RunningHost host(data.path(), 1);
+    EXPECT_EQ(host.send("POST", "/api/panels/1/messages", R"({"text": "myParam=on air"})")
+                  .second["answer"],
+              nullptr);
+    EXPECT_EQ(
+        host.send("POST", "/api/panels/1/messages", R"({"text": "return=all"})").second["answer"],
+        "myParam=on air");
+    const json log = host.get("/api/log?since=0&limit=10000").second;
+    ASSERT_FALSE(log["entries"].empty());
+    EXPECT_EQ(log["entries"][0]["sequence"], 1);
+    for (const json& entry : log["entries"]) {
+        EXPECT_NE(entry["kind"], "error") << entry.dump();
+    }
+    const long long last = log["last"];
+    EXPECT_TRUE(host.get("/api/log?since=" + std::to_string(last)).second["entries"].empty());
+}
+
+TEST(EndToEnd, TheStreamCarriesEveryChange) {
+    TempFolder data;
+    RunningHost host(data.path(), 1);
+    std::atomic<bool> connected{false};
+    std::atomic<bool> seen{false};
+    std::string received;
+    httplib::Client listener("127.0.0.1", host.port());
+    std::thread reader([&] {
+        listener.Get(
+            "/api/stream",
+            [&](const httplib::Response&) {
+                connected = true;
+                return true;
+            },
+            [&](const char* chunk, std::size_t length) {
+                received.append(chunk, length);
+                seen = received.find("event: slot") != std::string::npos;
+                return !seen;
+            });
+    });
+    for (int i = 0; i < 1000 && !connected; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(connected);
+    host.act(1, "1", "Select_2", "button=pressed");
+    host.act(1, "1", "Confirm", "button=pressed");
+    for (int i = 0; i < 1000 && !seen; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // Ends the stream in any case, so the reader returns.
+    host.host().shutdown();
+    reader.join();
+    EXPECT_NE(received.find("event: control\ndata: {\"control\":\"Select_2\""), std::string::npos);
+    EXPECT_NE(received.find("event: log\n"), std::string::npos);
+    EXPECT_NE(received.find("event: slot\ndata: {\"device\":57,\"index\":212,\"text\":\"2\""),
+              std::string::npos);
+}
+
+TEST(EndToEnd, ShutdownEndsEveryScriptWithGoodbye) {
+    TempFolder data;
+    RunningHost host(data.path(), 2);
+    host.host().shutdown();
+    std::map<int, std::string> lastCommand;
+    for (const LogEntry& entry : host.host().log().since(0, 100000)) {
+        if (entry.kind == "command") {
+            lastCommand[entry.instance] = entry.text;
+        }
+    }
+    EXPECT_EQ(lastCommand, (std::map<int, std::string>{{1, "AS"}, {2, "AS"}}));
+}
