@@ -15,9 +15,6 @@ using nlohmann::json;
 
 namespace {
 
-constexpr int kNamesDriver = 12;
-constexpr int kTally = 57;
-
 class RunningHost {
   public:
     RunningHost(const std::filesystem::path& data, int panels) {
