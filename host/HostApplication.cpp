@@ -40,6 +40,15 @@ HostApplication::HostApplication(const HostOptions& options)
         throw StartupError(StartupError::kDataFile, error.what());
     }
     log_.add(0, "info", "data file " + store_->file().string());
+    if (!std::filesystem::is_directory(options_.layouts)) {
+        throw StartupError(StartupError::kConfiguration,
+                           "the layout folder " + options_.layouts.string() + " does not exist");
+    }
+    if (!std::filesystem::is_directory(options_.web)) {
+        log_.add(0, "warning",
+                 "the web folder " + options_.web.string() +
+                     " does not exist; only the HTTP API is served");
+    }
     if (options_.captureStderr) {
         capture_ = std::make_unique<StderrCapture>(
             [this](int instance, const std::string& line) { log_.add(instance, "debug", line); });

@@ -72,6 +72,14 @@ TEST(Program, ABrokenDeviceConfigurationStopsTheStart) {
     EXPECT_NE(run.output.find("devices.json"), std::string::npos) << run.output;
 }
 
+TEST(Program, AMissingLayoutFolderStopsTheStart) {
+    TempFolder data;
+    const Outcome run = panelhost("--data " + data.path().string() + " --port 0 --layouts " +
+                                  (data.path() / "nowhere").string());
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.output.find("nowhere does not exist"), std::string::npos) << run.output;
+}
+
 TEST(Program, NameSetsGoOutAndComeInAsCsv) {
     TempFolder data;
     const std::string where = "--data " + data.path().string();
