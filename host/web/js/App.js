@@ -1,0 +1,117 @@
+import { ChangeStream } from './ChangeStream.js';
+import { DevicesPane } from './DevicesPane.js';
+import { DisplayWall } from './DisplayWall.js';
+import { HistoryPane } from './HistoryPane.js';
+import { HostApi } from './HostApi.js';
+import { PanelView } from './PanelView.js';
+import { ProtocolInspector } from './ProtocolInspector.js';
+import { Studio } from './Studio.js';
+
+const VIEWS = ['panel', 'displays', 'protocol', 'devices', 'history'];
+const STATUS_TEXT = { connecting: 'connecting…', live: 'live', lost: 'connection lost, retrying…' };
+
+// The page: which panel instance it shows (?instance=N, the first one when
+// not given), which view is open (#panel, #displays, #protocol, #devices,
+// #history), and the wiring of the views to the host's API and stream.
+export class App {
+  constructor(document) {
+    this.document = document;
+    const requested = new URLSearchParams(document.location.search).get('instance');
+    this.instanceId = requested === null ? null : Number(requested);
+    this.api = new HostApi();
+    this.stream = new ChangeStream('/api/stream');
+    this.studio = new Studio(this.api, this.stream);
+    const view = (name) => document.getElementById(`view-${name}`);
+    this.views = {
+      panel: new PanelView(view('panel').querySelector('[data-panel-view]'), this.api, this.studio),
+      displays: new DisplayWall(view('displays'), this.studio),
+      protocol: new ProtocolInspector(view('protocol'), this.api, this.stream),
+      devices: new DevicesPane(view('devices'), this.studio),
+      history: new HistoryPane(view('history'), this.api, this.studio),
+    };
+    this.instanceNav = document.querySelector('[data-instances]');
+    this.statusText = document.querySelector('[data-connection-text]');
+  }
+
+  start() {
+    this.stream.onResync(() => this.loadInstances());
+    this.stream.on('instance', () => this.loadInstances());
+    this.stream.on('control', (change) => this.forInstance(change, 'applyControl'));
+    this.stream.on('panel', (change) => this.forInstance(change, 'applyPanel'));
+    this.stream.onStatus((status, detail) => {
+      this.statusText.textContent = detail ? `${STATUS_TEXT[status]} (${detail})` : STATUS_TEXT[status];
+      this.document.body.dataset.connection = status;
+    });
+    window.addEventListener('hashchange', () => this.route());
+    this.document.addEventListener('keydown', (event) => this.physicalKey(event));
+    this.route();
+    this.stream.start();
+  }
+
+  forInstance(change, method) {
+    if (change.instance === this.instanceId) {
+      this.views.panel[method](change);
+    }
+  }
+
+  async loadInstances() {
+    const { instances } = await this.api.panels();
+    const ids = instances.map((instance) => instance.instance);
+    if (this.instanceId === null && ids.length) {
+      this.instanceId = ids[0];
+    }
+    this.drawInstanceNav(ids);
+    this.views.protocol.setInstances(ids);
+    const mine = instances.find((instance) => instance.instance === this.instanceId);
+    if (mine) {
+      this.views.panel.show(mine);
+      const shown = mine.panels.find((panel) => panel.shown);
+      this.document.title = `Panel ${mine.instance}${shown ? ` · ${shown.title}` : ''} · panelhost`;
+    } else {
+      this.views.panel.showMissing(this.instanceId);
+    }
+  }
+
+  drawInstanceNav(ids) {
+    this.instanceNav.replaceChildren(...ids.map((id) => {
+      const link = this.document.createElement('a');
+      link.href = `?instance=${id}#panel`;
+      link.textContent = `Panel ${id}`;
+      if (id === this.instanceId) {
+        link.setAttribute('aria-current', 'page');
+      }
+      return link;
+    }));
+  }
+
+  route() {
+    const requested = this.document.location.hash.slice(1);
+    const name = VIEWS.includes(requested) ? requested : 'panel';
+    this.view = name;
+    for (const other of VIEWS) {
+      this.document.getElementById(`view-${other}`).hidden = other !== name;
+      const tab = this.document.querySelector(`[data-view-link="${other}"]`);
+      if (other === name) {
+        tab.setAttribute('aria-current', 'page');
+      } else {
+        tab.removeAttribute('aria-current');
+      }
+    }
+    this.views[name].activate?.();
+  }
+
+  // The physical keyboard types into the panel's keyboard while that is
+  // enabled, unless the person is typing into a field of the page.
+  physicalKey(event) {
+    const target = event.target;
+    const typingElsewhere = target instanceof HTMLElement &&
+      (target.isContentEditable || ['INPUT', 'TEXTAREA', 'SELECT'].includes(target.tagName));
+    if (this.view !== 'panel' || typingElsewhere) {
+      return;
+    }
+    const keyboard = this.views.panel.activeKeyboard();
+    if (keyboard && keyboard.typePhysical(event)) {
+      event.preventDefault();
+    }
+  }
+}

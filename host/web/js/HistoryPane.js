@@ -1,0 +1,105 @@
+import { NameSets } from './NameSets.js';
+
+// Entries one page of the history holds.
+const PAGE = 100;
+// How long the history waits after a write before it reads itself again,
+// so that a burst of writes costs one request.
+const REFRESH_DELAY_MS = 250;
+
+// The audit trail of name writes, newest first: who changed which name,
+// from what to what. Filtered by name set (or the titles) and source; it
+// reads itself again when a name is written.
+export class HistoryPane {
+  constructor(root, api, studio) {
+    this.api = api;
+    this.studio = studio;
+    this.sets = new NameSets(studio);
+    this.active = false;
+    this.shown = [];
+    this.setSelect = root.querySelector('[data-history-set]');
+    this.sourceInput = root.querySelector('[data-history-source]');
+    this.rows = root.querySelector('[data-history-rows]');
+    this.more = root.querySelector('[data-history-more]');
+    this.status = root.querySelector('[data-history-status]');
+    root.querySelector('[data-history-filter]').addEventListener('submit', (event) => {
+      event.preventDefault();
+      this.load(false);
+    });
+    this.setSelect.addEventListener('change', () => this.load(false));
+    this.more.addEventListener('click', () => this.load(true));
+    studio.onChange((change) => {
+      if (this.active && (change.type === 'database' || change.type === 'catalog')) {
+        clearTimeout(this.refreshTimer);
+        this.refreshTimer = setTimeout(() => this.load(false), REFRESH_DELAY_MS);
+      }
+    });
+  }
+
+  async activate() {
+    if (!this.active) {
+      this.active = true;
+      await this.sets.loadTitles().catch(() => undefined);
+      this.drawSetChoices();
+      await this.load(false);
+    }
+  }
+
+  drawSetChoices() {
+    const chosen = this.setSelect.value;
+    const options = [new Option('All name sets and titles', 'all')];
+    for (const set of NameSets.numbers()) {
+      options.push(new Option(this.sets.label(set), String(set)));
+    }
+    options.push(new Option('Titles of the name sets', 'titles'));
+    this.setSelect.replaceChildren(...options);
+    this.setSelect.value = [...this.setSelect.options].some((option) => option.value === chosen) ? chosen : 'all';
+  }
+
+  // The history query of the filters; null when they name nothing that
+  // exists (an unknown device).
+  query() {
+    const choice = this.setSelect.value;
+    const where = choice === 'all' ? {} :
+      choice === 'titles' ? this.sets.titleLocation() : this.sets.location(Number(choice));
+    if (!where) {
+      return null;
+    }
+    const source = this.sourceInput.value.trim();
+    return { device: where.device, database: where.database, index: source === '' ? undefined : Number(source) };
+  }
+
+  // Reads the newest page, or with `more` the page after the rows shown.
+  async load(more) {
+    const query = this.query();
+    if (!query) {
+      this.status.textContent = 'That name set lives on a device the host does not have.';
+      return;
+    }
+    const before = more && this.shown.length ? this.shown.at(-1).id : undefined;
+    const limit = more ? PAGE : Math.max(PAGE, this.shown.length);
+    try {
+      const answer = await this.api.history({ ...query, before, limit });
+      this.shown = more ? this.shown.concat(answer.entries) : answer.entries;
+      this.more.hidden = answer.entries.length < limit;
+      this.status.textContent = this.shown.length ? `${this.shown.length} writes, newest first` : 'No writes match.';
+      this.rows.replaceChildren(...this.shown.map((entry) => this.row(entry)));
+    } catch (error) {
+      this.status.textContent = error.message;
+    }
+  }
+
+  row(entry) {
+    const row = document.createElement('tr');
+    const set = this.sets.setOf(entry.device, entry.database);
+    const titles = this.sets.titleLocation();
+    const isTitle = titles && entry.device === titles.device && entry.database === titles.database;
+    const what = isTitle ? `title of set ${entry.index}` :
+      set === null ? `${entry.deviceName} database ${entry.database} entry ${entry.index}` :
+        `set ${set}, source ${entry.index}`;
+    const cells = [new Date(entry.time).toLocaleString(), entry.who, what, entry.old, entry.new];
+    for (const text of cells) {
+      row.insertCell().textContent = text;
+    }
+    return row;
+  }
+}

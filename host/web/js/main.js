@@ -1,0 +1,3 @@
+import { App } from './App.js';
+
+new App(document).start();
