@@ -1,0 +1,131 @@
+// What every browser test needs: Debian's Chromium driven by playwright-core
+// (never a downloaded browser) with a fresh profile, pages of the panel
+// host that run-browser-tests.sh started (PANELHOST_URL), the host's API
+// for checking what the devices hold, and screenshots under
+// SCREENSHOT_DIR.
+import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+const CHROMIUM = '/usr/bin/chromium';
+const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+// An operator's touch screen, and room for the whole wall of displays.
+const VIEWPORT = { width: 1280, height: 800 };
+
+export const HOST_URL = process.env.PANELHOST_URL?.replace(/\/$/, '');
+if (!HOST_URL) {
+  throw new Error('PANELHOST_URL is not set: run the tests through tests/web/run-browser-tests.sh');
+}
+
+// The devices of the studio, as the host's default configuration has them.
+export const TALLY = 57;
+export const NAMES_DRIVER = 12;
+export const TITLES = 9;
+
+// How long a test waits for something the host's timers bring about: the
+// ten ticks of a confirm window or the twenty of a take prompt are ten
+// seconds each.
+export const TIMER_WAIT_MS = 25000;
+
+export class BrowserHarness {
+  static async launch() {
+    const profile = mkdtempSync(path.join(tmpdir(), 'panelhost-browser-'));
+    const context = await chromium.launchPersistentContext(profile, {
+      executablePath: CHROMIUM,
+      headless: true,
+      args: CHROMIUM_ARGS,
+      viewport: VIEWPORT,
+      acceptDownloads: true,
+    });
+    return new BrowserHarness(context, profile);
+  }
+
+  constructor(context, profile) {
+    this.context = context;
+    this.profile = profile;
+    this.errors = [];
+  }
+
+  // Opens a page of the host (e.g. "/?instance=1#panel") once its event
+  // stream is live and its panel drawn.
+  async open(address) {
+    const page = await this.context.newPage();
+    page.on('pageerror', (error) => this.errors.push(error.message));
+    await page.goto(`${HOST_URL}${address}`);
+    await page.waitForSelector('body[data-connection="live"]');
+    return page;
+  }
+
+  async close() {
+    await this.context.close();
+    rmSync(this.profile, { recursive: true, force: true });
+  }
+
+  static async screenshot(page, name) {
+    const folder = process.env.SCREENSHOT_DIR;
+    if (folder) {
+      mkdirSync(folder, { recursive: true });
+      await page.screenshot({ path: path.join(folder, `${name}.png`) });
+    }
+  }
+}
+
+export async function api(method, address, body) {
+  const response = await fetch(`${HOST_URL}${address}`, {
+    method,
+    headers: body ? { 'Content-Type': 'application/json' } : {},
+    body: body ? JSON.stringify(body) : undefined,
+  });
+  const answer = await response.json();
+  if (!response.ok) {
+    throw new Error(`${method} ${address}: ${response.status} ${answer.error}`);
+  }
+  return answer;
+}
+
+export async function nameOf(database, index) {
+  return (await api('GET', `/api/devices/${NAMES_DRIVER}/databases/${database}/${index}`)).text;
+}
+
+export async function slotOf(index) {
+  return (await api('GET', `/api/devices/${TALLY}/slots/${index}`)).text;
+}
+
+// A control of a panel of the page: the locator of its element.
+export function control(page, panel, name) {
+  return page.locator(`[data-panel="${panel}"] [data-control="${name}"]`);
+}
+
+// Waits until the control's attribute `name` (e.g. "data-enabled") is `value`.
+export async function waitForAttribute(page, panel, controlName, name, value, timeout) {
+  await page.waitForSelector(
+    `[data-panel="${panel}"] [data-control="${controlName}"][${name}="${value}"]`,
+    { state: 'attached', timeout });
+}
+
+// Waits until the control's text (a label's, or the keyboard's typed text)
+// is `text`.
+export async function waitForText(page, panel, controlName, text, timeout) {
+  await page.waitForFunction(([selector, expected]) => {
+    const element = document.querySelector(selector);
+    const shown = element?.querySelector('.kb-text') ?? element;
+    return shown !== null && shown.textContent === expected;
+  }, [`[data-panel="${panel}"] [data-control="${controlName}"]`, text], { timeout });
+}
+
+// Waits until `panel` is the one the page shows.
+export async function waitForPanel(page, panel) {
+  await page.locator(`[data-panel="${panel}"]`).waitFor({ state: 'visible' });
+}
+
+// Brings the page's panel instance back to the selector panel when an
+// earlier test left it on the editor panel.
+export async function showSelector(page) {
+  const back = control(page, '2', 'Nameset_Select');
+  if (await back.isVisible() && await back.isEnabled()) {
+    await back.click();
+  }
+  await waitForPanel(page, '1');
+}
