@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the benchmarks with the default preset and runs them: the panel's
+# start-up against a plain snprintf baseline, the dispatch of each kind of
+# notification, and the allocations and memory of one instance. Prints the
+# machine and every figure; the results are also kept as JSON in
+# build/default/bench/results.json. Options are passed on to the benchmark
+# program (nameset_bench --help lists them), e.g. --benchmark_filter=Startup.
+#   scripts/bench.sh [BENCHMARK_OPTION...]
+set -euo pipefail
+
+if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+fi
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
+tovi_install_packages "${TOVI_DEBIAN_PACKAGES[@]}"
+
+cmake --preset default >/dev/null
+cmake --build --preset default --target nameset_bench
+
+# Three rounds of every benchmark; the medians are the figures to quote.
+repetitions=3
+program=build/default/bench/nameset_bench
+options=(--benchmark_repetitions="$repetitions" --benchmark_display_aggregates_only=true
+    --benchmark_out=build/default/bench/results.json --benchmark_out_format=json "$@")
+
+echo
+echo "== machine"
+echo "processors: $(nproc)"
+echo "processor:  $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
+echo "load:       $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 minutes)"
+echo "commit:     $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+echo
+echo "== $program ${options[*]}"
+"$program" "${options[@]}"
