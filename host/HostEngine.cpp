@@ -163,6 +163,7 @@ void HostEngine::release(int instance, void* answer) {
     }
     switch (answers_.release(answer)) {
         case AnswerLedger::Release::Released:
+            log_.add(instance, "release", "the answer was handed back");
             return;
         case AnswerLedger::Release::AlreadyReleased:
             log_.add(instance, "error", "the script handed the same answer back twice; ignored");

@@ -314,6 +314,22 @@ TEST_F(HostEngineTest, AnswersMustBeHandedBackOnceAndInTime) {
     EXPECT_EQ(logged("error").size(), before + 2);
 }
 
+TEST_F(HostEngineTest, EveryProperHandBackIsLoggedRightAfterItsAnswer) {
+    const int id = create({});
+    run(id, "RN 1 0 1");
+    // A null answer has nothing to hand back.
+    run(id, "RN 99 1 1");
+    // The second hand-back is an error, not a hand-back.
+    message(id, "twice=SD 'StC SDI Router'");
+    Texts kinds;
+    for (const LogEntry& entry : log_.since(0, 1000000)) {
+        if (entry.instance == id && (entry.kind == "answer" || entry.kind == "release")) {
+            kinds.push_back(entry.kind);
+        }
+    }
+    EXPECT_EQ(kinds, (Texts{"answer", "release", "answer", "answer", "release"}));
+}
+
 TEST_F(HostEngineTest, ControlEventsReachTheScriptAfterTheControlHasActed) {
     FakeScript* script = nullptr;
     const int id = create({pi(), ps()}, &script);
