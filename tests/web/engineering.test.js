@@ -51,6 +51,12 @@ describe('the protocol inspector', () => {
     await inspector.getByLabel('Instance').selectOption('1');
     assert.ok((await rowTexts()).includes("IW 57 '2' 211 0"));
     await inspector.getByLabel('Instance').selectOption('all');
+
+    // Every name the panels read at start-up was answered and handed back.
+    await inspector.getByLabel('Text').fill('handed back');
+    const kinds = await protocol.locator('[data-log-rows] td:nth-child(4)').allTextContents();
+    assert.ok(kinds.length > 0);
+    assert.deepEqual([...new Set(kinds)], ['release']);
   });
 
   it('holds new entries while paused, shows them on resume, and exports what matches as text', async () => {

@@ -1,10 +1,11 @@
 // The protocol inspector: the host's log as it happens (commands from the
-// scripts, answers, notifications to the scripts, operator events, host
-// messages, debug output and the host's own reports), filtered by kind,
-// panel instance and text, with pause and export as text.
+// scripts, answers, hand-backs of answers, notifications to the scripts,
+// operator events, host messages, debug output and the host's own reports),
+// filtered by kind, panel instance and text, with pause and export as text.
 
 // The kinds of log entry the host writes, in the order they are offered.
-const KINDS = ['command', 'answer', 'notify', 'event', 'message', 'debug', 'info', 'warning', 'error'];
+const KINDS = ['command', 'answer', 'release', 'notify', 'event', 'message', 'debug', 'info', 'warning',
+  'error'];
 // Entries kept in the page: as many as the host keeps by default.
 const KEPT_ENTRIES = 20000;
 // Rows drawn at once; an export holds every matching entry.
