@@ -74,6 +74,14 @@ HostApplication::HostApplication(const HostOptions& options)
         shutdown();
         throw StartupError(StartupError::kPlugin, error.what());
     }
+    if (!options_.displays.targets.empty()) {
+        try {
+            displays_ = std::make_unique<DisplayOutput>(options_.displays, *thread_, feed_, log_);
+        } catch (const std::invalid_argument& error) {
+            shutdown();
+            throw StartupError(StartupError::kConfiguration, error.what());
+        }
+    }
     startServer();
     log_.add(0, "info", "serving on " + url());
 }
@@ -103,7 +111,8 @@ void HostApplication::printEntry(const LogEntry& entry) const {
 void HostApplication::startServer() {
     server_ = std::make_unique<httplib::Server>();
     server_->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
-    api_ = std::make_unique<HttpApi>(*server_, *thread_, log_, feed_, options_.web);
+    api_ =
+        std::make_unique<HttpApi>(*server_, *thread_, log_, feed_, options_.web, displays_.get());
     if (options_.port == 0) {
         port_ = server_->bind_to_any_port(options_.bind);
     } else if (server_->bind_to_port(options_.bind, options_.port)) {
@@ -136,6 +145,7 @@ void HostApplication::shutdown() {
     if (listener_.joinable()) {
         listener_.join();
     }
+    displays_.reset();
     if (thread_) {
         try {
             thread_->call([](HostEngine& engine) { engine.destroyAll(); });

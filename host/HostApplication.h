@@ -8,6 +8,7 @@
 
 #include "ChangeFeed.h"
 #include "DeviceCatalog.h"
+#include "DisplayOutput.h"
 #include "EngineThread.h"
 #include "EventLog.h"
 #include "HostEngine.h"
@@ -80,6 +81,7 @@ class HostApplication {
     std::unique_ptr<EngineThread> thread_;
     std::unique_ptr<httplib::Server> server_;
     std::unique_ptr<HttpApi> api_;
+    std::unique_ptr<DisplayOutput> displays_;
     std::thread listener_;
     std::atomic<bool> listenerDone_{false};
     int port_ = 0;

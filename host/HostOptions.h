@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "DeviceCatalog.h"
+#include "TslOutput.h"
 
 namespace panelhost {
 
@@ -31,6 +33,8 @@ struct HostOptions {
     bool consoleLog = true;
     bool verbose = false;
     std::size_t logCapacity = kDefaultLogCapacity;
+    // Display output over TSL UMD 5.0: off while it names no target.
+    tsl::TslOutputConfig displays;
 
     // $XDG_DATA_HOME/panelhost, else ~/.local/share/panelhost, else
     // ./panelhost-data.

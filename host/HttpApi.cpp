@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "UmdWall.h"
+
 namespace panelhost {
 namespace {
 
@@ -151,8 +153,8 @@ std::string sseEvent(const Change& change) {
 }  // namespace
 
 HttpApi::HttpApi(httplib::Server& server, EngineThread& engine, EventLog& log, ChangeFeed& feed,
-                 const std::filesystem::path& webRoot)
-    : engine_(engine), log_(log), feed_(feed) {
+                 const std::filesystem::path& webRoot, const DisplayOutput* displays)
+    : engine_(engine), log_(log), feed_(feed), displays_(displays) {
     const auto route = [this](void (HttpApi::*handler)(const Request&, Response&)) {
         return [this, handler](const Request& request, Response& response) {
             try {
@@ -177,6 +179,8 @@ HttpApi::HttpApi(httplib::Server& server, EngineThread& engine, EventLog& log, C
     server.Get(R"(/api/log)", route(&HttpApi::logEntries));
     server.Get(R"(/api/history)", route(&HttpApi::history));
     server.Get(R"(/api/stream)", route(&HttpApi::stream));
+    server.Get(R"(/api/wall)", route(&HttpApi::wall));
+    server.Get(R"(/api/tsl)", route(&HttpApi::displayOutput));
     server.set_error_handler([](const Request& request, Response& response) {
         if (request.path.rfind("/api/", 0) == 0 && response.body.empty()) {
             sendError(response, response.status,
@@ -234,6 +238,16 @@ void HttpApi::hostMessage(const Request& request, Response& response) {
     const HostResult result = engine_.call(
         [&](HostEngine& engine) { return engine.hostMessage(*id, (*body)["text"], answer); });
     sendResult(response, result, {{"answer", answer ? json(*answer) : json(nullptr)}});
+}
+
+void HttpApi::wall(const Request&, Response& response) {
+    sendJson(
+        response,
+        engine_.call([](HostEngine& engine) { return UmdWall::read(engine.devices()); }).toJson());
+}
+
+void HttpApi::displayOutput(const Request&, Response& response) {
+    sendJson(response, displays_ == nullptr ? json{{"enabled", false}} : displays_->statusJson());
 }
 
 void HttpApi::devices(const Request&, Response& response) {

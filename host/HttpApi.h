@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ChangeFeed.h"
+#include "DisplayOutput.h"
 #include "EngineThread.h"
 #include "EventLog.h"
 
@@ -31,8 +32,9 @@ class HttpApi {
     // Most history entries one request returns.
     static constexpr int kHistoryPage = 1000;
 
+    // `displays` (may be null: no display output) must outlive the API.
     HttpApi(httplib::Server& server, EngineThread& engine, EventLog& log, ChangeFeed& feed,
-            const std::filesystem::path& webRoot);
+            const std::filesystem::path& webRoot, const DisplayOutput* displays = nullptr);
 
   private:
     using Request = httplib::Request;
@@ -53,10 +55,13 @@ class HttpApi {
     void logEntries(const Request& request, Response& response);
     void history(const Request& request, Response& response);
     void stream(const Request& request, Response& response);
+    void wall(const Request& request, Response& response);
+    void displayOutput(const Request& request, Response& response);
 
     EngineThread& engine_;
     EventLog& log_;
     ChangeFeed& feed_;
+    const DisplayOutput* displays_;
 };
 
 }  // namespace panelhost

@@ -3,8 +3,12 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "HostApplication.h"
 #include "NameSetFiles.h"
@@ -19,6 +23,11 @@ using panelhost::StartupError;
 // Most panel instances one host runs.
 constexpr int kMostPanels = 16;
 constexpr int kHighestPort = 65535;
+// Screen 0xFFFF means "all screens" to a receiver.
+constexpr int kHighestScreen = 0xFFFE;
+// Receivers commonly expect the full state every few seconds.
+constexpr int kDefaultRefreshSeconds = 5;
+constexpr int kLongestRefreshSeconds = 3600;
 
 // Runs the host until SIGINT or SIGTERM.
 int serve(const HostOptions& options) {
@@ -86,6 +95,26 @@ int main(int argc, char** argv) {
     app.add_flag("!--no-capture", options.captureStderr,
                  "leave standard error alone (the plugin's debug lines then miss the log)");
 
+    std::vector<std::string> displayTargets;
+    int refreshSeconds = kDefaultRefreshSeconds;
+    int screen = 0;
+    app.add_option("--tsl", displayTargets,
+                   "drive under-monitor displays with TSL UMD 5.0: udp:HOST:PORT or tcp:HOST:PORT "
+                   "(repeatable; off when not given)");
+    app.add_option("--tsl-offset", options.displays.indexOffset,
+                   "display index of source 1 (display index = source - 1 + offset)")
+        ->check(CLI::Range(0, tsl::TslOutput::kMaxIndexOffset))
+        ->capture_default_str();
+    app.add_option("--tsl-screen", screen, "screen index the display messages address")
+        ->check(CLI::Range(0, kHighestScreen))
+        ->capture_default_str();
+    app.add_option("--tsl-refresh", refreshSeconds,
+                   "seconds between full refreshes of every display (0: only on changes)")
+        ->check(CLI::Range(0, kLongestRefreshSeconds))
+        ->capture_default_str();
+    app.add_flag("--tsl-udp-framing", options.displays.udpDleStx,
+                 "wrap UDP datagrams in DLE/STX framing too (some receivers want it)");
+
     std::string device = "StC_UMD_Names_DriverID";
     int set = 1;
     std::string file = "-";
@@ -106,6 +135,18 @@ int main(int argc, char** argv) {
     app.require_subcommand(0, 1);
 
     CLI11_PARSE(app, argc, argv);
+
+    for (const std::string& spec : displayTargets) {
+        std::string error;
+        const std::optional<tsl::TslTarget> parsed = tsl::TslTarget::parse(spec, error);
+        if (!parsed) {
+            std::cerr << "panelhost: --tsl: " << error << std::endl;
+            return StartupError::kConfiguration;
+        }
+        options.displays.targets.push_back(*parsed);
+    }
+    options.displays.screen = static_cast<std::uint16_t>(screen);
+    options.displays.refreshPeriod = std::chrono::seconds(refreshSeconds);
 
     if (exportSet->parsed() || importSet->parsed()) {
         const auto where = target(options, device, set);

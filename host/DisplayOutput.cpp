@@ -1,0 +1,161 @@
+#include "DisplayOutput.h"
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace panelhost {
+namespace {
+
+// How long the thread waits for changes before it checks the refresh.
+constexpr std::chrono::milliseconds kTickPeriod{250};
+// How long the senders may take with what they hold at shutdown.
+constexpr std::chrono::milliseconds kFlushTime{500};
+
+const char* stateName(tsl::TslLinkState state) {
+    switch (state) {
+        case tsl::TslLinkState::Idle:
+            return "idle";
+        case tsl::TslLinkState::Connecting:
+            return "connecting";
+        case tsl::TslLinkState::Ok:
+            return "ok";
+        case tsl::TslLinkState::Error:
+            return "error";
+    }
+    return "unknown";
+}
+
+// A field of a change, or `fallback` when it is missing or of another type.
+int intField(const nlohmann::json& data, const char* name, int fallback) {
+    const auto found = data.find(name);
+    const auto* value =
+        found == data.end() ? nullptr : found->get_ptr<const nlohmann::json::number_integer_t*>();
+    return value == nullptr ? fallback : static_cast<int>(*value);
+}
+
+std::string textField(const nlohmann::json& data, const char* name) {
+    const auto found = data.find(name);
+    const auto* value =
+        found == data.end() ? nullptr : found->get_ptr<const nlohmann::json::string_t*>();
+    return value == nullptr ? std::string() : *value;
+}
+
+nlohmann::json receiverJson(const tsl::TslTransportStatus& status) {
+    return {{"target", status.target},
+            {"state", stateName(status.state)},
+            {"detail", status.detail},
+            {"packetsSent", status.packetsSent},
+            {"packetsDropped", status.packetsDropped}};
+}
+
+}  // namespace
+
+DisplayOutput::DisplayOutput(const tsl::TslOutputConfig& config, EngineThread& engine,
+                             ChangeFeed& feed, EventLog& log)
+    : engine_(engine), feed_(feed), log_(log), subscription_(feed.subscribe()) {
+    output_ = tsl::TslOutput::create(
+        config, [this](const std::string& summary) { log_.add(0, "tsl", summary); },
+        [this](const tsl::TslTransportStatus& status) {
+            const bool trouble = status.state == tsl::TslLinkState::Error;
+            log_.add(0, trouble ? "warning" : "info",
+                     "display output " + status.target + ": " + status.detail);
+            feed_.publish("tsl", {{"receiver", receiverJson(status)}});
+        });
+    for (const tsl::TslTarget& target : config.targets) {
+        log_.add(0, "info", "display output to " + target.toString());
+    }
+    sendWall("output started");
+    thread_ = std::thread([this] { run(); });
+}
+
+DisplayOutput::~DisplayOutput() {
+    feed_.unsubscribe(subscription_);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    output_->flush(kFlushTime);
+}
+
+void DisplayOutput::run() {
+    for (;;) {
+        const std::vector<Change> changes = subscription_->wait(kTickPeriod);
+        if (subscription_->closed()) {
+            return;
+        }
+        try {
+            for (const Change& change : changes) {
+                follow(change);
+            }
+        } catch (const std::runtime_error&) {
+            return;  // the engine has stopped: the host is shutting down
+        }
+        output_->tick();
+    }
+}
+
+void DisplayOutput::follow(const Change& change) {
+    if (change.type != "slot" && change.type != "database") {
+        return;
+    }
+    const nlohmann::json data = nlohmann::json::parse(change.data, nullptr, false);
+    if (data.is_discarded()) {
+        return;
+    }
+    const int device = intField(data, "device", 0);
+    const int index = intField(data, "index", 0);
+    const std::string text = textField(data, "text");
+    if (change.type == "slot" && device == wall_.tallyDevice) {
+        if (index == UmdWall::kNamesetSlot) {
+            sendWall("slot 212 changed");
+        } else if (index == UmdWall::kBrightnessSlot) {
+            wall_.brightness = UmdWall::brightnessOf(text);
+            output_->setBrightness(wall_.brightness);
+            feed_.publish("tsl", {{"sent", "brightness"}});
+        }
+        return;
+    }
+    if (change.type == "database" && wall_.shows(device, intField(data, "database", -1)) &&
+        index >= 1 && index <= UmdWall::kSourceCount) {
+        wall_.names[static_cast<std::size_t>(index - 1)] = text;
+        output_->setName(index, text);
+        feed_.publish("tsl", {{"sent", "name"}, {"source", index}});
+    }
+}
+
+void DisplayOutput::sendWall(const std::string& why) {
+    wall_ = engine_.call([](HostEngine& engine) { return UmdWall::read(engine.devices()); });
+    tsl::TslOutput::Names names;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        names[i] = wall_.names[i];
+    }
+    output_->setWall(names, wall_.brightness);
+    log_.add(
+        0, "info",
+        "display output: whole wall sent (" + why + "), name set " + std::to_string(wall_.nameset));
+    feed_.publish("tsl", {{"sent", "wall"}, {"nameset", wall_.nameset}});
+}
+
+nlohmann::json DisplayOutput::statusJson() const {
+    const tsl::TslWallSnapshot sent = output_->lastSent();
+    nlohmann::json displays = nlohmann::json::array();
+    for (std::size_t i = 0; i < sent.displays.size(); ++i) {
+        const tsl::TslDisplayState& display = sent.displays[i];
+        displays.push_back({{"source", i + 1},
+                            {"index", display.index},
+                            {"text", display.text},
+                            {"brightness", display.brightness},
+                            {"sent", display.sent}});
+    }
+    nlohmann::json receivers = nlohmann::json::array();
+    for (const tsl::TslTransportStatus& status : output_->transportStatus()) {
+        receivers.push_back(receiverJson(status));
+    }
+    return {{"enabled", true},
+            {"packets", sent.packets},
+            {"fullRefreshes", sent.fullRefreshes},
+            {"receivers", receivers},
+            {"displays", displays}};
+}
+
+}  // namespace panelhost

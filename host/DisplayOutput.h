@@ -1,0 +1,55 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <nlohmann/json_fwd.hpp>
+#include <string>
+#include <thread>
+
+#include "ChangeFeed.h"
+#include "EngineThread.h"
+#include "EventLog.h"
+#include "TslOutput.h"
+#include "UmdWall.h"
+
+namespace panelhost {
+
+// Drives real under-monitor displays over TSL UMD 5.0: sends the wall (see
+// UmdWall) in full when it starts, when the shown set or the brightness
+// changes and at every refresh period, and one message when a shown name
+// changes. Follows the host's change feed on a thread of its own and reads
+// the devices through the engine's thread. Packet summaries go to the log
+// as kind "tsl"; a receiver that cannot be reached is logged and retried,
+// never fatal. The engine thread, feed and log must outlive it.
+class DisplayOutput {
+  public:
+    // Starts the senders and the thread; throws std::invalid_argument for a
+    // configuration the output cannot use.
+    DisplayOutput(const tsl::TslOutputConfig& config, EngineThread& engine, ChangeFeed& feed,
+                  EventLog& log);
+    // Stops following the feed and gives the senders a moment to send what
+    // they hold.
+    ~DisplayOutput();
+
+    DisplayOutput(const DisplayOutput&) = delete;
+    DisplayOutput& operator=(const DisplayOutput&) = delete;
+
+    // What was last sent to each display, and each receiver's state.
+    nlohmann::json statusJson() const;
+
+  private:
+    void run();
+    void follow(const Change& change);
+    void sendWall(const std::string& why);
+
+    EngineThread& engine_;
+    ChangeFeed& feed_;
+    EventLog& log_;
+    std::shared_ptr<ChangeFeed::Subscription> subscription_;
+    std::unique_ptr<tsl::TslOutput> output_;
+    // Only the output's own thread touches it after the start.
+    UmdWall wall_;
+    std::thread thread_;
+};
+
+}  // namespace panelhost

@@ -1,0 +1,219 @@
+'use strict';
+// The panel host driving displays: panelhost runs the real panel with its
+// display output aimed at loopback receivers (UDP and TCP), an operator
+// confirms name set 5 and commits source 37 through the panel, and a name
+// with non-ASCII text is changed elsewhere. The npm decoder tsl-umd-v5
+// (first message of each packet) and the reference reading (every message)
+// must see exactly the names the host's UMD wall shows.
+
+const { test } = require('node:test');
+const assert = require('node:assert/strict');
+const dgram = require('node:dgram');
+const net = require('node:net');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { spawn } = require('node:child_process');
+const TSL5 = require('tsl-umd-v5');
+const { splitFrames, unframe, decodePacket } = require('./tsl5-reference');
+
+const PANELHOST = process.env.PANELHOST;
+const WAIT_MS = 20000;
+const SOURCE_COUNT = 128;
+
+async function until(what, condition) {
+  const end = Date.now() + WAIT_MS;
+  for (;;) {
+    const value = await condition();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+function startHost(args) {
+  const data = fs.mkdtempSync(path.join(os.tmpdir(), 'panelhost-tsl-'));
+  const child = spawn(PANELHOST, ['--data', data, '--port', '0', ...args], {
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  let output = '';
+  child.stdout.on('data', (d) => (output += d));
+  child.stderr.on('data', (d) => (output += d));
+  const url = until('panelhost to serve', () => {
+    const found = output.match(/serving on (http:\/\/[^\s]+)/);
+    if (child.exitCode !== null) throw new Error(`panelhost exited: ${output}`);
+    return found && found[1];
+  });
+  const stop = () =>
+    new Promise((resolve) => {
+      child.on('close', () => {
+        fs.rmSync(data, { recursive: true, force: true });
+        resolve();
+      });
+      child.kill('SIGTERM');
+    });
+  return { url, stop, output: () => output };
+}
+
+async function api(base, method, route, body) {
+  const response = await fetch(new URL(route, base), {
+    method,
+    headers: { 'content-type': 'application/json' },
+    body: body === undefined ? undefined : JSON.stringify(body),
+  });
+  const json = await response.json();
+  assert.ok(response.ok, `${method} ${route}: ${JSON.stringify(json)}`);
+  return json;
+}
+
+const press = (base, panel, control, event = 'button=pressed') =>
+  api(base, 'POST', '/api/panels/1/events', { panel, control, event });
+
+// What each receiver has seen, display index -> {text, brightness}; later
+// messages supersede earlier ones, as on a real display. Every packet is
+// also read by the npm decoder, whose first message must agree.
+class Receiver {
+  constructor() {
+    this.shown = new Map();
+    this.packets = 0;
+  }
+  take(packetBytes, raw) {
+    const packet = decodePacket(packetBytes);
+    const decoded = [];
+    const umd = new TSL5();
+    umd.on('message', (tally) => decoded.push(tally));
+    umd.processTally(raw, '127.0.0.1');
+    assert.equal(decoded.length, 1);
+    assert.equal(decoded[0].index, packet.messages[0].index, 'npm decoder index');
+    assert.equal(decoded[0].display.brightness, packet.messages[0].brightness, 'npm brightness');
+    if (packet.messages.length === 1 && (packet.flags & 1) === 0) {
+      assert.equal(decoded[0].display.text, packet.messages[0].text, 'npm decoder text');
+    }
+    for (const m of packet.messages) this.shown.set(m.index, { text: m.text, brightness: m.brightness });
+    this.packets++;
+  }
+  matches(wall) {
+    return wall.displays.every(
+      (d) => this.shown.get(d.source - 1) && this.shown.get(d.source - 1).text === d.name);
+  }
+}
+
+function udpReceiver() {
+  return new Promise((resolve) => {
+    const rx = new Receiver();
+    const socket = dgram.createSocket('udp4');
+    socket.on('message', (msg) => rx.take(msg, msg));
+    socket.bind(0, '127.0.0.1', () => resolve({ rx, socket, port: socket.address().port }));
+  });
+}
+
+function tcpReceiver() {
+  return new Promise((resolve) => {
+    const rx = new Receiver();
+    let pending = Buffer.alloc(0);
+    const server = net.createServer((conn) =>
+      conn.on('data', (d) => {
+        pending = Buffer.concat([pending, d]);
+        const frames = splitFrames(pending);
+        // The last frame may still be arriving: keep it until the next one starts.
+        for (const frame of frames.slice(0, -1)) {
+          const packet = unframe(frame);
+          rx.take(packet, packet);
+        }
+        const last = frames[frames.length - 1];
+        const packet = unframe(last);
+        if (packet.length >= 2 && packet.readUInt16LE(0) + 2 === packet.length) {
+          rx.take(packet, packet);
+          pending = Buffer.alloc(0);
+        } else {
+          pending = Buffer.from(last);
+        }
+      }));
+    server.listen(0, '127.0.0.1', () => resolve({ rx, server, port: server.address().port }));
+  });
+}
+
+test('panelhost is built', () => {
+  assert.ok(PANELHOST, 'set PANELHOST to the built panelhost');
+});
+
+test('the displays show what the operator confirms and commits', async () => {
+  const udp = await udpReceiver();
+  const tcp = await tcpReceiver();
+  const host = startHost(['--tsl', `udp:127.0.0.1:${udp.port}`, '--tsl', `tcp:127.0.0.1:${tcp.port}`,
+    '--tsl-refresh', '0']);
+  try {
+    const base = await host.url;
+    await until('the first wall', () => udp.rx.shown.size === SOURCE_COUNT && tcp.rx.shown.size === SOURCE_COUNT);
+
+    await press(base, '1', 'Select_5');
+    await press(base, '1', 'Confirm');
+    const set5 = await api(base, 'GET', '/api/devices/12/databases/5');
+    const wall = await until('set 5 on the wall', async () => {
+      const w = await api(base, 'GET', '/api/wall');
+      return w.nameset === 5 && udp.rx.matches(w) && tcp.rx.matches(w) ? w : null;
+    });
+    const names = set5.entries.map((entry) => entry.text);
+    assert.equal(names.length, SOURCE_COUNT);
+    wall.displays.forEach((d, i) => assert.equal(d.name, names[i], `set 5 source ${i + 1}`));
+    for (const rx of [udp.rx, tcp.rx]) {
+      assert.equal(rx.shown.get(36).text, wall.displays[36].name);
+      assert.equal(rx.shown.get(0).brightness, wall.brightness || 3);
+    }
+
+    // Commit source 37 of set 5 on the editor panel.
+    await press(base, '1', 'Name_Editor');
+    await press(base, '2', 'NameSet_5');
+    await press(base, '2', 'SrcName', 'select=37');
+    for (let i = 0; i < 20; i++) await press(base, '2', 'KB_1', 'key.backspace');
+    for (const key of ['V', 'T', 'space', '3', '7']) await press(base, '2', 'KB_1', `key.${key}`);
+    await press(base, '2', 'KB_1', 'key.return');
+    await press(base, '2', 'Update');
+    await until('the committed name on both receivers', () =>
+      udp.rx.shown.get(36).text === 'VT 37' && tcp.rx.shown.get(36).text === 'VT 37');
+
+    // A change made elsewhere, with text outside ASCII.
+    await api(base, 'PUT', '/api/devices/12/databases/5/38', { text: 'Кадр Süd' });
+    await until('the non-ASCII name intact', () =>
+      udp.rx.shown.get(37).text === 'Кадр Süd' && tcp.rx.shown.get(37).text === 'Кадр Süd');
+    assert.ok(udp.rx.matches(await api(base, 'GET', '/api/wall')), 'UDP receiver shows the wall');
+    assert.ok(tcp.rx.matches(await api(base, 'GET', '/api/wall')), 'TCP receiver shows the wall');
+
+    const status = await api(base, 'GET', '/api/tsl');
+    assert.equal(status.enabled, true);
+    assert.equal(status.displays[36].text, 'VT 37');
+    assert.equal(status.receivers.length, 2);
+  } finally {
+    await host.stop();
+    udp.socket.close();
+    tcp.server.close();
+  }
+});
+
+test('an unreachable TCP receiver is reported, never fatal', async () => {
+  const closed = net.createServer();
+  const port = await new Promise((r) => closed.listen(0, '127.0.0.1', () => r(closed.address().port)));
+  await new Promise((r) => closed.close(r));
+  const host = startHost(['--tsl', `tcp:127.0.0.1:${port}`]);
+  try {
+    const base = await host.url;
+    const status = await until('the receiver error', async () => {
+      const s = await api(base, 'GET', '/api/tsl');
+      return s.receivers[0].state === 'error' ? s : null;
+    });
+    assert.match(status.receivers[0].detail, /\S/);
+    await press(base, '1', 'Select_2');
+    assert.equal((await api(base, 'GET', '/api/panels')).instances.length, 1);
+  } finally {
+    await host.stop();
+  }
+});
+
+test('a target that cannot be parsed stops the start with a clear error', async () => {
+  const child = spawn(PANELHOST, ['--port', '0', '--tsl', 'udp:nowhere'], { stdio: ['ignore', 'pipe', 'pipe'] });
+  let output = '';
+  child.stderr.on('data', (d) => (output += d));
+  const code = await new Promise((r) => child.on('close', r));
+  assert.notEqual(code, 0);
+  assert.match(output, /--tsl/);
+});
