@@ -9,8 +9,8 @@
 // Blocks are charged to the script or, while a HostScope lives, to the host,
 // so that a measurement of the script can leave the host's own use out.
 // Live bytes are the allocator's usable sizes, the memory a block really
-// holds. The counts are plain integers: the measured programs run on one
-// thread.
+// holds. Every thread counts for itself and reads its own counts, so a
+// measurement sees only the blocks its own thread made and freed.
 class AllocationCounter {
   public:
     struct Counts {
@@ -46,7 +46,7 @@ class AllocationCounter {
     }
 
   private:
-    static inline Counts script_{};
-    static inline Counts host_{};
-    static inline int hostDepth_ = 0;
+    static inline thread_local Counts script_{};
+    static inline thread_local Counts host_{};
+    static inline thread_local int hostDepth_ = 0;
 };
