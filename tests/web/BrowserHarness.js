@@ -30,13 +30,15 @@ export const TITLES = 9;
 export const TIMER_WAIT_MS = 25000;
 
 export class BrowserHarness {
-  static async launch() {
+  // With `touch`, the pages have a touch screen.
+  static async launch({ touch = false } = {}) {
     const profile = mkdtempSync(path.join(tmpdir(), 'panelhost-browser-'));
     const context = await chromium.launchPersistentContext(profile, {
       executablePath: CHROMIUM,
       headless: true,
       args: CHROMIUM_ARGS,
       viewport: VIEWPORT,
+      hasTouch: touch,
       acceptDownloads: true,
     });
     return new BrowserHarness(context, profile);

@@ -82,3 +82,38 @@ describe('the selector panel', () => {
     assert.equal(await wall.locator('[data-source="128"] .umd-name').textContent(), router.entries[127].text);
   });
 });
+
+describe('the selector panel without a mouse', () => {
+  let harness;
+
+  before(async () => {
+    harness = await BrowserHarness.launch({ touch: true });
+  });
+
+  after(async () => {
+    assert.deepEqual(harness.errors, []);
+    await harness.close();
+  });
+
+  it('answers taps on a touch screen', async () => {
+    const page = await harness.open('/?instance=2');
+    await showSelector(page);
+    await control(page, '1', 'Select_2').tap();
+    await waitForAttribute(page, '1', 'Confirm', 'data-enabled', 'true');
+    await control(page, '1', 'Cancel').tap();
+    await waitForAttribute(page, '1', 'Confirm', 'data-enabled', 'false');
+    await waitForAttribute(page, '1', 'Select_2', 'data-statesheet', 'ZRSourceDeselected');
+  });
+
+  it('is worked from the keyboard: Enter chooses set 9, Tab reaches "Confirm", Space confirms', async () => {
+    const page = await harness.open('/?instance=2');
+    await control(page, '1', 'Select_9').focus();
+    await page.keyboard.press('Enter');
+    await waitForAttribute(page, '1', 'Confirm', 'data-enabled', 'true');
+    await page.keyboard.press('Tab');
+    assert.equal(await page.evaluate(() => document.activeElement.dataset.control), 'Confirm');
+    await page.keyboard.press('Space');
+    await waitForText(page, '1', 'Current', 'MV Input Names');
+    assert.equal(await slotOf(212), '9');
+  });
+});
