@@ -63,10 +63,9 @@ export class App {
     this.drawInstanceNav(ids);
     this.views.protocol.setInstances(ids);
     const mine = instances.find((instance) => instance.instance === this.instanceId);
+    this.document.title = `Panel ${this.instanceId} · panelhost`;
     if (mine) {
       this.views.panel.show(mine);
-      const shown = mine.panels.find((panel) => panel.shown);
-      this.document.title = `Panel ${mine.instance}${shown ? ` · ${shown.title}` : ''} · panelhost`;
     } else {
       this.views.panel.showMissing(this.instanceId);
     }
