@@ -69,7 +69,7 @@ export class BrowserHarness {
     const folder = process.env.SCREENSHOT_DIR;
     if (folder) {
       mkdirSync(folder, { recursive: true });
-      await page.screenshot({ path: path.join(folder, `${name}.png`) });
+      await page.screenshot({ path: path.join(folder, `${name}.png`), fullPage: true });
     }
   }
 }
