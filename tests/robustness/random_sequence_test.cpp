@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kSequences = 1500;
+constexpr int kSequences = 3000;
 constexpr std::size_t kMaxSequenceBytes = 1200;
 constexpr std::uint32_t kBaseSeed = 20261208;
 

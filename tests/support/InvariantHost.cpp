@@ -1,5 +1,6 @@
 #include "InvariantHost.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -118,9 +119,11 @@ void* InvariantHost::command(const std::string& line) {
             return answerText(std::to_string(kNames));
         return nullptr;
     } else if (word == "RN") {
-        int device = 0, database = 0, index = 0;
-        std::istringstream(line.substr(3)) >> device >> database >> index;
-        const auto found = names_.find(std::to_string(database) + "|" + std::to_string(index));
+        char* at = nullptr;
+        std::strtol(line.c_str() + 3, &at, 10);
+        const int database = static_cast<int>(std::strtol(at, &at, 10));
+        const int index = static_cast<int>(std::strtol(at, &at, 10));
+        const auto found = names_.find({database, index});
         if (found == names_.end()) {
             nullHandBackAllowed_ = true;
             return nullptr;
@@ -222,7 +225,7 @@ void InvariantHost::checkWriteName(const std::string& line) {
     if (index < 0 || index > kLastEntry) {
         violation("RM outside entries 0 to 128", line);
     }
-    const std::string key = std::to_string(database) + "|" + std::to_string(index);
+    const std::pair<int, int> key{database, index};
     const auto stored = names_.find(key);
     if (name.empty() && !keyboardWasEmpty_ && stored != names_.end() && !stored->second.empty()) {
         violation("RM blanks a stored name the keyboard never held empty", line);
@@ -251,7 +254,7 @@ void InvariantHost::typeOnKeyboard(const std::string& text) {
 }
 
 void InvariantHost::setName(int database, int index, const std::string& name) {
-    names_[std::to_string(database) + "|" + std::to_string(index)] = name;
+    names_[{database, index}] = name;
 }
 
 void InvariantHost::finish() {

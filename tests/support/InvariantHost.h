@@ -4,6 +4,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tovi_client_callback.h"
@@ -63,9 +64,9 @@ class InvariantHost : public tovi_client_callback {
                          const std::string& name) const;
     void violation(const std::string& what, const std::string& line);
 
-    std::map<std::string, std::string> properties_;  // "panel|control|property" -> value
-    std::map<std::string, std::string> names_;       // "database|index" -> name
-    std::set<std::string> disabled_;                 // "panel|control"
+    std::map<std::string, std::string> properties_;     // "panel|control|property" -> value
+    std::map<std::pair<int, int>, std::string> names_;  // (database, index) -> name
+    std::set<std::string> disabled_;                    // "panel|control"
     std::string shownPanel_;
     std::set<const void*> outstanding_;
     std::vector<std::unique_ptr<char[]>> storage_;
