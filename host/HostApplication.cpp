@@ -111,6 +111,13 @@ void HostApplication::printEntry(const LogEntry& entry) const {
 void HostApplication::startServer() {
     server_ = std::make_unique<httplib::Server>();
     server_->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
+    // The library's default lets a second server share a port that is in
+    // use; address reuse alone still lets a restart bind at once, and a
+    // port in use is reported.
+    server_->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     api_ =
         std::make_unique<HttpApi>(*server_, *thread_, log_, feed_, options_.web, displays_.get());
     if (options_.port == 0) {
