@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "JsonText.h"
+
 namespace panelhost {
 
 std::vector<Change> ChangeFeed::Subscription::wait(std::chrono::milliseconds timeout) {
@@ -27,7 +29,7 @@ void ChangeFeed::publish(const std::string& type, const nlohmann::json& data) {
         return;
     }
     ++last_;
-    const Change change{last_, type, data.dump()};
+    const Change change{last_, type, jsonText(data)};
     auto it = subscribers_.begin();
     while (it != subscribers_.end()) {
         Subscription& subscriber = **it;

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "JsonText.h"
 #include "UmdWall.h"
 
 namespace panelhost {
@@ -23,12 +24,12 @@ constexpr std::size_t kLongestClient = 64;
 constexpr const char* kJson = "application/json";
 
 void sendJson(httplib::Response& response, const json& body) {
-    response.set_content(body.dump(), kJson);
+    response.set_content(jsonText(body), kJson);
 }
 
 void sendError(httplib::Response& response, int status, const std::string& message) {
     response.status = status;
-    response.set_content(json{{"error", message}}.dump(), kJson);
+    response.set_content(jsonText(json{{"error", message}}), kJson);
 }
 
 void sendResult(httplib::Response& response, const HostResult& result, const json& body) {

@@ -171,6 +171,25 @@ TEST(EndToEnd, AChangeMadeElsewhereReachesAnOpenEdit) {
     EXPECT_EQ(host.get("/api/history").second["entries"][0]["who"], "api gallery (127.0.0.1)");
 }
 
+TEST(EndToEnd, ANameCutInsideACharacterStillShowsInTheApi) {
+    TempFolder data;
+    RunningHost host(data.path(), 1);
+    // 19 bytes: the panel cuts the keyboard's text to 16, inside an E-acute.
+    const std::string accented =
+        "A\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89";
+    EXPECT_EQ(
+        host.send("PUT", "/api/devices/12/databases/1/6", json{{"text", accented}}.dump()).first,
+        200);
+    openSource(host, 1, 1, 6);
+    host.type(1, "X");
+
+    EXPECT_EQ(host.property(1, "2", "KB_1", "text"), accented.substr(0, 15) + "\xef\xbf\xbd");
+    EXPECT_EQ(host.get("/api/log?since=0").first, 200);
+    for (const json& entry : host.get("/api/log?since=0").second["entries"]) {
+        EXPECT_NE(entry["kind"], "error") << entry.dump();
+    }
+}
+
 TEST(EndToEnd, TwoPanelInstancesStayInSync) {
     TempFolder data;
     RunningHost host(data.path(), 2);

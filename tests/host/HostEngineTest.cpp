@@ -414,3 +414,21 @@ TEST_F(HostEngineTest, AFactoryThatMakesNoScriptIsAnError) {
                  std::runtime_error);
     EXPECT_TRUE(engine_.instanceIds().empty());
 }
+
+TEST_F(HostEngineTest, TextsThatAreNotUtf8AreKeptAsBytesAndShownWithReplacementCharacters) {
+    const auto stream = feed_.subscribe();
+    const int id = create({pi()});
+    // A single-byte code page's e-acute, and a name cut inside a character.
+    EXPECT_EQ(run(id, "TP 'text=Caf\xe9' '1' 'Title'"), "");
+    EXPECT_EQ(run(id, "RM 12 5 37 'Cam\xc3' 0"), "");
+
+    EXPECT_FALSE(loggedContaining("error", "exception"));
+    EXPECT_EQ(run(id, "TG '1' 'Title' 'text'"), "'text=Caf\xe9'");
+    EXPECT_EQ(run(id, "RN 12 5 37"), "'Cam\xc3'");
+    std::string shown;
+    for (const Change& change : stream->wait(std::chrono::milliseconds(0))) {
+        shown += change.data;
+    }
+    EXPECT_NE(shown.find("\"value\":\"Caf\xef\xbf\xbd\""), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\"text\":\"Cam\xef\xbf\xbd\""), std::string::npos) << shown;
+}
