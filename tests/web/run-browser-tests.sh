@@ -3,7 +3,7 @@
 # Chromium: installs playwright-core from the lock file (it never downloads
 # a browser) and the chromium package when missing, starts the panelhost of
 # BUILD_DIR on a free loopback port with two panel instances and a
-# temporary data folder, runs tests/web/*.test.js with node's test runner
+# temporary data folder and its display output on, runs tests/web/*.test.js with node's test runner
 # one file at a time (they share the host), and stops the host. Screenshots
 # of the panels and the displays go to build/web-screenshots/.
 set -euo pipefail
@@ -42,8 +42,12 @@ stop_host() {
 }
 trap stop_host EXIT
 
+# The display output goes to a loopback port nobody needs to read: the page
+# shows what was sent, whoever listens.
+tsl_port=$((20000 + RANDOM % 20000))
 "$host" --data "$scratch/data" --port 0 --panels 2 --layouts "$root/layouts" \
-    --web "$root/host/web" >"$scratch/host.out" 2>"$scratch/host.err" &
+    --web "$root/host/web" --tsl "udp:127.0.0.1:$tsl_port" \
+    >"$scratch/host.out" 2>"$scratch/host.err" &
 host_pid=$!
 
 url=""

@@ -1,5 +1,6 @@
 import { ChangeStream } from './ChangeStream.js';
 import { DevicesPane } from './DevicesPane.js';
+import { DisplayOutputStatus } from './DisplayOutputStatus.js';
 import { DisplayWall } from './DisplayWall.js';
 import { HistoryPane } from './HistoryPane.js';
 import { HostApi } from './HostApi.js';
@@ -29,6 +30,8 @@ export class App {
       devices: new DevicesPane(view('devices'), this.studio),
       history: new HistoryPane(view('history'), this.api, this.studio),
     };
+    this.displayOutput = new DisplayOutputStatus(view('displays').querySelector('[data-tsl]'),
+      view('displays').querySelector('[data-wall-grid]'), this.api, this.stream);
     this.instanceNav = document.querySelector('[data-instances]');
     this.statusText = document.querySelector('[data-connection-text]');
   }

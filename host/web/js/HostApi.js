@@ -59,6 +59,10 @@ export class HostApi {
     return this.request('GET', '/api/devices');
   }
 
+  displayOutput() {
+    return this.request('GET', '/api/tsl');
+  }
+
   database(device, database) {
     return this.request('GET', `/api/devices/${device}/databases/${database}`);
   }

@@ -1,0 +1,71 @@
+// The host's display output (panelhost --tsl): which receivers it drives and
+// in what state, and, on the wall, what each display was last sent. A tile
+// whose last-sent text differs from the name it should show is marked, so
+// a display that lags behind the devices is seen at once.
+
+// Changes of the output come in bursts (a whole wall is several packets):
+// one reading of the status follows each burst.
+const SETTLE_MS = 150;
+
+export class DisplayOutputStatus {
+  constructor(root, grid, api, stream) {
+    this.root = root;
+    this.grid = grid;
+    this.api = api;
+    this.timer = null;
+    stream.onResync(() => this.refresh());
+    stream.on('tsl', () => this.schedule());
+    stream.on('database', () => this.schedule());
+    stream.on('slot', () => this.schedule());
+  }
+
+  schedule() {
+    clearTimeout(this.timer);
+    this.timer = setTimeout(() => this.refresh(), SETTLE_MS);
+  }
+
+  async refresh() {
+    let status;
+    try {
+      status = await this.api.displayOutput();
+    } catch (error) {
+      this.root.textContent = `Display output: ${error.message}`;
+      return;
+    }
+    this.root.dataset.enabled = String(status.enabled);
+    if (!status.enabled) {
+      this.root.textContent =
+        'Display output is off; start panelhost with --tsl udp:HOST:PORT or --tsl tcp:HOST:PORT to drive real displays.';
+      return;
+    }
+    const list = document.createElement('ul');
+    for (const receiver of status.receivers) {
+      const item = document.createElement('li');
+      item.dataset.state = receiver.state;
+      item.textContent = `${receiver.target}: ${receiver.state}, ${receiver.packetsSent} packets sent` +
+        (receiver.packetsDropped ? `, ${receiver.packetsDropped} dropped` : '') +
+        (receiver.detail ? ` (${receiver.detail})` : '');
+      list.append(item);
+    }
+    const heading = document.createElement('span');
+    heading.textContent = `Display output (TSL UMD 5.0): ${status.packets} packets, ` +
+      `${status.fullRefreshes} full refreshes`;
+    this.root.replaceChildren(heading, list);
+    this.markTiles(status.displays);
+  }
+
+  markTiles(displays) {
+    for (const display of displays) {
+      const tile = this.grid.querySelector(`[data-source="${display.source}"]`);
+      if (!tile) {
+        continue;
+      }
+      const shown = tile.querySelector('.umd-name')?.textContent ?? '';
+      tile.dataset.sent = display.sent ? display.text : '';
+      tile.dataset.lagging = String(!display.sent || display.text !== shown);
+      tile.title = display.sent
+        ? `Display index ${display.index}: last sent "${display.text}", brightness ${display.brightness}`
+        : `Display index ${display.index}: nothing sent yet`;
+    }
+  }
+}

@@ -1,0 +1,46 @@
+// The display output in the browser: with panelhost driving displays over
+// TSL UMD 5.0, the wall shows each receiver's state and what every display
+// was last sent, and a name changed elsewhere is sent and shown at once.
+import assert from 'node:assert/strict';
+import { after, before, describe, it } from 'node:test';
+import { BrowserHarness, api } from './BrowserHarness.js';
+
+describe('the display output', () => {
+  let harness;
+  let wall;
+
+  before(async () => {
+    harness = await BrowserHarness.launch();
+    wall = await harness.open('/?instance=1#displays');
+  });
+
+  after(async () => {
+    assert.deepEqual(harness.errors, []);
+    await harness.close();
+  });
+
+  it('shows the receivers and marks every display with what it was last sent', async () => {
+    const status = wall.locator('[data-tsl][data-enabled="true"]');
+    await status.waitFor();
+    assert.match(await status.textContent(), /udp:127\.0\.0\.1:\d+/);
+    const shown = await api('GET', '/api/wall');
+    const tile = wall.locator('.umd[data-source="5"]');
+    await assert.doesNotReject(() =>
+      wall.waitForFunction((name) => document.querySelector('.umd[data-source="5"]')?.dataset.sent === name,
+        shown.displays[4].name));
+    assert.match(await tile.getAttribute('title'), /Display index 4: last sent/);
+  });
+
+  it('a name changed elsewhere on the shown set reaches the display and the wall', async () => {
+    const shown = await api('GET', '/api/wall');
+    const device = (await api('GET', '/api/devices')).devices
+      .find((d) => d.name === (shown.nameset === 0 || shown.nameset === 9 ? 'StC SDI Router' : 'StC_UMD_Names_DriverID'));
+    const database = shown.nameset === 0 ? 0 : shown.nameset === 9 ? 2 : shown.nameset;
+    await api('PUT', `/api/devices/${device.number}/databases/${database}/7`, { text: 'Sent Süd 7' });
+    await wall.waitForFunction(() => {
+      const tile = document.querySelector('.umd[data-source="7"]');
+      return tile?.dataset.sent === 'Sent Süd 7' && tile.dataset.lagging === 'false';
+    });
+    await BrowserHarness.screenshot(wall, 'displays-output');
+  });
+});
