@@ -1,0 +1,142 @@
+#include "HostProcess.h"
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+// Exit status of a child that could not become panelhost.
+constexpr int kExecFailed = 127;
+constexpr auto kPoll = std::chrono::milliseconds(20);
+constexpr const char* kServing = "panelhost: serving on http://127.0.0.1:";
+
+// Root's powers over files whatever their permissions.
+constexpr int kPermissionOverrides[] = {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER};
+
+}  // namespace
+
+HostProcess::HostProcess(const Setup& setup, const std::filesystem::path& output)
+    : output_(output) {
+    std::vector<std::string> arguments = {PANELHOST_PROGRAM,
+                                          "--plugin",
+                                          PANELHOST_PLUGIN,
+                                          "--layouts",
+                                          PANELHOST_LAYOUTS,
+                                          "--web",
+                                          setup.web.empty() ? PANELHOST_WEB : setup.web.string(),
+                                          "--data",
+                                          setup.data.string(),
+                                          "--bind",
+                                          "127.0.0.1",
+                                          "--port",
+                                          "0"};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw std::runtime_error("cannot write " + output.string());
+    }
+    rlimit fileSize{};
+    if (setup.fileSizeLimit) {
+        fileSize.rlim_cur = *setup.fileSizeLimit;
+        fileSize.rlim_max = *setup.fileSizeLimit;
+    }
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+        // Only async-signal-safe calls from here to exec.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(kExecFailed);
+        }
+        dup2(fd, STDOUT_FILENO);
+        dup2(fd, STDERR_FILENO);
+        if (setup.fileSizeLimit) {
+            signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &fileSize);
+        }
+        if (setup.obeyPermissions) {
+            // Fails harmlessly without root: permissions then apply anyway.
+            for (const int capability : kPermissionOverrides) {
+                prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+            }
+        }
+        execv(argv[0], argv.data());
+        _exit(kExecFailed);
+    }
+    close(fd);
+    if (pid_ < 0) {
+        throw std::runtime_error("cannot start " + std::string(PANELHOST_PROGRAM));
+    }
+}
+
+HostProcess::~HostProcess() {
+    kill();
+}
+
+bool HostProcess::waitUntilServing() {
+    const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::string text = output();
+        const std::size_t at = text.find(kServing);
+        if (at != std::string::npos) {
+            port_ = std::atoi(text.c_str() + at + std::char_traits<char>::length(kServing));
+            return port_ > 0;
+        }
+        if (reap(false)) {
+            return false;
+        }
+        std::this_thread::sleep_for(kPoll);
+    }
+    return false;
+}
+
+void HostProcess::kill() {
+    if (!reap(false)) {
+        ::kill(pid_, SIGKILL);
+        reap(true);
+    }
+}
+
+int HostProcess::stop() {
+    if (!reap(false)) {
+        ::kill(pid_, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + kStopTimeout;
+        while (!reap(false) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(kPoll);
+        }
+        kill();
+    }
+    return exitCode();
+}
+
+int HostProcess::exitCode() {
+    return reap(false) && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+}
+
+std::string HostProcess::output() const {
+    std::ostringstream text;
+    text << std::ifstream(output_, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+bool HostProcess::reap(bool wait) {
+    if (!ended_ && waitpid(pid_, &status_, wait ? 0 : WNOHANG) == pid_) {
+        ended_ = true;
+    }
+    return ended_;
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One panelhost program, started as a child process on a loopback port the
+// system picks, with the real panel plugin, layouts and web folder (unless
+// overridden) and its console output in a file. The destructor always ends
+// it: SIGKILL when it still runs, then it is reaped. The child is also
+// killed when the test process dies.
+class HostProcess {
+  public:
+    // How long a start or a clean stop may take, sanitizers included.
+    static constexpr std::chrono::seconds kStartTimeout{60};
+    static constexpr std::chrono::seconds kStopTimeout{60};
+
+    struct Setup {
+        explicit Setup(std::filesystem::path dataFolder) : data(std::move(dataFolder)) {}
+
+        std::filesystem::path data;
+        // Empty: the web folder of the source tree.
+        std::filesystem::path web;
+        // Largest file the host may write (RLIMIT_FSIZE, SIGXFSZ ignored),
+        // so that a write beyond it fails like a full disk.
+        std::optional<std::uint64_t> fileSizeLimit;
+        // Drops root's power to write where permissions forbid it, so that
+        // a read-only folder is read-only for the host even when the tests
+        // run as root.
+        bool obeyPermissions = false;
+    };
+
+    // Starts the program; `output` receives its standard output and error.
+    HostProcess(const Setup& setup, const std::filesystem::path& output);
+    ~HostProcess();
+
+    HostProcess(const HostProcess&) = delete;
+    HostProcess& operator=(const HostProcess&) = delete;
+
+    // Waits until the host says where it serves (true) or has exited
+    // (false, see exitCode()); gives up after kStartTimeout.
+    bool waitUntilServing();
+    int port() const { return port_; }
+
+    // SIGKILL, then reaps the process.
+    void kill();
+    // SIGTERM, then waits for the exit (SIGKILL after kStopTimeout);
+    // returns exitCode().
+    int stop();
+    // The exit status once the process has ended by itself; -1 after a
+    // signal or while it runs.
+    int exitCode();
+
+    std::string output() const;
+
+  private:
+    bool reap(bool wait);
+
+    std::filesystem::path output_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+    bool ended_ = false;
+    int port_ = 0;
+};
