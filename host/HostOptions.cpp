@@ -1,8 +1,12 @@
 #include "HostOptions.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <system_error>
 
 namespace panelhost {
 namespace {
@@ -27,6 +31,14 @@ std::filesystem::path HostOptions::defaultDataFolder() {
 std::filesystem::path HostOptions::dataFolder() const {
     const std::filesystem::path folder = data.empty() ? defaultDataFolder() : data;
     std::filesystem::create_directories(folder);
+    // Said at once and plainly: otherwise the first file the host cannot
+    // create there fails with a message about that file.
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        throw std::filesystem::filesystem_error(
+            "the data folder cannot be written; panelhost keeps its data file and its "
+            "write-ahead log there",
+            folder, std::error_code(errno, std::generic_category()));
+    }
     return folder;
 }
 

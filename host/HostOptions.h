@@ -41,7 +41,7 @@ struct HostOptions {
     static std::filesystem::path defaultDataFolder();
 
     // The data folder in use, created when missing; throws
-    // std::filesystem::filesystem_error.
+    // std::filesystem::filesystem_error, also when it cannot be written.
     std::filesystem::path dataFolder() const;
     std::filesystem::path dataFile() const { return dataFolder() / "panelhost.db"; }
     // The device configuration file in use (see `devices`).

@@ -1,8 +1,11 @@
 #include "NameStore.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
 
 #include "UtcTime.h"
@@ -83,6 +86,12 @@ NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : 
     std::error_code ignored;
     const bool fresh =
         !std::filesystem::exists(file, ignored) || std::filesystem::file_size(file, ignored) == 0;
+    // SQLite would open a write-protected file read-only and fail later
+    // with a vague message.
+    if (!fresh && access(file.c_str(), W_OK) != 0) {
+        throw StoreError(file.string() + ": cannot be written (" + std::strerror(errno) +
+                         "); it is left as it is");
+    }
     const int flags = SQLITE_OPEN_READWRITE | (fresh ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         const std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";

@@ -79,7 +79,8 @@ class NameStore {
   public:
     // Opens `file`, or creates it with `seed` when it does not exist or is
     // empty. Throws StoreError for a file that is not a panelhost data file,
-    // is corrupt or is held by another process; such a file is left as it was.
+    // is corrupt, cannot be written or is held by another process; such a
+    // file is left as it was.
     NameStore(const std::filesystem::path& file, const SeedData& seed);
     ~NameStore();
 
