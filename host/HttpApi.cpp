@@ -1,10 +1,12 @@
 #include "HttpApi.h"
 
 #include <httplib.h>
+#include <strings.h>
 
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <system_error>
 
 #include "JsonText.h"
 #include "UmdWall.h"
@@ -17,11 +19,18 @@ using nlohmann::json;
 constexpr int kBadRequest = 400;
 constexpr int kNotFound = 404;
 constexpr int kConflict = 409;
+constexpr int kLengthRequired = 411;
+constexpr int kPayloadTooLarge = 413;
 constexpr int kServerError = 500;
 constexpr int kUnavailable = 503;
 // Longest client name an API writer may give for the history.
 constexpr std::size_t kLongestClient = 64;
 constexpr const char* kJson = "application/json";
+// Longest request body taken: the largest a request needs, a 256-character
+// text with its client name, is a few kilobytes even fully escaped. Longer
+// bodies are refused before they are read into memory; so are bodies sent
+// in chunks, which the server would read whole whatever their length.
+constexpr std::size_t kLongestBody = 64 * 1024;
 
 void sendJson(httplib::Response& response, const json& body) {
     response.set_content(jsonText(body), kJson);
@@ -146,6 +155,40 @@ json historyJson(const HistoryEntry& entry) {
             {"new", entry.newText}};
 }
 
+// Whether a static file request, `path` being the decoded URL path, names
+// an existing file whose real location (symbolic links followed) is outside
+// the web folder `root` (canonical). The file server itself only refuses
+// ".." segments.
+bool leavesWebFolder(const std::filesystem::path& root, const std::string& path) {
+    std::string file = root.string() + path;
+    if (!path.empty() && path.back() == '/') {
+        file += "index.html";
+    }
+    std::error_code missing;
+    const std::filesystem::path real = std::filesystem::canonical(file, missing);
+    if (missing) {
+        return false;
+    }
+    const std::filesystem::path inside = real.lexically_relative(root);
+    return inside.empty() || *inside.begin() == "..";
+}
+
+bool isChunked(const httplib::Request& request) {
+    return strcasecmp(request.get_header_value("Transfer-Encoding").c_str(), "chunked") == 0;
+}
+
+// The error text of an answer the server made itself.
+std::string refusal(const httplib::Request& request, int status) {
+    switch (status) {
+        case kLengthRequired:
+            return "a body must be sent with its length, not in chunks";
+        case kPayloadTooLarge:
+            return "the body is longer than " + std::to_string(kLongestBody) + " bytes";
+        default:
+            return "no such resource: " + request.method + " " + request.path;
+    }
+}
+
 std::string sseEvent(const Change& change) {
     return "id: " + std::to_string(change.id) + "\nevent: " + change.type +
            "\ndata: " + change.data + "\n\n";
@@ -184,9 +227,26 @@ HttpApi::HttpApi(httplib::Server& server, EngineThread& engine, EventLog& log, C
     server.Get(R"(/api/tsl)", route(&HttpApi::displayOutput));
     server.set_error_handler([](const Request& request, Response& response) {
         if (request.path.rfind("/api/", 0) == 0 && response.body.empty()) {
-            sendError(response, response.status,
-                      "no such resource: " + request.method + " " + request.path);
+            sendError(response, response.status, refusal(request, response.status));
         }
+    });
+    server.set_payload_max_length(kLongestBody);
+    std::error_code missing;
+    const std::filesystem::path root = std::filesystem::canonical(webRoot, missing);
+    server.set_pre_routing_handler([this, root](const Request& request, Response& response) {
+        if (isChunked(request)) {
+            response.status = kLengthRequired;
+            // The unread body must not be taken for the next request.
+            response.set_header("Connection", "close");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (root.empty() || request.path.rfind("/api/", 0) == 0 ||
+            !leavesWebFolder(root, request.path)) {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        log_.add(0, "warning", "refused " + request.path + ": it leads outside the web folder");
+        response.status = kNotFound;
+        return httplib::Server::HandlerResponse::Handled;
     });
     server.set_mount_point("/", webRoot.string());
 }

@@ -20,9 +20,11 @@ namespace panelhost {
 // The routes of the HTTP API (docs/http-api.md) and the static files of the
 // browser front end, on a server the caller owns and runs. Every request
 // that touches the engine goes through the engine's thread. Bad requests
-// get a 4xx answer with a JSON error and change nothing. The server, the
-// engine thread, the log and the feed must outlive the routes' use, that is,
-// the server must be stopped first.
+// get a 4xx answer with a JSON error and change nothing; a body over 64 KiB
+// is refused unread (413). No static file is served from outside the web
+// folder, also through symbolic links. The server, the engine thread, the
+// log and the feed must outlive the routes' use, that is, the server must
+// be stopped first.
 class HttpApi {
   public:
     // How long the event stream stays silent before it sends a keep-alive.

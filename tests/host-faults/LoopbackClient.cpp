@@ -6,10 +6,27 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
+#include <string_view>
 
 namespace {
 
 constexpr const char* kLoopback = "127.0.0.1";
+constexpr std::string_view kHeadEnd = "\r\n\r\n";
+constexpr std::string_view kLength = "\r\nContent-Length: ";
+
+// Whether `reply` holds a whole answer with its announced body: the host
+// may keep the connection open after it, even when asked to close.
+bool complete(const std::string& reply) {
+    const std::size_t headEnd = reply.find(kHeadEnd);
+    if (headEnd == std::string::npos) {
+        return false;
+    }
+    const std::size_t length = reply.find(kLength);
+    const std::size_t body =
+        length < headEnd ? std::strtoull(reply.c_str() + length + kLength.size(), nullptr, 10) : 0;
+    return reply.size() >= headEnd + kHeadEnd.size() + body;
+}
 
 }  // namespace
 
@@ -38,7 +55,7 @@ std::string LoopbackClient::exchange(int port, const std::string& request) {
             static_cast<ssize_t>(request.size())) {
         std::array<char, 4096> chunk{};
         ssize_t count = 0;
-        while ((count = recv(fd, chunk.data(), chunk.size(), 0)) > 0) {
+        while (!complete(reply) && (count = recv(fd, chunk.data(), chunk.size(), 0)) > 0) {
             reply.append(chunk.data(), static_cast<std::size_t>(count));
         }
     }

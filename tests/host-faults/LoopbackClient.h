@@ -16,8 +16,10 @@ class LoopbackClient {
     httplib::Client& http() { return *client_; }
 
     // Sends `request` exactly as given (request line, headers, blank line,
-    // body) on a fresh connection and returns everything the host sent back
-    // until it closed the connection; empty when it could not connect.
+    // body) on a fresh connection and returns the host's answer: up to the
+    // end of its announced body, or whatever came before the host closed
+    // the connection or kRequestTimeout passed; empty when it could not
+    // connect.
     static std::string exchange(int port, const std::string& request);
 
   private:

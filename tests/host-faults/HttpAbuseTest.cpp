@@ -1,0 +1,217 @@
+// The HTTP API of a running panelhost under hostile requests: malformed
+// JSON, huge bodies, unknown paths and methods, and static-file paths that
+// try to leave the web folder. Every request gets a 4xx answer, nothing
+// changes, nothing outside the web folder is served, and the host goes on
+// serving.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "HostProcess.h"
+#include "LoopbackClient.h"
+#include "TempFolder.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kName = "/api/devices/12/databases/5/37";
+constexpr const char* kSlot = "/api/devices/57/slots/212";
+// Every route that takes a body, with a body it accepts.
+const std::pair<const char*, const char*> kBodyRoutes[] = {
+    {"PUT", kName},
+    {"PUT", kSlot},
+    {"POST", "/api/panels/1/events"},
+    {"POST", "/api/panels/1/messages"},
+};
+// Well past the host's limit on bodies.
+constexpr std::size_t kHugeBody = 16 * 1024 * 1024;
+// A marker that only the files outside the web folder hold.
+constexpr const char* kSecret = "SECRET-OUTSIDE-THE-WEB-FOLDER";
+
+class HttpAbuse : public ::testing::Test {
+  protected:
+    void start(const std::filesystem::path& web = {}) {
+        HostProcess::Setup setup(folder_.path() / "data");
+        setup.web = web;
+        host_ = std::make_unique<HostProcess>(setup, folder_.path() / "host.log");
+        ASSERT_TRUE(host_->waitUntilServing()) << host_->output();
+        client_ = std::make_unique<LoopbackClient>(host_->port());
+    }
+
+    httplib::Result send(const std::string& method, const std::string& path,
+                         const std::string& body) {
+        return method == "PUT" ? client_->http().Put(path, body, "application/json")
+                               : client_->http().Post(path, body, "application/json");
+    }
+
+    std::string text(const std::string& path) {
+        const auto result = client_->http().Get(path);
+        return result && result->status == 200
+                   ? json::parse(result->body)["text"].get<std::string>()
+                   : "<unreadable>";
+    }
+
+    // The host still serves: the panels and an entry can be read.
+    void expectServing() {
+        const auto panels = client_->http().Get("/api/panels/1");
+        ASSERT_TRUE(panels);
+        EXPECT_EQ(panels->status, 200);
+        EXPECT_EQ(text(kName), "Line In 1");
+        EXPECT_EQ(text(kSlot), "1");
+    }
+
+    static void expectJsonError(const httplib::Result& result, int status,
+                                const std::string& what) {
+        ASSERT_TRUE(result) << what;
+        EXPECT_EQ(result->status, status) << what << ": " << result->body;
+        const json body = json::parse(result->body, nullptr, false);
+        EXPECT_TRUE(body.is_object() && body.contains("error")) << what << ": " << result->body;
+    }
+
+    TempFolder folder_;
+    std::unique_ptr<HostProcess> host_;
+    std::unique_ptr<LoopbackClient> client_;
+};
+
+std::string statusLine(const std::string& reply) {
+    return reply.substr(0, reply.find("\r\n"));
+}
+
+}  // namespace
+
+TEST_F(HttpAbuse, MalformedBodiesAreRefusedAndChangeNothing) {
+    start();
+    const std::string deep = std::string(20000, '[') + std::string(20000, ']');
+    const std::string bodies[] = {"",
+                                  "{",
+                                  "}",
+                                  "[]",
+                                  "null",
+                                  "42",
+                                  "\"text\"",
+                                  R"({"text": 5})",
+                                  R"({"text": null})",
+                                  R"({"text": "x")",
+                                  R"({"text": "x"} trailing)",
+                                  R"({"text": "\ud800"})",
+                                  "{\"text\": \"\xff\xfe\"}",
+                                  R"({"panel": ["1"], "control": {}, "event": 1})",
+                                  deep};
+    // Only the writes take a client name.
+    const std::string badClients[] = {
+        R"({"text": "x", "client": 7})",
+        R"({"text": "x", "client": ")" + std::string(65, 'c') + "\"}"};
+    for (const auto& [method, path] : kBodyRoutes) {
+        for (const std::string& body : bodies) {
+            expectJsonError(send(method, path, body), 400,
+                            std::string(method) + " " + path + " " + body.substr(0, 40));
+        }
+    }
+    for (const char* path : {kName, kSlot}) {
+        for (const std::string& body : badClients) {
+            expectJsonError(send("PUT", path, body), 400, std::string(path) + " " + body);
+        }
+    }
+    expectServing();
+    const auto written = send("PUT", kName, R"({"text": "Still Works"})");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->status, 200);
+    EXPECT_EQ(text(kName), "Still Works");
+}
+
+TEST_F(HttpAbuse, HugeBodiesAreRefusedUnread) {
+    start();
+    const std::string huge = R"({"text": ")" + std::string(kHugeBody, 'x') + "\"}";
+    for (const auto& [method, path] : kBodyRoutes) {
+        expectJsonError(send(method, path, huge), 413, path);
+    }
+    // A length announced but never sent, and a body in chunks.
+    const std::string announced = LoopbackClient::exchange(
+        host_->port(), std::string("PUT ") + kName +
+                           " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                           "Content-Type: application/json\r\n"
+                           "Content-Length: 100000000000\r\n\r\n{\"text\": \"");
+    EXPECT_EQ(statusLine(announced), "HTTP/1.1 413 Payload Too Large") << announced;
+    const std::string chunked = LoopbackClient::exchange(
+        host_->port(), std::string("PUT ") + kName +
+                           " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                           "Content-Type: application/json\r\n"
+                           "Transfer-Encoding: chunked\r\n\r\n10\r\n{\"text\": \"xxxxxx\r\n");
+    EXPECT_EQ(statusLine(chunked), "HTTP/1.1 411 Length Required") << chunked;
+    EXPECT_NE(chunked.find("not in chunks"), std::string::npos) << chunked;
+    expectServing();
+}
+
+TEST_F(HttpAbuse, UnknownPathsAndMethodsAreNotFound) {
+    start();
+    for (const char* path :
+         {"/api/nothing", "/api/devices/12/databases/5/37/more", "/api/devices/12/databases/x",
+          "/api/devices/-1", "/api/panels/1/events/2"}) {
+        expectJsonError(client_->http().Get(path), 404, path);
+    }
+    expectJsonError(client_->http().Get("/api/devices/99999999999999999999"), 400,
+                    "a number too large");
+    expectJsonError(client_->http().Delete(kName), 404, "DELETE");
+    expectJsonError(client_->http().Post("/api/devices", "{}", "application/json"), 404, "POST");
+    expectJsonError(client_->http().Patch(kName, R"({"text": "x"})", "application/json"), 404,
+                    "PATCH");
+    const auto missing = client_->http().Get("/no/such/file.html");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
+    const std::string longPath = "/api/" + std::string(100000, 'a');
+    const std::string tooLong = LoopbackClient::exchange(
+        host_->port(),
+        "GET " + longPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(statusLine(tooLong).substr(0, 10), "HTTP/1.1 4") << statusLine(tooLong);
+    const std::string garbage = LoopbackClient::exchange(
+        host_->port(), std::string("\x16\x03\x01\x02\x00\x01\x00\r\n\r\n", 11));
+    EXPECT_EQ(garbage.find("200 OK"), std::string::npos) << garbage;
+    expectServing();
+}
+
+TEST_F(HttpAbuse, StaticFilesNeverComeFromOutsideTheWebFolder) {
+    const std::filesystem::path web = folder_.path() / "web";
+    std::filesystem::create_directories(web / "sub");
+    std::ofstream(web / "index.html") << "<html>the front end</html>\n";
+    std::ofstream(folder_.path() / "outside.txt") << kSecret << "\n";
+    std::filesystem::create_directory_symlink(folder_.path(), web / "up");
+    std::filesystem::create_symlink("../outside.txt", web / "leak.txt");
+    std::filesystem::create_symlink(folder_.path() / "outside.txt", web / "sub" / "absolute.txt");
+    std::filesystem::create_symlink("index.html", web / "alias.html");
+    start(web);
+
+    const std::string outside = (folder_.path() / "outside.txt").string();
+    const std::string escapes[] = {"/../outside.txt",
+                                   "/sub/../../outside.txt",
+                                   "/%2e%2e/outside.txt",
+                                   "/%2E%2E%2Foutside.txt",
+                                   "/..%2foutside.txt",
+                                   "/.%2e/outside.txt",
+                                   "/..\\outside.txt",
+                                   "/%00/../outside.txt",
+                                   "/" + outside,
+                                   "//" + outside,
+                                   "http://127.0.0.1/../outside.txt",
+                                   "/leak.txt",
+                                   "/up/outside.txt",
+                                   "/up/web/../outside.txt",
+                                   "/sub/absolute.txt",
+                                   "/up/"};
+    for (const std::string& path : escapes) {
+        const std::string reply = LoopbackClient::exchange(
+            host_->port(),
+            "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        EXPECT_FALSE(reply.empty()) << path;
+        EXPECT_EQ(reply.find(kSecret), std::string::npos) << path;
+        EXPECT_NE(statusLine(reply), "HTTP/1.1 200 OK") << path;
+    }
+    for (const char* inside : {"/", "/index.html", "/alias.html", "/sub/../index.html"}) {
+        const auto page = client_->http().Get(inside);
+        ASSERT_TRUE(page) << inside;
+        EXPECT_EQ(page->status, 200) << inside;
+        EXPECT_NE(page->body.find("the front end"), std::string::npos) << inside;
+    }
+    expectServing();
+}
