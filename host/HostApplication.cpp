@@ -1,6 +1,7 @@
 #include "HostApplication.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -117,9 +118,11 @@ void HostApplication::startServer() {
     // An answer's head and body go out as two segments: without this the
     // body waits for the client's delayed acknowledgement (up to 40 ms).
     server_->set_tcp_nodelay(true);
-    server_->set_socket_options([](socket_t sock) {
+    socket_t listening = INVALID_SOCKET;
+    server_->set_socket_options([&listening](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        listening = sock;
     });
     api_ =
         std::make_unique<HttpApi>(*server_, *thread_, log_, feed_, options_.web, displays_.get());
@@ -127,6 +130,12 @@ void HostApplication::startServer() {
         port_ = server_->bind_to_any_port(options_.bind);
     } else if (server_->bind_to_port(options_.bind, options_.port)) {
         port_ = options_.port;
+    }
+    // The library listens with a queue of 5 connections not yet accepted: a
+    // burst of new clients overflowed it and some were reset. Listening
+    // again on the bound socket only lengthens the queue.
+    if (port_ > 0) {
+        listen(listening, SOMAXCONN);
     }
     if (port_ <= 0) {
         const std::string where = options_.bind + ":" + std::to_string(options_.port);
