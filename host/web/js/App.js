@@ -5,7 +5,7 @@ import { DisplayWall } from './DisplayWall.js';
 import { HistoryPane } from './HistoryPane.js';
 import { HostApi } from './HostApi.js';
 import { PanelView } from './PanelView.js';
-import { ProtocolInspector } from './ProtocolInspector.js';
+import { ProtocolMonitor } from './ProtocolMonitor.js';
 import { Studio } from './Studio.js';
 
 const VIEWS = ['panel', 'displays', 'protocol', 'devices', 'history'];
@@ -26,7 +26,7 @@ export class App {
     this.views = {
       panel: new PanelView(view('panel').querySelector('[data-panel-view]'), this.api, this.studio),
       displays: new DisplayWall(view('displays'), this.studio),
-      protocol: new ProtocolInspector(view('protocol'), this.api, this.stream),
+      protocol: new ProtocolMonitor(view('protocol'), this.api, this.stream),
       devices: new DevicesPane(view('devices'), this.studio),
       history: new HistoryPane(view('history'), this.api, this.studio),
     };

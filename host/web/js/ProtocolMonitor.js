@@ -13,7 +13,7 @@ const DRAWN_ROWS = 1500;
 // Entries one log request asks for.
 const LOG_PAGE = 10000;
 
-export class ProtocolInspector {
+export class ProtocolMonitor {
   constructor(root, api, stream) {
     this.api = api;
     this.entries = [];
