@@ -4,7 +4,7 @@
 // filtered by kind, panel instance and text, with pause and export as text.
 
 // The kinds of log entry the host writes, in the order they are offered.
-const KINDS = ['command', 'answer', 'release', 'notify', 'event', 'message', 'debug', 'info', 'warning',
+const KINDS = ['command', 'answer', 'release', 'notify', 'event', 'message', 'debug', 'tsl', 'info', 'warning',
   'error'];
 // Entries kept in the page: as many as the host keeps by default.
 const KEPT_ENTRIES = 20000;
