@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 
 #include "NameSeed.h"
 
@@ -112,17 +113,18 @@ void HostApplication::printEntry(const LogEntry& entry) const {
 void HostApplication::startServer() {
     server_ = std::make_unique<httplib::Server>();
     server_->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
-    // The library's default lets a second server share a port that is in
-    // use; address reuse alone still lets a restart bind at once, and a
-    // port in use is reported.
     // An answer's head and body go out as two segments: without this the
     // body waits for the client's delayed acknowledgement (up to 40 ms).
     server_->set_tcp_nodelay(true);
-    socket_t listening = INVALID_SOCKET;
-    server_->set_socket_options([&listening](socket_t sock) {
+    // The library's default lets a second server share a port that is in
+    // use; address reuse alone still lets a restart bind at once, and a
+    // port in use is reported. The listening socket is kept for the queue
+    // length below; the library applies these options to it alone.
+    auto listening = std::make_shared<socket_t>(INVALID_SOCKET);
+    server_->set_socket_options([listening](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-        listening = sock;
+        *listening = sock;
     });
     api_ =
         std::make_unique<HttpApi>(*server_, *thread_, log_, feed_, options_.web, displays_.get());
@@ -135,7 +137,7 @@ void HostApplication::startServer() {
     // burst of new clients overflowed it and some were reset. Listening
     // again on the bound socket only lengthens the queue.
     if (port_ > 0) {
-        listen(listening, SOMAXCONN);
+        listen(*listening, SOMAXCONN);
     }
     if (port_ <= 0) {
         const std::string where = options_.bind + ":" + std::to_string(options_.port);
