@@ -279,9 +279,9 @@ std::string CommandRig::fingerprint() {
     std::string print = session_->instance.saidGoodbye ? "closing" : "running";
     for (const auto& [id, panel] : session_->instance.panels) {
         print += "\n" + id + (panel.shown() ? " shown:" : " hidden:");
-        for (const ControlSpec& spec : panel.layout().controls) {
-            for (const auto& [name, value] : *panel.properties(spec.name)) {
-                print += " " + spec.name + "." + name + "=" + value;
+        for (const ControlSpec& controlSpec : panel.layout().controls) {
+            for (const auto& [name, value] : *panel.properties(controlSpec.name)) {
+                print += " " + controlSpec.name + "." + name + "=" + value;
             }
         }
     }

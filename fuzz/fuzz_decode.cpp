@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t length = std::strlen(text.c_str());
     for (int i = 0; i < decodeTOVIString::kMaxFields; ++i) {
         const char* field = parsed.fields[i];
-        const bool inBuffer = parsed.buffer != nullptr && field >= parsed.buffer &&
-                              field <= parsed.buffer + length;
+        const bool inBuffer =
+            parsed.buffer != nullptr && field >= parsed.buffer && field <= parsed.buffer + length;
         if (!inBuffer && *field != '\0') {
             __builtin_trap();
         }

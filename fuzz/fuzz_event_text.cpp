@@ -12,10 +12,10 @@ namespace {
 // Answers every host message with its own name and value, so the answer
 // path (allocation, hand-back) runs for every input.
 class EchoScript : public tovi_script_helper {
-public:
+  public:
     EchoScript() : tovi_script_helper(nullptr, nullptr) {}
 
-protected:
+  protected:
     void onControlEvent(tovi_control_notify* event) override {
         sink_ = event->eventName() + event->eventSub() + event->eventValue();
         sink_ += event->panelId() + event->controlName();
@@ -26,7 +26,7 @@ protected:
     }
     void onTimer(int) override {}
 
-private:
+  private:
     tovi_string sink_;
 };
 

@@ -22,37 +22,41 @@ using panelhost::Layout;
 
 constexpr const char* kFile = "fuzz.tovi_ui";
 
-bool isFlag(const ControlSpec& spec, const char* property) {
-    const auto found = spec.properties.find(property);
-    return found != spec.properties.end() && (found->second == "true" || found->second == "false");
+bool isFlag(const ControlSpec& controlSpec, const char* property) {
+    const auto found = controlSpec.properties.find(property);
+    return found != controlSpec.properties.end() &&
+           (found->second == "true" || found->second == "false");
 }
 
 // The first promise a control breaks; empty when it keeps them all.
-std::string brokenControl(const Layout& layout, const ControlSpec& spec) {
-    if (spec.name.empty() || spec.name.find('\'') != std::string::npos) {
-        return "control name \"" + spec.name + "\" is empty or holds an apostrophe";
+std::string brokenControl(const Layout& layout, const ControlSpec& controlSpec) {
+    if (controlSpec.name.empty() || controlSpec.name.find('\'') != std::string::npos) {
+        return "control name \"" + controlSpec.name + "\" is empty or holds an apostrophe";
     }
-    if (!isFlag(spec, "enabled") || !isFlag(spec, "visible")) {
-        return "control \"" + spec.name + "\" lacks a true/false enabled or visible";
+    if (!isFlag(controlSpec, "enabled") || !isFlag(controlSpec, "visible")) {
+        return "control \"" + controlSpec.name + "\" lacks a true/false enabled or visible";
     }
-    if (spec.properties.count("text") == 0 || spec.properties.count("statesheet") == 0) {
-        return "control \"" + spec.name + "\" lacks a text or statesheet property";
+    if (controlSpec.properties.count("text") == 0 ||
+        controlSpec.properties.count("statesheet") == 0) {
+        return "control \"" + controlSpec.name + "\" lacks a text or statesheet property";
     }
-    const std::string& sheet = spec.properties.at("statesheet");
+    const std::string& sheet = controlSpec.properties.at("statesheet");
     if (!sheet.empty() && layout.statesheet(sheet) == nullptr) {
-        return "control \"" + spec.name + "\" uses the undefined statesheet \"" + sheet + "\"";
+        return "control \"" + controlSpec.name + "\" uses the undefined statesheet \"" + sheet +
+               "\"";
     }
-    if (spec.kind != ControlKind::ButtonGroup) {
-        return spec.members.empty() ? "" : "control \"" + spec.name + "\" has members";
+    if (controlSpec.kind != ControlKind::ButtonGroup) {
+        return controlSpec.members.empty() ? ""
+                                           : "control \"" + controlSpec.name + "\" has members";
     }
     std::set<std::string> values;
-    for (const auto& member : spec.members) {
+    for (const auto& member : controlSpec.members) {
         if (member.value.empty() || !values.insert(member.value).second) {
-            return "buttongroup \"" + spec.name + "\" has an empty or repeated member value";
+            return "buttongroup \"" + controlSpec.name + "\" has an empty or repeated member value";
         }
     }
     if (values.empty()) {
-        return "buttongroup \"" + spec.name + "\" has no members";
+        return "buttongroup \"" + controlSpec.name + "\" has no members";
     }
     return "";
 }
@@ -68,20 +72,21 @@ std::string brokenLayout(const Layout& layout) {
         }
     }
     std::set<std::string> names;
-    for (const ControlSpec& spec : layout.controls) {
-        const std::string broken = brokenControl(layout, spec);
+    for (const ControlSpec& controlSpec : layout.controls) {
+        const std::string broken = brokenControl(layout, controlSpec);
         if (!broken.empty()) {
             return broken;
         }
-        if (!names.insert(spec.name).second) {
-            return "control \"" + spec.name + "\" appears twice";
+        if (!names.insert(controlSpec.name).second) {
+            return "control \"" + controlSpec.name + "\" appears twice";
         }
     }
     const panelhost::LoadedPanel panel("1", std::make_shared<const Layout>(layout));
-    for (const ControlSpec& spec : layout.controls) {
-        const panelhost::LoadedPanel::Properties* live = panel.properties(spec.name);
-        if (live == nullptr || *live != spec.properties) {
-            return "control \"" + spec.name + "\" does not start with its declared properties";
+    for (const ControlSpec& controlSpec : layout.controls) {
+        const panelhost::LoadedPanel::Properties* live = panel.properties(controlSpec.name);
+        if (live == nullptr || *live != controlSpec.properties) {
+            return "control \"" + controlSpec.name +
+                   "\" does not start with its declared properties";
         }
     }
     if (panel.controlNames("").size() != layout.controls.size()) {

@@ -10,7 +10,7 @@
 namespace {
 
 class Input {
-public:
+  public:
     Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     bool more() const { return at_ < size_; }
     unsigned byte() { return at_ < size_ ? data_[at_++] : 0u; }
@@ -24,7 +24,7 @@ public:
         return out;
     }
 
-private:
+  private:
     const std::uint8_t* data_;
     std::size_t size_;
     std::size_t at_ = 0;

@@ -29,11 +29,11 @@ void set(LoadedPanel::Properties& properties, ControlEvents::Outcome& outcome,
     outcome.changes.push_back(PropertyChange{property, value});
 }
 
-ControlEvents::Outcome listEvent(const ControlSpec& spec, LoadedPanel::Properties& properties,
-                                 std::string_view event) {
+ControlEvents::Outcome listEvent(const ControlSpec& controlSpec,
+                                 LoadedPanel::Properties& properties, std::string_view event) {
     const std::string expected = "select=N with N from 1 to " + properties["items"];
     if (event.substr(0, kSelectPrefix.size()) != kSelectPrefix) {
-        return refuse("list \"" + spec.name + "\" sends " + expected);
+        return refuse("list \"" + controlSpec.name + "\" sends " + expected);
     }
     const std::string_view row = event.substr(kSelectPrefix.size());
     int number = 0;
@@ -43,29 +43,29 @@ ControlEvents::Outcome listEvent(const ControlSpec& spec, LoadedPanel::Propertie
     const auto parsed = std::from_chars(row.data(), row.data() + row.size(), number);
     if (row.empty() || parsed.ec != std::errc() || parsed.ptr != row.data() + row.size() ||
         number < 1 || number > items) {
-        return refuse("list \"" + spec.name + "\" sends " + expected);
+        return refuse("list \"" + controlSpec.name + "\" sends " + expected);
     }
     ControlEvents::Outcome outcome;
     set(properties, outcome, "index", std::string(row));
     return outcome;
 }
 
-ControlEvents::Outcome groupEvent(const ControlSpec& spec, LoadedPanel::Properties& properties,
-                                  std::string_view event) {
+ControlEvents::Outcome groupEvent(const ControlSpec& controlSpec,
+                                  LoadedPanel::Properties& properties, std::string_view event) {
     const std::string_view value = event.substr(kSelectPrefix.size());
     std::size_t chosen = 0;
-    for (std::size_t i = 0; i < spec.members.size(); ++i) {
-        if (spec.members[i].value == value) {
+    for (std::size_t i = 0; i < controlSpec.members.size(); ++i) {
+        if (controlSpec.members[i].value == value) {
             chosen = i + 1;
         }
     }
     if (event.substr(0, kSelectPrefix.size()) != kSelectPrefix || chosen == 0) {
-        return refuse("buttongroup \"" + spec.name +
+        return refuse("buttongroup \"" + controlSpec.name +
                       "\" sends select=V with V the value of one of its members");
     }
     ControlEvents::Outcome outcome;
     set(properties, outcome, "value", std::string(value));
-    for (std::size_t i = 1; i <= spec.members.size(); ++i) {
+    for (std::size_t i = 1; i <= controlSpec.members.size(); ++i) {
         char key[sizeof "button." + kMemberDigits];
         std::snprintf(key, sizeof key, "button.%0*zu", kMemberDigits, i);
         set(properties, outcome, key, i == chosen ? "pressed" : "released");
@@ -73,9 +73,9 @@ ControlEvents::Outcome groupEvent(const ControlSpec& spec, LoadedPanel::Properti
     return outcome;
 }
 
-ControlEvents::Outcome keyboardEvent(const ControlSpec& spec, LoadedPanel::Properties& properties,
-                                     std::string_view event) {
-    const std::string usage = "keyboard \"" + spec.name +
+ControlEvents::Outcome keyboardEvent(const ControlSpec& controlSpec,
+                                     LoadedPanel::Properties& properties, std::string_view event) {
+    const std::string usage = "keyboard \"" + controlSpec.name +
                               "\" sends key.K with K one printable character other than '.', '=' "
                               "and blank, or space, period, equals, backspace or return";
     if (event.substr(0, kKeyPrefix.size()) != kKeyPrefix) {
@@ -105,7 +105,7 @@ ControlEvents::Outcome keyboardEvent(const ControlSpec& spec, LoadedPanel::Prope
         text.push_back(key[0]);
     }
     if (text.size() > ControlEvents::kKeyboardCapacity) {
-        return refuse("keyboard \"" + spec.name + "\" is full (" +
+        return refuse("keyboard \"" + controlSpec.name + "\" is full (" +
                       std::to_string(ControlEvents::kKeyboardCapacity) + " characters)");
     }
     ControlEvents::Outcome outcome;
@@ -117,25 +117,26 @@ ControlEvents::Outcome keyboardEvent(const ControlSpec& spec, LoadedPanel::Prope
 
 }  // namespace
 
-ControlEvents::Outcome ControlEvents::apply(const ControlSpec& spec,
+ControlEvents::Outcome ControlEvents::apply(const ControlSpec& controlSpec,
                                             LoadedPanel::Properties& properties,
                                             std::string_view event) {
-    switch (spec.kind) {
+    switch (controlSpec.kind) {
         case ControlKind::Button:
             if (event != kButtonEvent) {
-                return refuse("button \"" + spec.name + "\" sends " + std::string(kButtonEvent));
+                return refuse("button \"" + controlSpec.name + "\" sends " +
+                              std::string(kButtonEvent));
             }
             return Outcome{};
         case ControlKind::List:
-            return listEvent(spec, properties, event);
+            return listEvent(controlSpec, properties, event);
         case ControlKind::ButtonGroup:
-            return groupEvent(spec, properties, event);
+            return groupEvent(controlSpec, properties, event);
         case ControlKind::Keyboard:
-            return keyboardEvent(spec, properties, event);
+            return keyboardEvent(controlSpec, properties, event);
         case ControlKind::Label:
             break;
     }
-    return refuse("label \"" + spec.name + "\" sends no events");
+    return refuse("label \"" + controlSpec.name + "\" sends no events");
 }
 
 }  // namespace panelhost

@@ -38,9 +38,9 @@ class ControlEvents {
         std::vector<PropertyChange> changes;
     };
 
-    // Checks `event` against the kind of `spec` and, when it is one the
+    // Checks `event` against the kind of `controlSpec` and, when it is one the
     // control sends, applies its effect to `properties`.
-    static Outcome apply(const ControlSpec& spec, LoadedPanel::Properties& properties,
+    static Outcome apply(const ControlSpec& controlSpec, LoadedPanel::Properties& properties,
                          std::string_view event);
 };
 

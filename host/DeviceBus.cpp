@@ -24,30 +24,31 @@ std::optional<int> DeviceBus::lookup(const std::string& name) const {
 }
 
 std::optional<std::string> DeviceBus::readName(int device, int database, int index) const {
-    const DeviceSpec* spec = catalog_.byNumber(device);
-    if (spec == nullptr || !spec->hasEntry(database, index)) {
+    const DeviceSpec* deviceSpec = catalog_.byNumber(device);
+    if (deviceSpec == nullptr || !deviceSpec->hasEntry(database, index)) {
         return std::nullopt;
     }
-    return store_.name(spec->name, database, index).value_or("");
+    return store_.name(deviceSpec->name, database, index).value_or("");
 }
 
 std::optional<std::string> DeviceBus::readSlot(int device, int index) const {
-    const DeviceSpec* spec = catalog_.byNumber(device);
-    if (spec == nullptr || !spec->hasSlot(index)) {
+    const DeviceSpec* deviceSpec = catalog_.byNumber(device);
+    if (deviceSpec == nullptr || !deviceSpec->hasSlot(index)) {
         return std::nullopt;
     }
-    return store_.slot(spec->name, index);
+    return store_.slot(deviceSpec->name, index);
 }
 
 const DeviceSpec* DeviceBus::slotDevice(int device, HostResult& error) const {
-    const DeviceSpec* spec = catalog_.byNumber(device);
-    if (spec == nullptr) {
+    const DeviceSpec* deviceSpec = catalog_.byNumber(device);
+    if (deviceSpec == nullptr) {
         error = HostResult::notFound("there is no " + deviceText(device));
-    } else if (spec->slots == 0) {
-        error = HostResult::invalid(deviceText(device) + " (" + spec->name + ") has no slots");
-        spec = nullptr;
+    } else if (deviceSpec->slots == 0) {
+        error =
+            HostResult::invalid(deviceText(device) + " (" + deviceSpec->name + ") has no slots");
+        deviceSpec = nullptr;
     }
-    return spec;
+    return deviceSpec;
 }
 
 HostResult DeviceBus::checkRange(const DeviceSpec& device, int from, int to, int last,
@@ -64,11 +65,11 @@ HostResult DeviceBus::checkRange(const DeviceSpec& device, int from, int to, int
 HostResult DeviceBus::writeSlot(const std::string& who, int device, int index,
                                 const std::string& text) {
     HostResult result;
-    const DeviceSpec* spec = slotDevice(device, result);
-    if (spec == nullptr) {
+    const DeviceSpec* deviceSpec = slotDevice(device, result);
+    if (deviceSpec == nullptr) {
         return result;
     }
-    if (!spec->hasSlot(index)) {
+    if (!deviceSpec->hasSlot(index)) {
         return HostResult::notFound(deviceText(device) + " has no slot " + std::to_string(index));
     }
     if (text.size() > kLongestText) {
@@ -76,7 +77,7 @@ HostResult DeviceBus::writeSlot(const std::string& who, int device, int index,
                                    std::to_string(text.size()));
     }
     try {
-        store_.writeSlot(spec->name, index, text);
+        store_.writeSlot(deviceSpec->name, index, text);
     } catch (const StoreError& error) {
         return HostResult::failed(error.what());
     }
@@ -92,13 +93,13 @@ HostResult DeviceBus::writeSlot(const std::string& who, int device, int index,
 
 HostResult DeviceBus::writeName(const std::string& who, int device, int database, int index,
                                 const std::string& text) {
-    const DeviceSpec* spec = catalog_.byNumber(device);
-    if (spec == nullptr) {
+    const DeviceSpec* deviceSpec = catalog_.byNumber(device);
+    if (deviceSpec == nullptr) {
         return HostResult::notFound("there is no " + deviceText(device));
     }
-    if (!spec->hasEntry(database, index)) {
-        return HostResult::notFound(deviceText(device) + " (" + spec->name + ") has no entry " +
-                                    std::to_string(index) + " in database " +
+    if (!deviceSpec->hasEntry(database, index)) {
+        return HostResult::notFound(deviceText(device) + " (" + deviceSpec->name +
+                                    ") has no entry " + std::to_string(index) + " in database " +
                                     std::to_string(database));
     }
     if (text.size() > kLongestText) {
@@ -107,7 +108,7 @@ HostResult DeviceBus::writeName(const std::string& who, int device, int database
     }
     std::string oldText;
     try {
-        oldText = store_.writeName(NameWrite{spec->name, device, database, index, text, who});
+        oldText = store_.writeName(NameWrite{deviceSpec->name, device, database, index, text, who});
     } catch (const StoreError& error) {
         return HostResult::failed(error.what());
     }
@@ -154,11 +155,11 @@ std::vector<int> DeviceBus::registered(const Registrations& table, int device, i
 
 HostResult DeviceBus::registerSlots(int instance, int device, int from, int to, bool add) {
     HostResult result;
-    const DeviceSpec* spec = slotDevice(device, result);
-    if (spec == nullptr) {
+    const DeviceSpec* deviceSpec = slotDevice(device, result);
+    if (deviceSpec == nullptr) {
         return result;
     }
-    result = checkRange(*spec, from, to, spec->slots, "slots");
+    result = checkRange(*deviceSpec, from, to, deviceSpec->slots, "slots");
     if (result.ok()) {
         addRange(slotRegistrations_, instance, device, from, to, add);
     }
@@ -166,14 +167,15 @@ HostResult DeviceBus::registerSlots(int instance, int device, int from, int to, 
 }
 
 HostResult DeviceBus::registerNames(int instance, int device, int from, int to, bool add) {
-    const DeviceSpec* spec = catalog_.byNumber(device);
-    if (spec == nullptr) {
+    const DeviceSpec* deviceSpec = catalog_.byNumber(device);
+    if (deviceSpec == nullptr) {
         return HostResult::notFound("there is no " + deviceText(device));
     }
-    if (spec->databases.empty()) {
-        return HostResult::invalid(deviceText(device) + " (" + spec->name + ") has no databases");
+    if (deviceSpec->databases.empty()) {
+        return HostResult::invalid(deviceText(device) + " (" + deviceSpec->name +
+                                   ") has no databases");
     }
-    const HostResult result = checkRange(*spec, from, to, spec->entries, "entries");
+    const HostResult result = checkRange(*deviceSpec, from, to, deviceSpec->entries, "entries");
     if (result.ok()) {
         addRange(nameRegistrations_, instance, device, from, to, add);
     }
@@ -191,17 +193,17 @@ HostResult DeviceBus::unregisterSlots(int instance, int device) {
 
 HostResult DeviceBus::poll(int instance, int device, int from, int to) {
     HostResult result;
-    const DeviceSpec* spec = slotDevice(device, result);
-    if (spec == nullptr) {
+    const DeviceSpec* deviceSpec = slotDevice(device, result);
+    if (deviceSpec == nullptr) {
         return result;
     }
-    result = checkRange(*spec, from, to, spec->slots, "slots");
+    result = checkRange(*deviceSpec, from, to, deviceSpec->slots, "slots");
     if (!result.ok()) {
         return result;
     }
     for (int index = from; index <= to; ++index) {
         queue_.pushRecord(instance, tovi_type::kRevertive, device, 0, index,
-                          store_.slot(spec->name, index));
+                          store_.slot(deviceSpec->name, index));
     }
     return HostResult::success();
 }

@@ -224,8 +224,8 @@ HostResult HostEngine::controlEvent(int id, const std::string& panelId, const st
     if (!panel->second.shown()) {
         return HostResult::conflict("panel '" + panelId + "' is not shown");
     }
-    const ControlSpec* spec = panel->second.spec(control);
-    if (spec == nullptr) {
+    const ControlSpec* controlSpec = panel->second.controlSpec(control);
+    if (controlSpec == nullptr) {
         return HostResult::notFound("panel '" + panelId + "' has no control '" + control + "'");
     }
     LoadedPanel::Properties& properties = *panel->second.properties(control);
@@ -233,7 +233,7 @@ HostResult HostEngine::controlEvent(int id, const std::string& panelId, const st
         return HostResult::conflict("control '" + control + "' is " +
                                     (properties["visible"] != "true" ? "hidden" : "disabled"));
     }
-    const ControlEvents::Outcome outcome = ControlEvents::apply(*spec, properties, event);
+    const ControlEvents::Outcome outcome = ControlEvents::apply(*controlSpec, properties, event);
     if (!outcome.error.empty()) {
         return HostResult::invalid(outcome.error);
     }

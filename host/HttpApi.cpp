@@ -322,8 +322,8 @@ void HttpApi::device(const Request& request, Response& response) {
         return;
     }
     const std::optional<json> device = engine_.call([&](HostEngine& engine) -> std::optional<json> {
-        const DeviceSpec* spec = engine.devices().catalog().byNumber(*number);
-        return spec == nullptr ? std::nullopt : std::optional<json>(spec->toJson());
+        const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(*number);
+        return deviceSpec == nullptr ? std::nullopt : std::optional<json>(deviceSpec->toJson());
     });
     if (!device) {
         sendError(response, kNotFound, "there is no device " + std::to_string(*number));
@@ -340,12 +340,12 @@ void HttpApi::database(const Request& request, Response& response) {
     }
     const std::optional<json> entries =
         engine_.call([&](HostEngine& engine) -> std::optional<json> {
-            const DeviceSpec* spec = engine.devices().catalog().byNumber(*number);
-            if (spec == nullptr || !spec->hasDatabase(*db)) {
+            const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(*number);
+            if (deviceSpec == nullptr || !deviceSpec->hasDatabase(*db)) {
                 return std::nullopt;
             }
             json list = json::array();
-            for (int index = 1; index <= spec->entries; ++index) {
+            for (int index = 1; index <= deviceSpec->entries; ++index) {
                 list.push_back(
                     {{"index", index}, {"text", *engine.devices().readName(*number, *db, index)}});
             }
@@ -401,12 +401,12 @@ void HttpApi::slots(const Request& request, Response& response) {
     }
     const std::optional<json> written =
         engine_.call([&](HostEngine& engine) -> std::optional<json> {
-            const DeviceSpec* spec = engine.devices().catalog().byNumber(*number);
-            if (spec == nullptr || spec->slots == 0) {
+            const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(*number);
+            if (deviceSpec == nullptr || deviceSpec->slots == 0) {
                 return std::nullopt;
             }
             json list = json::array();
-            for (int index = 1; index <= spec->slots; ++index) {
+            for (int index = 1; index <= deviceSpec->slots; ++index) {
                 const std::string text = *engine.devices().readSlot(*number, index);
                 if (!text.empty()) {
                     list.push_back({{"index", index}, {"text", text}});
@@ -500,12 +500,12 @@ void HttpApi::history(const Request& request, Response& response) {
     const std::optional<json> entries =
         engine_.call([&](HostEngine& engine) -> std::optional<json> {
             if (*device != 0) {
-                const DeviceSpec* spec =
+                const DeviceSpec* deviceSpec =
                     engine.devices().catalog().byNumber(static_cast<int>(*device));
-                if (spec == nullptr) {
+                if (deviceSpec == nullptr) {
                     return std::nullopt;
                 }
-                query.device = spec->name;
+                query.device = deviceSpec->name;
             }
             json list = json::array();
             for (const HistoryEntry& entry : engine.history(query)) {

@@ -19,9 +19,9 @@ const char* controlKindName(ControlKind kind) {
 }
 
 const ControlSpec* Layout::control(std::string_view name) const {
-    for (const ControlSpec& spec : controls) {
-        if (spec.name == name) {
-            return &spec;
+    for (const ControlSpec& controlSpec : controls) {
+        if (controlSpec.name == name) {
+            return &controlSpec;
         }
     }
     return nullptr;

@@ -96,7 +96,7 @@ Statesheet readStatesheet(const Checker& check, const pugi::xml_node& node) {
     return sheet;
 }
 
-void readMembers(const Checker& check, const pugi::xml_node& node, ControlSpec& spec) {
+void readMembers(const Checker& check, const pugi::xml_node& node, ControlSpec& controlSpec) {
     std::set<std::string> values;
     for (const pugi::xml_node& child : node.children()) {
         if (child.type() != pugi::node_element) {
@@ -113,17 +113,17 @@ void readMembers(const Checker& check, const pugi::xml_node& node, ControlSpec& 
         if (!values.insert(member.value).second) {
             check.fail(child, "member value \"" + member.value + "\" appears twice");
         }
-        spec.members.push_back(member);
-        spec.properties[memberKey(spec.members.size())] = "released";
+        controlSpec.members.push_back(member);
+        controlSpec.properties[memberKey(controlSpec.members.size())] = "released";
     }
-    if (spec.members.empty()) {
-        check.fail(node, "buttongroup \"" + spec.name + "\" has no <member>");
+    if (controlSpec.members.empty()) {
+        check.fail(node, "buttongroup \"" + controlSpec.name + "\" has no <member>");
     }
 }
 
-void checkFlag(const Checker& check, const pugi::xml_node& node, const ControlSpec& spec,
+void checkFlag(const Checker& check, const pugi::xml_node& node, const ControlSpec& controlSpec,
                const char* flag) {
-    const std::string& value = spec.properties.at(flag);
+    const std::string& value = controlSpec.properties.at(flag);
     if (value != "true" && value != "false") {
         check.fail(node, std::string("attribute \"") + flag + "\" must be true or false, not \"" +
                              value + "\"");
@@ -131,40 +131,42 @@ void checkFlag(const Checker& check, const pugi::xml_node& node, const ControlSp
 }
 
 ControlSpec readControl(const Checker& check, const pugi::xml_node& node, ControlKind kind) {
-    ControlSpec spec;
-    spec.kind = kind;
-    spec.line = check.lineAt(node.offset_debug());
-    spec.name = node.attribute("name").value();
-    if (spec.name.empty()) {
+    ControlSpec controlSpec;
+    controlSpec.kind = kind;
+    controlSpec.line = check.lineAt(node.offset_debug());
+    controlSpec.name = node.attribute("name").value();
+    if (controlSpec.name.empty()) {
         check.fail(node, std::string("<") + node.name() + "> needs a non-empty \"name\"");
     }
-    if (spec.name.find('\'') != std::string::npos) {
-        check.fail(node, "control name \"" + spec.name + "\" must not contain an apostrophe");
+    if (controlSpec.name.find('\'') != std::string::npos) {
+        check.fail(node,
+                   "control name \"" + controlSpec.name + "\" must not contain an apostrophe");
     }
     for (const char* attribute : kGeometry) {
         check.number(node, attribute, 0);
     }
-    spec.properties = {{"text", ""}, {"statesheet", ""}, {"enabled", "true"}, {"visible", "true"}};
+    controlSpec.properties = {
+        {"text", ""}, {"statesheet", ""}, {"enabled", "true"}, {"visible", "true"}};
     if (kind == ControlKind::List) {
         check.number(node, "items", 1);
         check.number(node, "pageSize", 1);
-        spec.properties["page"] = "1";
-        spec.properties["index"] = "0";
+        controlSpec.properties["page"] = "1";
+        controlSpec.properties["index"] = "0";
     }
     if (kind == ControlKind::ButtonGroup) {
-        spec.properties["value"] = "";
-        readMembers(check, node, spec);
+        controlSpec.properties["value"] = "";
+        readMembers(check, node, controlSpec);
     } else if (node.first_child().type() == pugi::node_element) {
         check.fail(node.first_child(), std::string("<") + node.name() + "> holds no elements");
     }
     for (const pugi::xml_attribute& attribute : node.attributes()) {
         if (std::string(attribute.name()) != "name") {
-            spec.properties[attribute.name()] = attribute.value();
+            controlSpec.properties[attribute.name()] = attribute.value();
         }
     }
-    checkFlag(check, node, spec, "enabled");
-    checkFlag(check, node, spec, "visible");
-    return spec;
+    checkFlag(check, node, controlSpec, "enabled");
+    checkFlag(check, node, controlSpec, "visible");
+    return controlSpec;
 }
 
 const KindName* kindOf(const pugi::xml_node& node) {
@@ -230,14 +232,14 @@ Layout LayoutParser::parseText(const std::string& text, const std::string& file)
         if (kind == nullptr) {
             check.fail(node, std::string("unknown element <") + node.name() + ">");
         }
-        ControlSpec spec = readControl(check, node, kind->kind);
-        if (!names.insert(spec.name).second) {
-            check.fail(node, "control \"" + spec.name + "\" is defined twice");
+        ControlSpec controlSpec = readControl(check, node, kind->kind);
+        if (!names.insert(controlSpec.name).second) {
+            check.fail(node, "control \"" + controlSpec.name + "\" is defined twice");
         }
-        if (!spec.properties["statesheet"].empty()) {
-            sheetUses.emplace_back(node, spec.properties["statesheet"]);
+        if (!controlSpec.properties["statesheet"].empty()) {
+            sheetUses.emplace_back(node, controlSpec.properties["statesheet"]);
         }
-        layout.controls.push_back(std::move(spec));
+        layout.controls.push_back(std::move(controlSpec));
     }
     for (const auto& [node, sheet] : sheetUses) {
         if (layout.statesheet(sheet) == nullptr) {

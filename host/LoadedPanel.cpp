@@ -6,8 +6,8 @@ namespace panelhost {
 
 LoadedPanel::LoadedPanel(std::string id, std::shared_ptr<const Layout> layout)
     : id_(std::move(id)), layout_(std::move(layout)) {
-    for (const ControlSpec& spec : layout_->controls) {
-        controls_.emplace(spec.name, spec.properties);
+    for (const ControlSpec& controlSpec : layout_->controls) {
+        controls_.emplace(controlSpec.name, controlSpec.properties);
     }
 }
 
@@ -33,9 +33,9 @@ std::optional<std::string> LoadedPanel::property(std::string_view control,
 
 std::vector<std::string> LoadedPanel::controlNames(std::string_view prefix) const {
     std::vector<std::string> names;
-    for (const ControlSpec& spec : layout_->controls) {
-        if (spec.name.compare(0, prefix.size(), prefix) == 0) {
-            names.push_back(spec.name);
+    for (const ControlSpec& controlSpec : layout_->controls) {
+        if (controlSpec.name.compare(0, prefix.size(), prefix) == 0) {
+            names.push_back(controlSpec.name);
         }
     }
     return names;
@@ -51,13 +51,13 @@ nlohmann::json LoadedPanel::toJson() const {
         sheets[sheet.name] = sheet.style;
     }
     nlohmann::json controls = nlohmann::json::array();
-    for (const ControlSpec& spec : layout_->controls) {
-        nlohmann::json control{{"name", spec.name},
-                               {"kind", controlKindName(spec.kind)},
-                               {"properties", controls_.at(spec.name)}};
-        if (spec.kind == ControlKind::ButtonGroup) {
+    for (const ControlSpec& controlSpec : layout_->controls) {
+        nlohmann::json control{{"name", controlSpec.name},
+                               {"kind", controlKindName(controlSpec.kind)},
+                               {"properties", controls_.at(controlSpec.name)}};
+        if (controlSpec.kind == ControlKind::ButtonGroup) {
             nlohmann::json members = nlohmann::json::array();
-            for (const GroupMember& member : spec.members) {
+            for (const GroupMember& member : controlSpec.members) {
                 members.push_back({{"value", member.value}, {"text", member.text}});
             }
             control["members"] = members;

@@ -27,7 +27,9 @@ class LoadedPanel {
     bool shown() const { return shown_; }
     void setShown(bool shown) { shown_ = shown; }
 
-    const ControlSpec* spec(std::string_view control) const { return layout_->control(control); }
+    const ControlSpec* controlSpec(std::string_view control) const {
+        return layout_->control(control);
+    }
 
     // The live properties of `control`, or null when the panel has no such
     // control. The pointer stays valid while the panel lives.

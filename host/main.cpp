@@ -136,9 +136,9 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
 
-    for (const std::string& spec : displayTargets) {
+    for (const std::string& targetText : displayTargets) {
         std::string error;
-        const std::optional<tsl::TslTarget> parsed = tsl::TslTarget::parse(spec, error);
+        const std::optional<tsl::TslTarget> parsed = tsl::TslTarget::parse(targetText, error);
         if (!parsed) {
             std::cerr << "panelhost: --tsl: " << error << std::endl;
             return StartupError::kConfiguration;

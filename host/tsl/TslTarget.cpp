@@ -9,8 +9,8 @@ constexpr unsigned long kMaxPort = 65535;
 // Digits of the largest port; a longer number cannot be valid.
 constexpr std::size_t kMaxPortDigits = 5;
 
-void fail(std::string& error, std::string_view spec, std::string_view what) {
-    error = "invalid display target \"" + std::string(spec) + "\": " + std::string(what) +
+void fail(std::string& error, std::string_view targetText, std::string_view what) {
+    error = "invalid display target \"" + std::string(targetText) + "\": " + std::string(what) +
             " (expected udp:HOST:PORT or tcp:HOST:PORT)";
 }
 
@@ -48,17 +48,17 @@ bool parsePort(std::string_view text, std::uint16_t& port) {
 
 }  // namespace
 
-std::optional<TslTarget> TslTarget::parse(std::string_view spec, std::string& error) {
+std::optional<TslTarget> TslTarget::parse(std::string_view targetText, std::string& error) {
     TslTarget target;
     std::string_view rest;
-    if (spec.substr(0, kUdpPrefix.size()) == kUdpPrefix) {
+    if (targetText.substr(0, kUdpPrefix.size()) == kUdpPrefix) {
         target.protocol = Protocol::Udp;
-        rest = spec.substr(kUdpPrefix.size());
-    } else if (spec.substr(0, kTcpPrefix.size()) == kTcpPrefix) {
+        rest = targetText.substr(kUdpPrefix.size());
+    } else if (targetText.substr(0, kTcpPrefix.size()) == kTcpPrefix) {
         target.protocol = Protocol::Tcp;
-        rest = spec.substr(kTcpPrefix.size());
+        rest = targetText.substr(kTcpPrefix.size());
     } else {
-        fail(error, spec, "unknown transport, use udp or tcp");
+        fail(error, targetText, "unknown transport, use udp or tcp");
         return std::nullopt;
     }
 
@@ -68,38 +68,38 @@ std::optional<TslTarget> TslTarget::parse(std::string_view spec, std::string& er
     if (bracketed) {
         const std::size_t close = rest.find(']');
         if (close == std::string_view::npos) {
-            fail(error, spec, "missing ']' after the IPv6 address");
+            fail(error, targetText, "missing ']' after the IPv6 address");
             return std::nullopt;
         }
         host = rest.substr(1, close - 1);
         if (close + 1 >= rest.size() || rest[close + 1] != ':') {
-            fail(error, spec, "missing ':PORT' after the address");
+            fail(error, targetText, "missing ':PORT' after the address");
             return std::nullopt;
         }
         portText = rest.substr(close + 2);
     } else {
         const std::size_t colon = rest.rfind(':');
         if (colon == std::string_view::npos) {
-            fail(error, spec, "missing ':PORT'");
+            fail(error, targetText, "missing ':PORT'");
             return std::nullopt;
         }
         host = rest.substr(0, colon);
         portText = rest.substr(colon + 1);
         if (host.find(':') != std::string_view::npos) {
-            fail(error, spec, "write an IPv6 address in brackets, e.g. udp:[::1]:8900");
+            fail(error, targetText, "write an IPv6 address in brackets, e.g. udp:[::1]:8900");
             return std::nullopt;
         }
     }
     if (host.empty()) {
-        fail(error, spec, "missing host");
+        fail(error, targetText, "missing host");
         return std::nullopt;
     }
     if (!validHost(host, bracketed)) {
-        fail(error, spec, "the host contains characters no host name or address has");
+        fail(error, targetText, "the host contains characters no host name or address has");
         return std::nullopt;
     }
     if (!parsePort(portText, target.port)) {
-        fail(error, spec, "port must be a number from 1 to 65535");
+        fail(error, targetText, "port must be a number from 1 to 65535");
         return std::nullopt;
     }
     target.host = std::string(host);

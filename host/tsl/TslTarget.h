@@ -18,10 +18,10 @@ struct TslTarget {
 
     // Parses "udp:HOST:PORT" or "tcp:HOST:PORT"; an IPv6 address is written
     // in brackets ("udp:[::1]:8900"). On failure returns nothing and puts a
-    // message that quotes the spec and says what is wrong into `error`.
-    static std::optional<TslTarget> parse(std::string_view spec, std::string& error);
+    // message that quotes the text and says what is wrong into `error`.
+    static std::optional<TslTarget> parse(std::string_view targetText, std::string& error);
 
-    // The spec this target was parsed from, in canonical form.
+    // The text this target was parsed from, in canonical form.
     std::string toString() const;
 
     bool operator==(const TslTarget& other) const {

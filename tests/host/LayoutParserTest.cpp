@@ -109,7 +109,8 @@ class ControlEventsTest : public ::testing::Test {
     }
 
     ControlEvents::Outcome send(const std::string& control, const std::string& event) {
-        return ControlEvents::apply(*panel_.spec(control), *panel_.properties(control), event);
+        return ControlEvents::apply(*panel_.controlSpec(control), *panel_.properties(control),
+                                    event);
     }
 
     LoadedPanel panel_;

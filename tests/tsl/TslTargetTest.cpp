@@ -27,17 +27,17 @@ TEST(TslTarget, ParsesUdpTcpHostNamesAndIpv6) {
 
 TEST(TslTarget, ToStringRoundTrips) {
     std::string error;
-    for (const char* spec : {"udp:10.0.0.5:8900", "tcp:umd-router:9000", "tcp:[::1]:5727"}) {
-        auto target = TslTarget::parse(spec, error);
-        ASSERT_TRUE(target) << spec;
-        EXPECT_EQ(target->toString(), spec);
+    for (const char* targetText : {"udp:10.0.0.5:8900", "tcp:umd-router:9000", "tcp:[::1]:5727"}) {
+        auto target = TslTarget::parse(targetText, error);
+        ASSERT_TRUE(target) << targetText;
+        EXPECT_EQ(target->toString(), targetText);
         EXPECT_EQ(TslTarget::parse(target->toString(), error), target);
     }
 }
 
 TEST(TslTarget, RejectsBadSpecsWithAReason) {
     const struct {
-        const char* spec;
+        const char* targetText;
         const char* reason;
     } cases[] = {
         {"127.0.0.1:8900", "unknown transport"}, {"http:host:80", "unknown transport"},
@@ -52,8 +52,8 @@ TEST(TslTarget, RejectsBadSpecsWithAReason) {
     };
     for (const auto& c : cases) {
         std::string error;
-        EXPECT_FALSE(TslTarget::parse(c.spec, error)) << c.spec;
-        EXPECT_NE(error.find(c.reason), std::string::npos) << c.spec << ": " << error;
-        EXPECT_NE(error.find(std::string("\"") + c.spec + "\""), std::string::npos) << error;
+        EXPECT_FALSE(TslTarget::parse(c.targetText, error)) << c.targetText;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.targetText << ": " << error;
+        EXPECT_NE(error.find(std::string("\"") + c.targetText + "\""), std::string::npos) << error;
     }
 }

@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
 
-    for (const std::string& spec : targetSpecs) {
+    for (const std::string& targetText : targetSpecs) {
         std::string error;
-        const auto target = tsl::TslTarget::parse(spec, error);
+        const auto target = tsl::TslTarget::parse(targetText, error);
         if (!target) {
             std::cerr << error << "\n";
             return 2;
@@ -89,11 +89,11 @@ int main(int argc, char** argv) {
         config.targets.push_back(*target);
     }
     std::vector<Update> updates;
-    for (const std::string& spec : updateSpecs) {
+    for (const std::string& targetText : updateSpecs) {
         Update update;
-        if (!parseUpdate(spec, update)) {
-            std::cerr << "invalid update \"" << spec << "\": expected SOURCE=NAME, SOURCE 1 to "
-                      << tsl::kSourceCount << "\n";
+        if (!parseUpdate(targetText, update)) {
+            std::cerr << "invalid update \"" << targetText
+                      << "\": expected SOURCE=NAME, SOURCE 1 to " << tsl::kSourceCount << "\n";
             return 2;
         }
         updates.push_back(update);

@@ -43,10 +43,10 @@ export class PanelSurface {
     this.surface.style.backgroundColor = panel.style?.background ?? '';
     this.element.append(this.surface);
     this.controls = new Map();
-    for (const spec of panel.controls) {
-      const Kind = CONTROL_CLASSES.get(spec.kind) ?? LabelControl;
-      const control = new Kind(spec, this);
-      this.controls.set(spec.name, control);
+    for (const definition of panel.controls) {
+      const Kind = CONTROL_CLASSES.get(definition.kind) ?? LabelControl;
+      const control = new Kind(definition, this);
+      this.controls.set(definition.name, control);
       this.surface.append(control.element);
     }
     this.setShown(panel.shown);

@@ -9,11 +9,11 @@
 
 export class Control {
   // `surface` is the PanelSurface that owns the control; it must outlive it.
-  constructor(spec, surface) {
-    this.name = spec.name;
-    this.kind = spec.kind;
-    this.properties = { ...spec.properties };
-    this.members = spec.members ?? [];
+  constructor(definition, surface) {
+    this.name = definition.name;
+    this.kind = definition.kind;
+    this.properties = { ...definition.properties };
+    this.members = definition.members ?? [];
     this.surface = surface;
     this.element = this.build();
     this.element.classList.add('control', `control-${this.kind}`);
