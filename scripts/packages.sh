@@ -9,6 +9,10 @@ TOVI_DEBIAN_PACKAGES=(
     nodejs clang libclang-rt-14-dev
 )
 
+# Another installer (unattended upgrades, a second build) may hold dpkg's
+# lock for a while; apt waits this long for it instead of failing at once.
+TOVI_APT_OPTIONS=(-o DPkg::Lock::Timeout=600)
+
 tovi_install_packages() {
     local missing=()
     local pkg
@@ -25,6 +29,6 @@ tovi_install_packages() {
     if [ "$(id -u)" -ne 0 ]; then
         sudo="sudo"
     fi
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    $sudo apt-get "${TOVI_APT_OPTIONS[@]}" update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get "${TOVI_APT_OPTIONS[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
