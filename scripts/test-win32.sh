@@ -41,6 +41,15 @@ echo "== 32-bit Windows build (preset win32)"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 
+# The Microsoft-ABI host is built only where clang and lld-link are found;
+# this stage must run it. (The list is read whole: grep -q would stop early
+# and, under pipefail, fail the pipeline.)
+test_list=$(ctest --preset win32 -N)
+if ! grep -q "microsoft_abi_host" <<<"$test_list"; then
+    echo "test-win32: the Microsoft-ABI test host was not built (clang or lld-link missing)" >&2
+    exit 1
+fi
+
 # The same prefix and settings as the win32 test preset, so the suites run
 # in the prefix made here.
 export WINEPREFIX="$root/build/win32/wineprefix"
@@ -58,13 +67,6 @@ stop_wineserver
 rm -rf "$WINEPREFIX"
 wineboot --init >/dev/null 2>&1
 wineserver -w
-
-# The Microsoft-ABI host is built only where clang and lld-link are found;
-# this stage must run it.
-if ! ctest --preset win32 -N | grep -q "microsoft_abi_host"; then
-    echo "test-win32: the Microsoft-ABI test host was not built (clang or lld-link missing)" >&2
-    exit 1
-fi
 
 echo "== 32-bit test suites under Wine (preset win32)"
 ctest --preset win32
