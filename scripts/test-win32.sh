@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Cross-builds the 32-bit Windows form of the project (preset win32: the
-# plugin nameset_editor.dll and the test programs) and runs every test suite
-# under Wine in a fresh Wine prefix of its own. Installs the Debian packages
-# it needs first (only what is missing), so it works on a fresh machine.
+# plugin nameset_editor.dll, the test programs, and a test host built with
+# Microsoft's C++ ABI) and runs every test suite under Wine in a fresh Wine
+# prefix of its own. Installs the Debian packages it needs first (only what
+# is missing), so it works on a fresh machine.
 # Exits non-zero on any failure; the last lines are CTest's summary.
 set -euo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -17,8 +18,9 @@ cd "$root"
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
 
-# Wine's 32-bit half comes from Debian's i386 architecture.
-win32_packages=(cmake ninja-build g++-mingw-w64-i686 googletest wine wine32:i386)
+# Wine's 32-bit half comes from Debian's i386 architecture; clang and lld
+# build the test host that uses Microsoft's C++ ABI.
+win32_packages=(cmake ninja-build g++-mingw-w64-i686 googletest wine wine32:i386 clang lld)
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
@@ -38,6 +40,15 @@ fi
 echo "== 32-bit Windows build (preset win32)"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
+
+# The Microsoft-ABI host is built only where clang and lld-link are found;
+# this stage must run it. (The list is read whole: grep -q would stop early
+# and, under pipefail, fail the pipeline.)
+test_list=$(ctest --preset win32 -N)
+if ! grep -q "microsoft_abi_host" <<<"$test_list"; then
+    echo "test-win32: the Microsoft-ABI test host was not built (clang or lld-link missing)" >&2
+    exit 1
+fi
 
 # The same prefix and settings as the win32 test preset, so the suites run
 # in the prefix made here.

@@ -51,7 +51,7 @@ void PanelFixture::startAndClear() {
 }
 
 void PanelFixture::destroyPanel() {
-    delete panel;
+    tovi_destroy(panel);
     panel = nullptr;
 }
 

@@ -79,7 +79,7 @@ TEST_F(PluginLoadTest, StartsAndStopsThroughItsExport) {
     EXPECT_EQ(host.handBacks(), 3 + 1288);
 
     host.clear();
-    delete panel;
+    tovi_destroy(panel);
     EXPECT_THAT(host.commands(), ::testing::ElementsAre("IU 57", "AS"));
     EXPECT_THAT(host.protocolErrors(), ::testing::IsEmpty());
 }

@@ -179,7 +179,7 @@ std::vector<std::string> PanelExerciser::run(const std::uint8_t* data, std::size
             step(in, host, driver);
         }
     }
-    delete panel;
+    tovi_destroy(panel);
     host.finish();
     return host.violations();
 }

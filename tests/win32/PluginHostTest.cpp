@@ -108,7 +108,7 @@ class PluginHostTest : public ::testing::Test {
     }
 
     void destroyPanel() {
-        delete panel;
+        tovi_destroy(panel);
         panel = nullptr;
     }
 
