@@ -17,6 +17,8 @@ namespace {
 // Records what the output hands to a transport.
 struct Recorded {
     std::vector<std::vector<std::uint8_t>> packets;
+    // What the transport reports as TslTransportStatus::linkOpenings.
+    std::uint64_t openings = 0;
 
     std::vector<tsl_test::ReadMessage> messages() const {
         std::vector<tsl_test::ReadMessage> all;
@@ -35,7 +37,11 @@ class FakeTransport : public tsl::TslTransport {
         record_->packets.push_back(std::move(packet));
     }
     bool flush(std::chrono::milliseconds) override { return true; }
-    tsl::TslTransportStatus status() const override { return {}; }
+    tsl::TslTransportStatus status() const override {
+        tsl::TslTransportStatus status;
+        status.linkOpenings = record_->openings;
+        return status;
+    }
 
   private:
     std::shared_ptr<Recorded> record_;
@@ -43,9 +49,15 @@ class FakeTransport : public tsl::TslTransport {
 
 class TslOutputTest : public ::testing::Test {
   protected:
+    // An output with a recording transport per target; targets the test
+    // does not name are 5.0 receivers of every source.
     std::unique_ptr<TslOutput> make(TslOutputConfig config, int transports = 1) {
+        while (config.targets.size() < static_cast<std::size_t>(transports)) {
+            config.targets.push_back(
+                target("udp:127.0.0.1:" + std::to_string(8900 + config.targets.size())));
+        }
         std::vector<std::unique_ptr<tsl::TslTransport>> list;
-        for (int i = 0; i < transports; ++i) {
+        for (std::size_t i = 0; i < config.targets.size(); ++i) {
             records.push_back(std::make_shared<Recorded>());
             list.push_back(std::make_unique<FakeTransport>(records.back()));
         }
@@ -63,6 +75,13 @@ class TslOutputTest : public ::testing::Test {
     }
 
     static int brightnessOf(const tsl_test::ReadMessage& m) { return m.control >> 6 & 3; }
+
+    static tsl::TslTarget target(const std::string& text) {
+        std::string error;
+        const auto parsed = tsl::TslTarget::parse(text, error);
+        EXPECT_TRUE(parsed) << error;
+        return parsed.value_or(tsl::TslTarget{});
+    }
 
     std::vector<std::shared_ptr<Recorded>> records;
     std::vector<std::string> log;
@@ -208,4 +227,110 @@ TEST_F(TslOutputTest, OneMessagePerPacketWhenAsked) {
     EXPECT_EQ(records[0]->packets.size(), 128u);
     EXPECT_EQ(log.size(), 128u);
     EXPECT_EQ(log[127].rfind("TSL full refresh 128/128: display 127 \"N128\"", 0), 0u);
+}
+
+TEST_F(TslOutputTest, Version31TargetsShowTheirSourcesAtTheirAddresses) {
+    TslOutputConfig config;
+    config.indexOffset = 1;
+    config.targets = {target("serial:/dev/ttyBusA,sources=1-64,offset=0"),
+                      target("serial:/dev/ttyBusB,sources=65-128,offset=0"),
+                      target("udp31:127.0.0.1:9000"), target("udp:127.0.0.1:8900")};
+    auto output = make(config);
+    ASSERT_EQ(output->warnings().size(), 1u);
+    EXPECT_NE(output->warnings()[0].find("udp31:127.0.0.1:9000: sources 127 to 128 would need "
+                                         "addresses 127 to 128, beyond the TSL 3.1 range 0 to 126"),
+              std::string::npos)
+        << output->warnings()[0];
+
+    TslOutput::Names wall = names("Cam ");
+    wall[2] = "Caf\xC3\xA9 \xC3\x84rger \xC3\x9F";  // Café Ärger ß
+    wall[69] = "A name of twenty chars";
+    output->setWall(wall, 2);
+
+    const auto readAll = [&](std::size_t record) {
+        std::vector<tsl_test::ReadMessage31> all;
+        for (const auto& packet : records[record]->packets) {
+            const auto messages = tsl_test::readMessages31(packet);
+            EXPECT_FALSE(messages.empty()) << "a malformed 3.1 packet";
+            all.insert(all.end(), messages.begin(), messages.end());
+        }
+        return all;
+    };
+    const auto busA = readAll(0);
+    const auto busB = readAll(1);
+    const auto udp31 = readAll(2);
+    ASSERT_EQ(busA.size(), 64u);
+    ASSERT_EQ(busB.size(), 64u);
+    ASSERT_EQ(udp31.size(), 126u);
+    EXPECT_EQ(records[3]->messages().size(), 128u);
+    for (std::size_t i = 0; i < 64; ++i) {
+        EXPECT_EQ(busA[i].address, static_cast<int>(i));
+        EXPECT_EQ(busB[i].address, static_cast<int>(i));
+        EXPECT_EQ(busB[i].control, 2 << 4);
+        EXPECT_EQ(udp31[i].address, static_cast<int>(i) + 1);
+    }
+    EXPECT_EQ(udp31.back().address, 126);
+    EXPECT_EQ(busA[0].text, "Cam 1           ");
+    EXPECT_EQ(busA[2].text, "Cafe Arger ss   ");
+    EXPECT_EQ(busB[5].text, "A name of twenty");
+    EXPECT_EQ(records[3]->messages()[2].text, wall[2]);
+
+    const tsl::TslWallSnapshot sent = output->lastSent();
+    EXPECT_TRUE(sent.displays[0].exact);
+    EXPECT_EQ(sent.displays[0].index, 0);
+    EXPECT_FALSE(sent.displays[2].exact);
+    EXPECT_EQ(sent.displays[2].shownAs, "Cafe Arger ss");
+    EXPECT_EQ(sent.displays[2].text, wall[2]);
+    EXPECT_EQ(sent.displays[69].shownAs, "A name of twenty");
+    EXPECT_EQ(sent.displays[127].unsentTo, std::vector<std::string>{"udp31:127.0.0.1:9000"});
+    EXPECT_FALSE(sent.displays[127].exact);
+    EXPECT_TRUE(sent.displays[127].sent);
+
+    // One name goes only where its source is shown.
+    for (auto& record : records) {
+        record->packets.clear();
+    }
+    log.clear();
+    output->setName(100, "\xC3\x84rger");
+    EXPECT_TRUE(records[0]->packets.empty());
+    ASSERT_EQ(readAll(1).size(), 1u);
+    EXPECT_EQ(readAll(1)[0].address, 35);
+    EXPECT_EQ(readAll(1)[0].text, "Arger           ");
+    EXPECT_EQ(readAll(2)[0].address, 100);
+    EXPECT_EQ(records[3]->messages().size(), 1u);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0],
+              "TSL 3.1 update 1/1: address 35 \"Arger\", 18 bytes, brightness 2 to "
+              "serial:/dev/ttyBusB,sources=65-128,offset=0");
+
+    // A 3.1 target that the default offset leaves without any address.
+    config.indexOffset = tsl::Tsl31Encoder::kMaxAddress + 1;
+    EXPECT_THROW(make(config), std::invalid_argument);
+}
+
+TEST_F(TslOutputTest, AReopenedLineIsSentTheWholeWallAgain) {
+    TslOutputConfig config;
+    config.refreshPeriod = 0s;
+    config.targets = {target("serial:/dev/ttyBusA"), target("serial:/dev/ttyBusB")};
+    auto output = make(config);
+    records[0]->openings = 1;
+    output->tick();
+    EXPECT_TRUE(records[0]->packets.empty()) << "nothing to resend before the wall is known";
+
+    output->setWall(names("N"), 3);
+    records[0]->packets.clear();
+    records[1]->packets.clear();
+    output->tick();
+    EXPECT_TRUE(records[0]->packets.empty());
+
+    records[1]->openings = 1;
+    output->tick();
+    EXPECT_TRUE(records[0]->packets.empty());
+    std::size_t resent = 0;
+    for (const auto& packet : records[1]->packets) {
+        resent += tsl_test::readMessages31(packet).size();
+    }
+    EXPECT_EQ(resent, 127u);
+    EXPECT_EQ(log.back().rfind("TSL 3.1 refresh of a reopened line 2/2", 0), 0u) << log.back();
+    EXPECT_NE(log.back().find(" to serial:/dev/ttyBusB"), std::string::npos) << log.back();
 }
