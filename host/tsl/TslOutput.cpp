@@ -190,9 +190,11 @@ void TslOutput::buildRoutes() {
             continue;
         }
         const int firstLost = std::max(route.firstSource, lastAddressed + 1);
+        const bool one = firstLost == route.lastSource;
         warnings_.push_back(
-            "display output " + route.targets + ": sources " +
-            sourceSpan(firstLost, route.lastSource) + " would need addresses " +
+            "display output " + route.targets + (one ? ": source " : ": sources ") +
+            sourceSpan(firstLost, route.lastSource) +
+            (one ? " would need address " : " would need addresses ") +
             sourceSpan(route.address(firstLost), route.address(route.lastSource)) +
             ", beyond the TSL 3.1 range 0 to " + std::to_string(Tsl31Encoder::kMaxAddress) +
             ", and are not sent; give the target a source range (,sources=FIRST-LAST) and "
