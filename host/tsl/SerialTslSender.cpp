@@ -1,5 +1,6 @@
 #include "SerialTslSender.h"
 
+#include <optional>
 #include <stdexcept>
 #include <utility>
 

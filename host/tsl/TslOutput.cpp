@@ -197,8 +197,9 @@ void TslOutput::buildRoutes() {
             (one ? " would need address " : " would need addresses ") +
             sourceSpan(route.address(firstLost), route.address(route.lastSource)) +
             ", beyond the TSL 3.1 range 0 to " + std::to_string(Tsl31Encoder::kMaxAddress) +
-            ", and are not sent; give the target a source range (,sources=FIRST-LAST) and "
-            "an offset, or put the rest on a second bus");
+            (one ? ", and is not sent" : ", and are not sent") +
+            "; give the target a source range (,sources=FIRST-LAST) and an offset, or put "
+            "the rest on a second bus");
     }
 }
 
