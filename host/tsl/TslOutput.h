@@ -71,9 +71,10 @@ struct TslWallSnapshot {
 // also calls tick() regularly (about once a second is plenty): it sends the
 // whole wall again once refreshPeriod has passed since the last full send,
 // and to a transport whose link was opened again (a serial line that
-// returned, see TslTransportStatus::linkOpenings). All methods are thread-safe and never block on
-// the network. Callbacks are called without any lock held. Destruction stops the senders and
-// discards what they have not sent yet: call flush() first to send it.
+// returned, see TslTransportStatus::linkOpenings). All methods are
+// thread-safe and never block on the network. Callbacks are called without
+// any lock held. Destruction stops the senders and discards what they have
+// not sent yet: call flush() first to send it.
 class TslOutput {
   public:
     // Keeps the highest display index below 0xFFFF, which means "all".
