@@ -65,6 +65,9 @@ DisplayOutput::DisplayOutput(const tsl::TslOutputConfig& config, EngineThread& e
     for (const tsl::TslTarget& target : config.targets) {
         log_.add(0, "info", "display output to " + target.toString());
     }
+    for (const std::string& warning : output_->warnings()) {
+        log_.add(0, "warning", warning);
+    }
     sendWall("output started");
     thread_ = std::thread([this] { run(); });
 }
@@ -145,7 +148,14 @@ nlohmann::json DisplayOutput::statusJson() const {
                             {"index", display.index},
                             {"text", display.text},
                             {"brightness", display.brightness},
-                            {"sent", display.sent}});
+                            {"sent", display.sent},
+                            {"exact", display.exact}});
+        if (!display.shownAs.empty()) {
+            displays.back()["shownAs"] = display.shownAs;
+        }
+        if (!display.unsentTo.empty()) {
+            displays.back()["unsentTo"] = display.unsentTo;
+        }
     }
     nlohmann::json receivers = nlohmann::json::array();
     for (const tsl::TslTransportStatus& status : output_->transportStatus()) {

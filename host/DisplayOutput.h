@@ -14,7 +14,7 @@
 
 namespace panelhost {
 
-// Drives real under-monitor displays over TSL UMD 5.0: sends the wall (see
+// Drives real under-monitor displays over TSL UMD 5.0 and 3.1: sends the wall (see
 // UmdWall) in full when it starts, when the shown set or the brightness
 // changes and at every refresh period, and one message when a shown name
 // changes. Follows the host's change feed on a thread of its own and reads

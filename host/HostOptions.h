@@ -33,7 +33,7 @@ struct HostOptions {
     bool consoleLog = true;
     bool verbose = false;
     std::size_t logCapacity = kDefaultLogCapacity;
-    // Display output over TSL UMD 5.0: off while it names no target.
+    // Display output over TSL UMD 5.0 and 3.1: off while it names no target.
     tsl::TslOutputConfig displays;
 
     // $XDG_DATA_HOME/panelhost, else ~/.local/share/panelhost, else

@@ -98,11 +98,15 @@ int main(int argc, char** argv) {
     std::vector<std::string> displayTargets;
     int refreshSeconds = kDefaultRefreshSeconds;
     int screen = 0;
-    app.add_option("--tsl", displayTargets,
-                   "drive under-monitor displays with TSL UMD 5.0: udp:HOST:PORT or tcp:HOST:PORT "
-                   "(repeatable; off when not given)");
+    app.add_option(
+        "--tsl", displayTargets,
+        "drive under-monitor displays with TSL UMD 5.0 (udp:HOST:PORT, tcp:HOST:PORT) or "
+        "3.1 (udp31:HOST:PORT, serial:DEVICE, 38400 8E1 unless ,baud=N ,parity=P "
+        ",stop=N say otherwise); ,sources=FIRST-LAST and ,offset=N choose what a "
+        "target shows where (repeatable; off when not given)");
     app.add_option("--tsl-offset", options.displays.indexOffset,
-                   "display index of source 1 (display index = source - 1 + offset)")
+                   "display index of source 1, or of a target's first source, unless the target "
+                   "gives its own offset (display index = source - first + offset)")
         ->check(CLI::Range(0, tsl::TslOutput::kMaxIndexOffset))
         ->capture_default_str();
     app.add_option("--tsl-screen", screen, "screen index the display messages address")

@@ -7,6 +7,7 @@ TOVI_DEBIAN_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libpugixml-dev
     nodejs clang libclang-rt-14-dev
+    socat
 )
 
 # Another installer (unattended upgrades, a second build) may hold dpkg's

@@ -31,7 +31,8 @@ std::string seconds(std::chrono::milliseconds ms) {
 TcpTslSender::TcpTslSender(std::string host, std::uint16_t port, TslStatusCallback onStatus)
     : host_(std::move(host)),
       port_(port),
-      status_(TslTarget{TslTarget::Protocol::Tcp, host_, port_}.toString(), std::move(onStatus)),
+      status_(TslTarget::network(TslTarget::Protocol::Tcp, host_, port_).toString(),
+              std::move(onStatus)),
       queue_(PacketQueue::kSenderCapacity),
       worker_([this] { run(); }) {}
 

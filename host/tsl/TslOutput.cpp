@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "SerialTslSender.h"
 #include "TcpTslSender.h"
 #include "UdpTslSender.h"
 
@@ -15,6 +16,11 @@ namespace {
 constexpr int kMinLevel = 1;
 constexpr int kMaxLevel = 3;
 
+// The offset a target's addresses start from.
+int offsetOf(const TslTarget& target, const TslOutputConfig& config) {
+    return target.offset.value_or(config.indexOffset);
+}
+
 const TslOutputConfig& validated(const TslOutputConfig& config) {
     if (config.indexOffset < 0 || config.indexOffset > TslOutput::kMaxIndexOffset) {
         throw std::invalid_argument("display index offset " + std::to_string(config.indexOffset) +
@@ -24,22 +30,54 @@ const TslOutputConfig& validated(const TslOutputConfig& config) {
     if (config.refreshPeriod.count() < 0) {
         throw std::invalid_argument("the refresh period must not be negative");
     }
+    for (const TslTarget& target : config.targets) {
+        if (target.version31() && offsetOf(target, config) > Tsl31Encoder::kMaxAddress) {
+            throw std::invalid_argument(
+                "display index offset " + std::to_string(config.indexOffset) +
+                " leaves no display of the TSL 3.1 target " + target.toString() +
+                " addressable (addresses 0 to " + std::to_string(Tsl31Encoder::kMaxAddress) +
+                "); give it an offset of its own (,offset=N)");
+        }
+    }
     return config;
 }
 
+// What a 3.1 display shows for `text`, without the padding.
+std::string shown31(const std::string& text) {
+    std::string shown = Tsl31Encoder::displayText(text);
+    shown.erase(shown.find_last_not_of(' ') + 1);
+    return shown;
+}
+
+std::string quotedText(const TslDisplayMessage& m, bool version31) {
+    return "\"" + (version31 ? shown31(m.text) : m.text) + "\"";
+}
+
+std::vector<int> allSources() {
+    std::vector<int> sources;
+    for (int source = 1; source <= kSourceCount; ++source) {
+        sources.push_back(source);
+    }
+    return sources;
+}
+
 std::string describePacket(const TslPacket& packet, const std::vector<TslDisplayMessage>& messages,
-                           std::size_t number, std::size_t total, const std::string& reason) {
+                           bool version31, std::size_t number, std::size_t total,
+                           const std::string& reason) {
     const TslDisplayMessage& first = messages[packet.firstMessage];
     const TslDisplayMessage& last = messages[packet.firstMessage + packet.messageCount - 1];
-    std::string line =
-        "TSL " + reason + " " + std::to_string(number) + "/" + std::to_string(total) + ": ";
+    std::string line = std::string(version31 ? "TSL 3.1 " : "TSL ") + reason + " " +
+                       std::to_string(number) + "/" + std::to_string(total) + ": ";
     if (packet.messageCount == 1) {
-        line += "display " + std::to_string(first.index) + " \"" + first.text + "\"";
+        line += std::string(version31 ? "address " : "display ") + std::to_string(first.index) +
+                " " + quotedText(first, version31);
     } else {
-        line += "displays " + std::to_string(first.index) + "-" + std::to_string(last.index) +
-                " (" + std::to_string(packet.messageCount) + ")";
+        line += std::string(version31 ? "addresses " : "displays ") + std::to_string(first.index) +
+                "-" + std::to_string(last.index) + " (" + std::to_string(packet.messageCount) + ")";
     }
-    line += packet.utf16 ? ", UTF-16" : ", ASCII";
+    if (!version31) {
+        line += packet.utf16 ? ", UTF-16" : ", ASCII";
+    }
     line += ", " + std::to_string(packet.bytes.size()) + " bytes, brightness " +
             std::to_string(first.brightness);
     return line;
@@ -47,10 +85,37 @@ std::string describePacket(const TslPacket& packet, const std::vector<TslDisplay
 
 std::unique_ptr<TslTransport> makeSender(const TslTarget& target, bool udpDleStx,
                                          const TslStatusCallback& onStatus) {
-    if (target.protocol == TslTarget::Protocol::Tcp) {
-        return std::make_unique<TcpTslSender>(target.host, target.port, onStatus);
+    switch (target.protocol) {
+        case TslTarget::Protocol::Tcp:
+            return std::make_unique<TcpTslSender>(target.host, target.port, onStatus);
+        case TslTarget::Protocol::Udp:
+            return std::make_unique<UdpTslSender>(target.host, target.port, udpDleStx, onStatus);
+        case TslTarget::Protocol::Udp31:
+            // 3.1 messages carry no framing on any link.
+            return std::make_unique<UdpTslSender>(target.host, target.port, false, onStatus);
+        case TslTarget::Protocol::Serial31:
+            return std::make_unique<SerialTslSender>(target.toString(), target.device,
+                                                     target.serial, onStatus);
     }
-    return std::make_unique<UdpTslSender>(target.host, target.port, udpDleStx, onStatus);
+    throw std::invalid_argument("unknown display target protocol");
+}
+
+// Senders name themselves by their address alone; the output's status and
+// log name each by its whole target text.
+TslStatusCallback namedAs(const std::string& name, const TslStatusCallback& onStatus) {
+    if (!onStatus) {
+        return nullptr;
+    }
+    return [name, onStatus](const TslTransportStatus& status) {
+        TslTransportStatus named = status;
+        named.target = name;
+        onStatus(named);
+    };
+}
+
+std::string sourceSpan(int first, int last) {
+    return first == last ? std::to_string(first)
+                         : std::to_string(first) + " to " + std::to_string(last);
 }
 
 }  // namespace
@@ -60,7 +125,8 @@ std::unique_ptr<TslOutput> TslOutput::create(const TslOutputConfig& config,
     validated(config);
     std::vector<std::unique_ptr<TslTransport>> transports;
     for (const TslTarget& target : config.targets) {
-        transports.push_back(makeSender(target, config.udpDleStx, onStatus));
+        transports.push_back(
+            makeSender(target, config.udpDleStx, namedAs(target.toString(), onStatus)));
     }
     return std::make_unique<TslOutput>(config, std::move(transports), std::move(onPacket));
 }
@@ -70,12 +136,70 @@ TslOutput::TslOutput(const TslOutputConfig& config,
                      SummaryCallback onPacket, Clock clock)
     : config_(validated(config)),
       encoder_(config.screen, config.maxMessagesPerPacket),
+      encoder31_(config.maxMessagesPerPacket),
       transports_(std::move(transports)),
       onPacket_(std::move(onPacket)),
       clock_(std::move(clock)) {
+    if (transports_.size() != config_.targets.size()) {
+        throw std::invalid_argument("the display output needs one transport per target");
+    }
+    buildRoutes();
+    for (const auto& transport : transports_) {
+        openings_.push_back(transport->status().linkOpenings);
+    }
+}
+
+void TslOutput::buildRoutes() {
+    for (std::size_t i = 0; i < config_.targets.size(); ++i) {
+        const TslTarget& target = config_.targets[i];
+        Route route;
+        route.version31 = target.version31();
+        route.firstSource = target.firstSource;
+        route.lastSource = target.lastSource;
+        route.offset = offsetOf(target, config_);
+        auto same = std::find_if(routes_.begin(), routes_.end(), [&](const Route& r) {
+            return r.version31 == route.version31 && r.firstSource == route.firstSource &&
+                   r.lastSource == route.lastSource && r.offset == route.offset;
+        });
+        if (same == routes_.end()) {
+            same = routes_.insert(routes_.end(), route);
+        }
+        same->transports.push_back(i);
+        same->targets += (same->targets.empty() ? "" : ", ") + target.toString();
+    }
     for (int source = 1; source <= kSourceCount; ++source) {
-        sent_.displays[static_cast<std::size_t>(source - 1)].index =
-            displayIndex(source, config_.indexOffset);
+        TslDisplayState& state = sent_.displays[static_cast<std::size_t>(source - 1)];
+        state.index = displayIndex(source, config_.indexOffset);
+        bool indexed = false;
+        for (const Route& route : routes_) {
+            if (route.carries(source) && !indexed) {
+                state.index = static_cast<std::uint16_t>(route.address(source));
+                indexed = true;
+            }
+            if (route.inRange(source) && !route.carries(source)) {
+                for (const std::size_t t : route.transports) {
+                    state.unsentTo.push_back(config_.targets[t].toString());
+                }
+            }
+        }
+        state.exact = state.unsentTo.empty();
+    }
+    for (const Route& route : routes_) {
+        const int lastAddressed = route.firstSource + Tsl31Encoder::kMaxAddress - route.offset;
+        if (!route.version31 || route.lastSource <= lastAddressed) {
+            continue;
+        }
+        const int firstLost = std::max(route.firstSource, lastAddressed + 1);
+        const bool one = firstLost == route.lastSource;
+        warnings_.push_back(
+            "display output " + route.targets + (one ? ": source " : ": sources ") +
+            sourceSpan(firstLost, route.lastSource) +
+            (one ? " would need address " : " would need addresses ") +
+            sourceSpan(route.address(firstLost), route.address(route.lastSource)) +
+            ", beyond the TSL 3.1 range 0 to " + std::to_string(Tsl31Encoder::kMaxAddress) +
+            (one ? ", and is not sent" : ", and are not sent") +
+            "; give the target a source range (,sources=FIRST-LAST) and an offset, or put "
+            "the rest on a second bus");
     }
 }
 
@@ -110,11 +234,7 @@ bool TslOutput::setName(int source, const std::string& name) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         names_[static_cast<std::size_t>(source - 1)] = name;
-        TslDisplayMessage message;
-        message.index = displayIndex(source, config_.indexOffset);
-        message.brightness = brightness_;
-        message.text = name;
-        summaries = sendLocked({message}, "update");
+        summaries = sendLocked({source}, "update");
     }
     report(summaries);
     return true;
@@ -133,12 +253,28 @@ void TslOutput::setBrightness(int brightnessLevel) {
 }
 
 void TslOutput::tick() {
+    // Read before the lock: a transport's status takes a lock of its own.
+    std::vector<std::uint64_t> openings;
+    for (const auto& transport : transports_) {
+        openings.push_back(transport->status().linkOpenings);
+    }
     std::vector<std::string> summaries;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<bool> reopened(transports_.size(), false);
+        bool anyReopened = false;
+        for (std::size_t i = 0; i < transports_.size(); ++i) {
+            if (openings[i] != openings_[i]) {
+                openings_[i] = openings[i];
+                reopened[i] = true;
+                anyReopened = true;
+            }
+        }
         if (wallKnown_ && config_.refreshPeriod.count() > 0 &&
             clock_() - lastFullSend_ >= config_.refreshPeriod) {
             summaries = sendWallLocked("periodic refresh");
+        } else if (wallKnown_ && anyReopened) {
+            summaries = sendLocked(allSources(), "refresh of a reopened line", reopened);
         }
     }
     report(summaries);
@@ -151,8 +287,9 @@ TslWallSnapshot TslOutput::lastSent() const {
 
 std::vector<TslTransportStatus> TslOutput::transportStatus() const {
     std::vector<TslTransportStatus> statuses;
-    for (const auto& transport : transports_) {
-        statuses.push_back(transport->status());
+    for (std::size_t i = 0; i < transports_.size(); ++i) {
+        statuses.push_back(transports_[i]->status());
+        statuses.back().target = config_.targets[i].toString();
     }
     return statuses;
 }
@@ -169,37 +306,71 @@ bool TslOutput::flush(std::chrono::milliseconds timeout) {
 }
 
 std::vector<std::string> TslOutput::sendWallLocked(const std::string& reason) {
-    std::vector<TslDisplayMessage> messages(kSourceCount);
-    for (int source = 1; source <= kSourceCount; ++source) {
-        TslDisplayMessage& m = messages[static_cast<std::size_t>(source - 1)];
-        m.index = displayIndex(source, config_.indexOffset);
-        m.brightness = brightness_;
-        m.text = names_[static_cast<std::size_t>(source - 1)];
-    }
     lastFullSend_ = clock_();
     ++sent_.fullRefreshes;
-    return sendLocked(messages, reason);
+    return sendLocked(allSources(), reason);
 }
 
-std::vector<std::string> TslOutput::sendLocked(const std::vector<TslDisplayMessage>& messages,
-                                               const std::string& reason) {
-    const std::vector<TslPacket> packets = encoder_.encode(messages);
+std::vector<std::string> TslOutput::sendLocked(const std::vector<int>& sources,
+                                               const std::string& reason,
+                                               const std::vector<bool>& to) {
     std::vector<std::string> summaries;
-    for (std::size_t i = 0; i < packets.size(); ++i) {
-        for (const auto& transport : transports_) {
-            transport->send(packets[i].bytes);
+    for (const Route& route : routes_) {
+        std::vector<std::size_t> chosen;
+        std::string chosenNames;
+        for (const std::size_t t : route.transports) {
+            if (to.empty() || to[t]) {
+                chosen.push_back(t);
+                chosenNames += (chosenNames.empty() ? "" : ", ") + config_.targets[t].toString();
+            }
         }
-        summaries.push_back(describePacket(packets[i], messages, i + 1, packets.size(), reason));
+        std::vector<TslDisplayMessage> messages;
+        std::vector<int> carried;
+        for (const int source : sources) {
+            if (chosen.empty() || !route.carries(source)) {
+                continue;
+            }
+            TslDisplayMessage m;
+            m.index = static_cast<std::uint16_t>(route.address(source));
+            m.brightness = brightness_;
+            m.text = names_[static_cast<std::size_t>(source - 1)];
+            messages.push_back(std::move(m));
+            carried.push_back(source);
+        }
+        const std::vector<TslPacket> packets =
+            route.version31 ? encoder31_.encode(messages) : encoder_.encode(messages);
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            for (const std::size_t t : chosen) {
+                transports_[t]->send(packets[i].bytes);
+            }
+            std::string line = describePacket(packets[i], messages, route.version31, i + 1,
+                                              packets.size(), reason);
+            // Unless every target takes the same bytes, the line says where
+            // they went.
+            if (routes_.size() > 1 || chosen.size() < route.transports.size()) {
+                line += " to " + chosenNames;
+            }
+            summaries.push_back(std::move(line));
+        }
+        sent_.packets += packets.size();
+        for (const int source : carried) {
+            noteSentLocked(source);
+        }
     }
-    for (const TslDisplayMessage& m : messages) {
-        TslDisplayState& state =
-            sent_.displays[static_cast<std::size_t>(m.index - config_.indexOffset)];
-        state.text = m.text;
-        state.brightness = m.brightness;
-        state.sent = true;
-    }
-    sent_.packets += packets.size();
     return summaries;
+}
+
+void TslOutput::noteSentLocked(int source) {
+    TslDisplayState& state = sent_.displays[static_cast<std::size_t>(source - 1)];
+    state.text = names_[static_cast<std::size_t>(source - 1)];
+    state.brightness = brightness_;
+    state.sent = true;
+    const bool on31 = std::any_of(routes_.begin(), routes_.end(), [&](const Route& route) {
+        return route.version31 && route.carries(source);
+    });
+    const bool cut = on31 && !Tsl31Encoder::showsExactly(state.text);
+    state.shownAs = cut ? shown31(state.text) : std::string();
+    state.exact = !cut && state.unsentTo.empty();
 }
 
 void TslOutput::report(const std::vector<std::string>& summaries) const {

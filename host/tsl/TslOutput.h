@@ -9,19 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "Tsl31Encoder.h"
 #include "TslEncoder.h"
 #include "TslTarget.h"
 #include "TslTransport.h"
 
 namespace tsl {
 
-// The studio router's sources, numbered 1 to kSourceCount, one display each.
-inline constexpr int kSourceCount = 128;
-
 struct TslOutputConfig {
     std::vector<TslTarget> targets;
-    // Display index = source - 1 + indexOffset (receivers count from 0 or
-    // from 1); 0 to TslOutput::kMaxIndexOffset.
+    // The display index of each target's first source where the target
+    // names no offset of its own: index = source - first + offset
+    // (receivers count from 0 or from 1); 0 to TslOutput::kMaxIndexOffset,
+    // and at most Tsl31Encoder::kMaxAddress for a 3.1 target that uses it.
     int indexOffset = 0;
     std::uint16_t screen = 0;
     // How often the whole wall is sent again; zero turns this off.
@@ -32,13 +32,23 @@ struct TslOutputConfig {
     std::size_t maxMessagesPerPacket = TslEncoder::kNoMessageLimit;
 };
 
-// What one display was last sent.
+// What one source's displays were last sent.
 struct TslDisplayState {
+    // Its display index on the first target that shows it.
     std::uint16_t index = 0;
+    // The name as the host holds it (UTF-8).
     std::string text;
     std::uint8_t brightness = 0;
     // False until a message for this display has been sent.
     bool sent = false;
+    // False when a display that should show the source shows `text` other
+    // than exactly: a 3.1 display (ASCII only, 16 characters), or a target
+    // whose 3.1 address range does not reach the source.
+    bool exact = true;
+    // What 3.1 displays show, without the padding, when it is not `text`.
+    std::string shownAs;
+    // The targets (TslTarget::toString()) that cannot address the source.
+    std::vector<std::string> unsentTo;
 };
 
 // The UMD wall as last handed to the transports; displays[0] is source 1.
@@ -49,20 +59,26 @@ struct TslWallSnapshot {
 };
 
 // Drives the under-monitor displays of the studio's 128 sources: turns the
-// host's names and brightness into display messages for every target.
+// host's names and brightness into display messages for every target, in
+// the protocol version the target reads (5.0 or 3.1), for the sources it
+// shows at the addresses its offset gives. A 3.1 target leaves out the
+// sources whose address would pass Tsl31Encoder::kMaxAddress; warnings()
+// says so once.
 //
 // The host calls setWall() when output starts and when the shown name set
 // changes, setName() when one name of the shown set changes, and
 // setBrightness() when the brightness changes; each sends at once. The host
 // also calls tick() regularly (about once a second is plenty): it sends the
-// whole wall again once refreshPeriod has passed since the last full send.
-// All methods are thread-safe and never block on the network. Callbacks are
-// called without any lock held. Destruction stops the senders and discards
-// what they have not sent yet: call flush() first to send it.
+// whole wall again once refreshPeriod has passed since the last full send,
+// and to a transport whose link was opened again (a serial line that
+// returned, see TslTransportStatus::linkOpenings). All methods are
+// thread-safe and never block on the network. Callbacks are called without
+// any lock held. Destruction stops the senders and discards what they have
+// not sent yet: call flush() first to send it.
 class TslOutput {
   public:
     // Keeps the highest display index below 0xFFFF, which means "all".
-    static constexpr int kMaxIndexOffset = TslEncoder::kAllDisplays - kSourceCount;
+    static constexpr int kMaxIndexOffset = TslTarget::kMaxOffset;
     // Protocol brightness sent while no level has been reported.
     static constexpr std::uint8_t kDefaultBrightness = 3;
 
@@ -72,14 +88,17 @@ class TslOutput {
     // Receives one line per packet sent, for the host's log.
     using SummaryCallback = std::function<void(const std::string&)>;
 
-    // An output with a UDP or TCP sender per target. `onStatus` is called
-    // from the senders' threads (see TslStatusCallback). Throws
-    // std::invalid_argument with a readable message for a bad config.
+    // An output with a UDP, TCP or serial sender per target. `onStatus` is
+    // called from the senders' threads (see TslStatusCallback), and at once
+    // for a serial line's first opening. Throws std::invalid_argument with a
+    // readable message for a bad config, or for a serial target whose
+    // device is no serial device.
     static std::unique_ptr<TslOutput> create(const TslOutputConfig& config,
                                              SummaryCallback onPacket, TslStatusCallback onStatus);
 
-    // An output over the given transports, which it owns; `clock` times the
-    // periodic refresh. Throws std::invalid_argument for a bad config.
+    // An output over the given transports, which it owns: transports[i]
+    // carries config.targets[i]. `clock` times the periodic refresh. Throws
+    // std::invalid_argument for a bad config.
     TslOutput(const TslOutputConfig& config, std::vector<std::unique_ptr<TslTransport>> transports,
               SummaryCallback onPacket, Clock clock = std::chrono::steady_clock::now);
 
@@ -98,7 +117,11 @@ class TslOutput {
     void tick();
 
     TslWallSnapshot lastSent() const;
+    // One per target, in order, each named by its TslTarget::toString().
     std::vector<TslTransportStatus> transportStatus() const;
+    // What the configuration keeps from the displays (sources beyond a 3.1
+    // address range), one line per target group; fixed at construction.
+    const std::vector<std::string>& warnings() const { return warnings_; }
     // Waits up to `timeout` for every transport to hand its queue on.
     bool flush(std::chrono::milliseconds timeout);
 
@@ -109,19 +132,47 @@ class TslOutput {
     static std::uint16_t displayIndex(int source, int indexOffset);
 
   private:
-    std::vector<std::string> sendLocked(const std::vector<TslDisplayMessage>& messages,
-                                        const std::string& reason);
+    // Targets that take the same bytes: one version, source range and
+    // offset.
+    struct Route {
+        bool version31 = false;
+        int firstSource = 1;
+        int lastSource = kSourceCount;
+        int offset = 0;
+        std::vector<std::size_t> transports;
+        // Their TslTarget::toString() forms, for the log.
+        std::string targets;
+
+        int address(int source) const { return source - firstSource + offset; }
+        bool inRange(int source) const { return source >= firstSource && source <= lastSource; }
+        // In range and addressable in the route's protocol version.
+        bool carries(int source) const {
+            return inRange(source) && (!version31 || address(source) <= Tsl31Encoder::kMaxAddress);
+        }
+    };
+
+    void buildRoutes();
+    // Sends `sources` on every route that carries them, to the transports
+    // that `to` selects (all when empty).
+    std::vector<std::string> sendLocked(const std::vector<int>& sources, const std::string& reason,
+                                        const std::vector<bool>& to = {});
     std::vector<std::string> sendWallLocked(const std::string& reason);
+    void noteSentLocked(int source);
     void report(const std::vector<std::string>& summaries) const;
 
     const TslOutputConfig config_;
     const TslEncoder encoder_;
+    const Tsl31Encoder encoder31_;
     const std::vector<std::unique_ptr<TslTransport>> transports_;
     const SummaryCallback onPacket_;
     const Clock clock_;
+    std::vector<Route> routes_;
+    std::vector<std::string> warnings_;
 
     mutable std::mutex mutex_;
     Names names_;
+    // Each transport's TslTransportStatus::linkOpenings as last seen.
+    std::vector<std::uint64_t> openings_;
     std::uint8_t brightness_ = kDefaultBrightness;
     bool wallKnown_ = false;
     std::chrono::steady_clock::time_point lastFullSend_{};

@@ -23,7 +23,7 @@ const char* toString(TslLinkState state);
 
 // What a transport reports about itself, for the host's log and UI.
 struct TslTransportStatus {
-    // The target in "udp:HOST:PORT" form.
+    // The target in its TslTarget::toString() form.
     std::string target;
     TslLinkState state = TslLinkState::Idle;
     // A readable account of the last change, e.g. the error and the retry.
@@ -31,6 +31,10 @@ struct TslTransportStatus {
     std::uint64_t packetsSent = 0;
     // Packets given up: queue overflow, or sending failed for a datagram.
     std::uint64_t packetsDropped = 0;
+    // How often a link that displays may have missed packets on was opened
+    // (a serial line that returned); the output sends such a link the whole
+    // wall again. Stays 0 for transports that need no such resend.
+    std::uint64_t linkOpenings = 0;
 };
 
 // Called on every change of state or detail, from the transport's own

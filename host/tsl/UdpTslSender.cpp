@@ -19,7 +19,8 @@ UdpTslSender::UdpTslSender(std::string host, std::uint16_t port, bool dleStx,
     : host_(std::move(host)),
       port_(port),
       dleStx_(dleStx),
-      status_(TslTarget{TslTarget::Protocol::Udp, host_, port_}.toString(), std::move(onStatus)),
+      status_(TslTarget::network(TslTarget::Protocol::Udp, host_, port_).toString(),
+              std::move(onStatus)),
       queue_(PacketQueue::kSenderCapacity),
       worker_([this] { run(); }) {}
 

@@ -43,9 +43,15 @@ class FakeTransport : public tsl::TslTransport {
 
 class TslOutputTest : public ::testing::Test {
   protected:
+    // An output with a recording transport per target; targets the test
+    // does not name are 5.0 receivers of every source.
     std::unique_ptr<TslOutput> make(TslOutputConfig config, int transports = 1) {
+        while (config.targets.size() < static_cast<std::size_t>(transports)) {
+            config.targets.push_back(
+                target("udp:127.0.0.1:" + std::to_string(8900 + config.targets.size())));
+        }
         std::vector<std::unique_ptr<tsl::TslTransport>> list;
-        for (int i = 0; i < transports; ++i) {
+        for (std::size_t i = 0; i < config.targets.size(); ++i) {
             records.push_back(std::make_shared<Recorded>());
             list.push_back(std::make_unique<FakeTransport>(records.back()));
         }
@@ -63,6 +69,13 @@ class TslOutputTest : public ::testing::Test {
     }
 
     static int brightnessOf(const tsl_test::ReadMessage& m) { return m.control >> 6 & 3; }
+
+    static tsl::TslTarget target(const std::string& text) {
+        std::string error;
+        const auto parsed = tsl::TslTarget::parse(text, error);
+        EXPECT_TRUE(parsed) << error;
+        return parsed.value_or(tsl::TslTarget{});
+    }
 
     std::vector<std::shared_ptr<Recorded>> records;
     std::vector<std::string> log;
@@ -208,4 +221,60 @@ TEST_F(TslOutputTest, OneMessagePerPacketWhenAsked) {
     EXPECT_EQ(records[0]->packets.size(), 128u);
     EXPECT_EQ(log.size(), 128u);
     EXPECT_EQ(log[127].rfind("TSL full refresh 128/128: display 127 \"N128\"", 0), 0u);
+}
+
+TEST_F(TslOutputTest, Version31TargetsLeaveOutAddressesBeyond126AndSayWhatTheyShow) {
+    TslOutputConfig config;
+    config.indexOffset = 1;
+    config.targets = {target("serial:/dev/ttyBusB,sources=65-128,offset=0"),
+                      target("udp31:127.0.0.1:9000")};
+    auto output = make(config);
+    ASSERT_EQ(output->warnings().size(), 1u);
+    EXPECT_NE(output->warnings()[0].find("udp31:127.0.0.1:9000: sources 127 to 128 would need "
+                                         "addresses 127 to 128, beyond the TSL 3.1 range 0 to 126"),
+              std::string::npos)
+        << output->warnings()[0];
+
+    TslOutput::Names wall = names("Cam ");
+    wall[69] = "Caf\xC3\xA9 of twenty chars";
+    output->setWall(wall, 2);
+    std::vector<tsl_test::ReadMessage31> bus;
+    std::vector<tsl_test::ReadMessage31> udp;
+    for (const auto& packet : records[0]->packets) {
+        const auto read = tsl_test::readMessages31(packet);
+        bus.insert(bus.end(), read.begin(), read.end());
+    }
+    for (const auto& packet : records[1]->packets) {
+        const auto read = tsl_test::readMessages31(packet);
+        udp.insert(udp.end(), read.begin(), read.end());
+    }
+    ASSERT_EQ(bus.size(), 64u);
+    ASSERT_EQ(udp.size(), 126u);
+    EXPECT_EQ(bus.front().address, 0);
+    EXPECT_EQ(bus[5].text, "Cafe of twenty c");
+    EXPECT_EQ(bus[5].control, 2 << 4);
+    EXPECT_EQ(udp.front().address, 1);
+    EXPECT_EQ(udp.back().address, 126);
+
+    const tsl::TslWallSnapshot sent = output->lastSent();
+    EXPECT_TRUE(sent.displays[0].exact);
+    EXPECT_FALSE(sent.displays[69].exact);
+    EXPECT_EQ(sent.displays[69].shownAs, "Cafe of twenty c");
+    EXPECT_EQ(sent.displays[69].index, 5);
+    EXPECT_EQ(sent.displays[127].unsentTo, std::vector<std::string>{"udp31:127.0.0.1:9000"});
+
+    // A name goes only where its source can be shown; the log says where.
+    records[0]->packets.clear();
+    records[1]->packets.clear();
+    log.clear();
+    output->setName(128, "Last");
+    EXPECT_TRUE(records[1]->packets.empty());
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0],
+              "TSL 3.1 update 1/1: address 63 \"Last\", 18 bytes, brightness 2 to "
+              "serial:/dev/ttyBusB,sources=65-128,offset=0");
+
+    // A default offset that leaves a 3.1 target no address at all.
+    config.indexOffset = tsl::Tsl31Encoder::kMaxAddress + 1;
+    EXPECT_THROW(make(config), std::invalid_argument);
 }

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-// Test-side reading of version 5.0 packets, written from the wire layout
-// rather than from the encoder, so the encoder's output can be checked.
+// Test-side reading of version 5.0 packets and 3.1 messages, written from
+// the wire layout rather than from the encoders, so their output can be
+// checked.
 namespace tsl_test {
 
 struct ReadMessage {
@@ -87,6 +88,40 @@ inline ReadPacket readPacket(const std::vector<std::uint8_t>& b) {
     }
     p.consistent = at == end && end == b.size();
     return p;
+}
+
+// A version 3.1 message: its address (header - 0x80), control byte and 16
+// characters as sent.
+struct ReadMessage31 {
+    int address = 0;
+    std::uint8_t control = 0;
+    std::string text;
+};
+
+// The messages of a 3.1 packet; empty unless the packet is whole 18-byte
+// messages, each with a header byte of 0x80 to 0xFE, a control byte below
+// 0x40 and 16 printable ASCII characters.
+inline std::vector<ReadMessage31> readMessages31(const std::vector<std::uint8_t>& b) {
+    constexpr std::size_t kMessage = 18;
+    std::vector<ReadMessage31> messages;
+    if (b.empty() || b.size() % kMessage != 0) {
+        return {};
+    }
+    for (std::size_t at = 0; at < b.size(); at += kMessage) {
+        if (b[at] < 0x80 || b[at] == 0xFF || b[at + 1] >= 0x40) {
+            return {};
+        }
+        const auto begin = b.begin() + static_cast<std::ptrdiff_t>(at);
+        ReadMessage31 m{b[at] - 0x80, b[at + 1],
+                        std::string(begin + 2, begin + static_cast<std::ptrdiff_t>(kMessage))};
+        for (const char c : m.text) {
+            if (c < 0x20 || c > 0x7E) {
+                return {};
+            }
+        }
+        messages.push_back(m);
+    }
+    return messages;
 }
 
 }  // namespace tsl_test

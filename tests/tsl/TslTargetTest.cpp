@@ -57,3 +57,54 @@ TEST(TslTarget, RejectsBadSpecsWithAReason) {
         EXPECT_NE(error.find(std::string("\"") + c.targetText + "\""), std::string::npos) << error;
     }
 }
+
+TEST(TslTarget, Version31TargetsTakeSourceRangesOffsetsAndLineSettings) {
+    std::string error;
+    const auto bus = TslTarget::parse(
+        "serial:/dev/serial/by-id/usb-1,sources=65-128,offset=0,baud=19200,parity=odd,stop=2",
+        error);
+    ASSERT_TRUE(bus) << error;
+    EXPECT_EQ(bus->protocol, TslTarget::Protocol::Serial31);
+    EXPECT_TRUE(bus->version31());
+    EXPECT_EQ(bus->device, "/dev/serial/by-id/usb-1");
+    EXPECT_EQ(bus->firstSource, 65);
+    EXPECT_EQ(bus->lastSource, 128);
+    EXPECT_EQ(bus->offset, 0);
+    EXPECT_EQ(bus->serial.describe(), "19200 8O2");
+
+    EXPECT_EQ(TslTarget::parse(bus->toString(), error), bus);
+    const auto plain = TslTarget::parse("serial:/dev/ttyUSB0,stop=1,parity=even,baud=38400", error);
+    ASSERT_TRUE(plain) << error;
+    EXPECT_EQ(plain->serial.describe(), "38400 8E1");
+    EXPECT_EQ(plain->toString(), "serial:/dev/ttyUSB0");
+
+    for (const char* targetText : {"udp31:[::1]:5727,sources=7", "serial:/dev/ttyS0,parity=none",
+                                   "udp:10.0.0.5:8900,sources=1-64,offset=1"}) {
+        const auto target = TslTarget::parse(targetText, error);
+        ASSERT_TRUE(target) << targetText << ": " << error;
+        EXPECT_EQ(target->toString(), targetText);
+    }
+
+    const struct {
+        const char* targetText;
+        const char* reason;
+    } cases[] = {
+        {"serial:ttyUSB0", "full path"},
+        {"serial:/dev/ttyS0,baud=12345", "baud must be"},
+        {"serial:/dev/ttyS0,parity=mark", "parity must be"},
+        {"serial:/dev/ttyS0,stop=3", "stop must be"},
+        {"udp31:host:5727,baud=9600", "for serial targets only"},
+        {"udp31:host:5727,offset=127", "offset must be a number from 0 to 126"},
+        {"udp:host:8900,offset=65408", "offset must be a number from 0 to 65407"},
+        {"serial:/dev/ttyS0,sources=0-5", "sources must be"},
+        {"serial:/dev/ttyS0,sources=1-129", "sources must be"},
+        {"serial:/dev/ttyS0,sources=1-64,sources=65-128", "given twice"},
+        {"serial:/dev/ttyS0,offset", "needs a value"},
+        {"serial:/dev/ttyS0,speed=9600", "unknown option \"speed\""},
+        {"rs422:/dev/ttyS0", "unknown transport"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(TslTarget::parse(c.targetText, error)) << c.targetText;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.targetText << ": " << error;
+    }
+}

@@ -2,7 +2,8 @@
 # Cross-checks the display output against the independent npm decoder
 # tsl-umd-v5: installs it from the lock file and runs the node tests, which
 # drive the tsl_send_fixture and the panelhost built in BUILD_DIR over UDP
-# and TCP on loopback.
+# and TCP on loopback; and runs the TSL 3.1 end-to-end test, whose serial
+# buses are pseudo-terminal pairs from socat (installed when missing).
 set -euo pipefail
 
 if [ $# -ne 1 ] || [ "$1" = "-h" ] || [ "$1" = "--help" ]; then
@@ -20,6 +21,12 @@ for program in "$fixture" "$panelhost"; do
     fi
 done
 
-cd "$(dirname "${BASH_SOURCE[0]}")/decoder"
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
+tovi_install_packages socat
+
+cd "$root/tests/tsl/decoder"
 npm ci --no-audit --no-fund --loglevel=error
-TSL_SEND_FIXTURE="$fixture" PANELHOST="$panelhost" node --test decoder.test.js panelhost.test.js
+TSL_SEND_FIXTURE="$fixture" PANELHOST="$panelhost" \
+    node --test decoder.test.js panelhost.test.js tsl31.test.js

@@ -1,6 +1,7 @@
 // The display output in the browser: with panelhost driving displays over
-// TSL UMD 5.0, the wall shows each receiver's state and what every display
-// was last sent, and a name changed elsewhere is sent and shown at once.
+// TSL UMD 5.0 and 3.1, the wall shows each receiver's state and what every
+// display was last sent, a name changed elsewhere is sent and shown at once,
+// and a name a 3.1 display cannot show exactly is marked.
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import { BrowserHarness, api } from './BrowserHarness.js';
@@ -39,8 +40,15 @@ describe('the display output', () => {
     await api('PUT', `/api/devices/${device.number}/databases/${database}/7`, { text: 'Sent Süd 7' });
     await wall.waitForFunction(() => {
       const tile = document.querySelector('.umd[data-source="7"]');
-      return tile?.dataset.sent === 'Sent Süd 7' && tile.dataset.lagging === 'false';
+      return tile?.dataset.sent === 'Sent Süd 7' && tile.dataset.lagging === 'false' &&
+        tile.dataset.inexact === 'true';
     });
+    assert.match(await wall.locator('.umd[data-source="7"]').getAttribute('title'),
+      /TSL 3\.1 displays show "Sent Sud 7"/);
+    assert.equal(await wall.locator('.umd[data-source="6"]').getAttribute('data-inexact'), 'false');
+    // Source 128 would need 3.1 address 127, which does not exist.
+    assert.match(await wall.locator('.umd[data-source="128"]').getAttribute('title'),
+      /not sent to udp31:127\.0\.0\.1:\d+/);
     await BrowserHarness.screenshot(wall, 'displays-output');
   });
 });

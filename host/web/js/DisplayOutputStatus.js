@@ -1,7 +1,9 @@
 // The host's display output (panelhost --tsl): which receivers it drives and
 // in what state, and, on the wall, what each display was last sent. A tile
 // whose last-sent text differs from the name it should show is marked, so
-// a display that lags behind the devices is seen at once.
+// a display that lags behind the devices is seen at once; so is a tile whose
+// name some display cannot show exactly (a TSL 3.1 display shows 16 ASCII
+// characters, and its bus may not reach the source's address).
 
 // Changes of the output come in bursts (a whole wall is several packets):
 // one reading of the status follows each burst.
@@ -35,7 +37,8 @@ export class DisplayOutputStatus {
     this.root.dataset.enabled = String(status.enabled);
     if (!status.enabled) {
       this.root.textContent =
-        'Display output is off; start panelhost with --tsl udp:HOST:PORT or --tsl tcp:HOST:PORT to drive real displays.';
+        'Display output is off; start panelhost with --tsl udp:HOST:PORT, tcp:HOST:PORT, ' +
+        'udp31:HOST:PORT or serial:DEVICE to drive real displays.';
       return;
     }
     const list = document.createElement('ul');
@@ -48,7 +51,7 @@ export class DisplayOutputStatus {
       list.append(item);
     }
     const heading = document.createElement('span');
-    heading.textContent = `Display output (TSL UMD 5.0): ${status.packets} packets, ` +
+    heading.textContent = `Display output (TSL UMD): ${status.packets} packets, ` +
       `${status.fullRefreshes} full refreshes`;
     this.root.replaceChildren(heading, list);
     this.markTiles(status.displays);
@@ -63,9 +66,12 @@ export class DisplayOutputStatus {
       const shown = tile.querySelector('.umd-name')?.textContent ?? '';
       tile.dataset.sent = display.sent ? display.text : '';
       tile.dataset.lagging = String(!display.sent || display.text !== shown);
-      tile.title = display.sent
+      tile.dataset.inexact = String(display.exact === false);
+      tile.title = (display.sent
         ? `Display index ${display.index}: last sent "${display.text}", brightness ${display.brightness}`
-        : `Display index ${display.index}: nothing sent yet`;
+        : `Display index ${display.index}: nothing sent yet`) +
+        (display.shownAs !== undefined ? `; TSL 3.1 displays show "${display.shownAs}"` : '') +
+        (display.unsentTo ? `; not sent to ${display.unsentTo.join(', ')} (beyond its 3.1 addresses)` : '');
     }
   }
 }

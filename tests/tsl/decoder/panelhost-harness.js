@@ -1,0 +1,64 @@
+'use strict';
+// Runs the panelhost built in $PANELHOST for the display-output tests: a
+// host on a free loopback port with a fresh data folder, its HTTP API, and
+// the panel's controls.
+
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { spawn } = require('node:child_process');
+
+const PANELHOST = process.env.PANELHOST;
+const WAIT_MS = 20000;
+const SOURCE_COUNT = 128;
+
+async function until(what, condition) {
+  const end = Date.now() + WAIT_MS;
+  for (;;) {
+    const value = await condition();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+function startHost(args) {
+  const data = fs.mkdtempSync(path.join(os.tmpdir(), 'panelhost-tsl-'));
+  const child = spawn(PANELHOST, ['--data', data, '--port', '0', ...args], {
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  let output = '';
+  child.stdout.on('data', (d) => (output += d));
+  child.stderr.on('data', (d) => (output += d));
+  const url = until('panelhost to serve', () => {
+    const found = output.match(/serving on (http:\/\/[^\s]+)/);
+    if (child.exitCode !== null) throw new Error(`panelhost exited: ${output}`);
+    return found && found[1];
+  });
+  const stop = () =>
+    new Promise((resolve) => {
+      child.on('close', () => {
+        fs.rmSync(data, { recursive: true, force: true });
+        resolve();
+      });
+      child.kill('SIGTERM');
+    });
+  return { url, stop, output: () => output };
+}
+
+async function api(base, method, route, body) {
+  const response = await fetch(new URL(route, base), {
+    method,
+    headers: { 'content-type': 'application/json' },
+    body: body === undefined ? undefined : JSON.stringify(body),
+  });
+  const json = await response.json();
+  assert.ok(response.ok, `${method} ${route}: ${JSON.stringify(json)}`);
+  return json;
+}
+
+const press = (base, panel, control, event = 'button=pressed') =>
+  api(base, 'POST', '/api/panels/1/events', { panel, control, event });
+
+module.exports = { PANELHOST, SOURCE_COUNT, WAIT_MS, until, startHost, api, press };
