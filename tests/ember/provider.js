@@ -11,12 +11,17 @@
 // on stdin, one a line, and answers each with "ok ..." or "error ...":
 //   label target|source N TEXT   change a label
 //   route T S                    connect source S to target T
+//   frame HEX                    send HEX as an EmBER payload in one valid frame
 //   raw HEX                      send these bytes as they are to every consumer
 //   clients                      print "clients N", the consumers connected
 //   quit                         stop listening, close the consumers, exit
 const net = require('node:net');
 const readline = require('node:readline');
 const { EmberServer } = require('node-emberplus');
+const { S101Codec } = require('node-emberplus/lib/socket/s101.codec');
+
+// Flags of an EmBER packet that carries a whole message.
+const SINGLE_PACKET = 0xc0;
 
 const MATRIX_PATH = '0.1.0';
 const LABELS_PATH = '0.1.1000';
@@ -109,9 +114,13 @@ function run(line) {
     case 'route':
       server.matrixSet(MATRIX_PATH, Number(words[1]), [Number(words[2])]);
       return `ok ${line}`;
-    case 'raw':
-      for (const client of consumers) client.socket.write(Buffer.from(words[1], 'hex'));
+    case 'frame':
+    case 'raw': {
+      const bytes = Buffer.from(words[1], 'hex');
+      const out = words[0] === 'raw' ? bytes : S101Codec.makeBERFrame(SINGLE_PACKET, bytes);
+      for (const client of consumers) client.socket.write(out);
       return `ok ${line}`;
+    }
     case 'clients':
       return `clients ${consumers.size}`;
     case 'quit':
