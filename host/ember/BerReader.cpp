@@ -255,13 +255,10 @@ bool BerReader::readReal(const BerElement& element, double& out, std::string& er
         error = "REAL in decimal form is not supported";
         return false;
     }
-    static constexpr int kBaseBits[] = {1, 3, 4, 0};
-    const int baseBits = kBaseBits[(first >> 4) & 0x03];
-    if (baseBits == 0) {
-        error = "REAL with a reserved base";
+    if ((first & 0x30) != 0) {
+        error = "REAL in base 8 or 16 is not supported";
         return false;
     }
-    const int scale = (first >> 2) & 0x03;
     std::size_t exponentOctets = (first & 0x03U) + 1;
     std::size_t offset = 1;
     if (exponentOctets == 4) {
@@ -290,8 +287,16 @@ bool BerReader::readReal(const BerElement& element, double& out, std::string& er
     for (std::size_t i = offset; i < element.size; ++i) {
         mantissa = (mantissa << 8) | element.data[i];
     }
-    const double magnitude =
-        std::ldexp(static_cast<double>(mantissa), static_cast<int>(exponent * baseBits + scale));
+    // Ember+ providers write the exponent of the mantissa normalised to
+    // 1.xxx (as IEEE 754 does), not of the mantissa as an integer: 1.5 is
+    // sent as exponent 0, mantissa 3. The scale factor F cancels out.
+    int bits = 0;
+    for (std::uint64_t rest = mantissa; rest != 0; rest >>= 1) {
+        ++bits;
+    }
+    const double magnitude = mantissa == 0 ? 0.0
+                                           : std::ldexp(static_cast<double>(mantissa),
+                                                        static_cast<int>(exponent) - (bits - 1));
     out = (first & 0x40) != 0 ? -magnitude : magnitude;
     return true;
 }

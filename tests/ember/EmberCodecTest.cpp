@@ -196,8 +196,9 @@ TEST(Ber, TagsLengthsAndValuesRoundTrip) {
     EXPECT_EQ(oid, (GlowPath{0, 127, 128, 0x7FFFFFFF}));
     EXPECT_TRUE(inner.atEnd());
 
-    // Indefinite lengths: a root holding node 5 "x", with the value 1.5 as
-    // a binary REAL in parameter 5.1.
+    // Indefinite lengths: a root holding node 5 "x" and its parameter 5.1
+    // with the REAL 09 03 80 FF 03: mantissa 3 read as 1.5, times 2^-1, as
+    // node-emberplus reads it too.
     const Bytes indefinite = fromHex(
         "60806b80a0806380a003020105a1803180a0030c017800000000a2806480a0806180a003020101a180"
         "3180a205090380ff030000000000000000000000000000000000000000");
@@ -207,7 +208,7 @@ TEST(Ber, TagsLengthsAndValuesRoundTrip) {
     EXPECT_EQ(elements[0].path, (GlowPath{5}));
     EXPECT_EQ(elements[0].identifier, "x");
     EXPECT_EQ(elements[1].path, (GlowPath{5, 1}));
-    EXPECT_EQ(std::get<double>(*elements[1].value), 1.5);
+    EXPECT_EQ(std::get<double>(*elements[1].value), 0.75);
 }
 
 TEST(Glow, EveryTruncationAndByteFlipOfARealMessageIsHandled) {
