@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <limits>
 
 namespace ember {
+namespace {
+
+// Element numbers are Integer32: nine digits always fit, ten may not.
+constexpr std::size_t kMaxNumberDigits = 9;
+
+}  // namespace
 
 bool MatrixSelector::parse(const std::string& text, MatrixSelector& out, std::string& error) {
     out = MatrixSelector();
@@ -28,7 +33,7 @@ bool MatrixSelector::parse(const std::string& text, MatrixSelector& out, std::st
         return false;
     }
     const bool numeric = std::all_of(parts.begin(), parts.end(), [](const std::string& p) {
-        return p.size() <= 9 &&
+        return p.size() <= kMaxNumberDigits &&
                std::all_of(p.begin(), p.end(), [](char c) { return std::isdigit(c) != 0; });
     });
     if (!numeric) {
