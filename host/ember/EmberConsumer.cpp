@@ -69,13 +69,14 @@ bool EmberConsumer::sleepUnlessStopped(milliseconds duration) const {
 
 void EmberConsumer::run() {
     while (!stopping_) {
-        const std::string reason = session();
+        bool reachedModel = false;
+        const std::string reason = session(reachedModel);
         if (stopping_) {
             break;
         }
         // A session that got as far as the model was news; a retry failing
         // the same way as the last one is not.
-        if (follower_.complete()) {
+        if (reachedModel) {
             retry_ = kFirstRetry;
             lastReported_.clear();
         }
@@ -139,8 +140,9 @@ bool EmberConsumer::receive(const std::uint8_t* data, std::size_t size, std::str
     return true;
 }
 
-std::string EmberConsumer::session() {
+std::string EmberConsumer::session(bool& reachedModel) {
     std::string reason;
+    reachedModel = false;
     stream_ = TcpStream::connect(
         endpoint_.host, endpoint_.port, kConnectTimeout, kSendTimeout,
         [this] { return stopping_.load(); }, reason);
@@ -198,6 +200,7 @@ std::string EmberConsumer::session() {
         }
     }
     stream_.close();
+    reachedModel = follower_.complete();
     return reason;
 }
 

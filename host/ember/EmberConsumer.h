@@ -43,8 +43,9 @@ class EmberConsumer {
 
   private:
     void run();
-    // One connection from connect to its end; returns why it ended.
-    std::string session();
+    // One connection from connect to its end; returns why it ended, and in
+    // `reachedModel` whether the model was complete before.
+    std::string session(bool& reachedModel);
     // Feeds received bytes through framing, Glow and the follower; false
     // with the reason when the connection must end.
     bool receive(const std::uint8_t* data, std::size_t size, std::string& reason);
