@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test suite: the native suites, the
-# display-output cross-check, the browser tests, the native suites again
-# under the sanitizers, a short run of every fuzz target, and the 32-bit
-# Windows build under Wine.
+# display-output cross-check, the Ember+ consumer against an independent
+# provider, the browser tests, the native suites again under the
+# sanitizers, a short run of every fuzz target, and the 32-bit Windows build
+# under Wine.
 # Installs the Debian packages it needs first (only what is missing), so it
 # works on a fresh machine. Exits non-zero on any failure; the last lines
 # are each runner's summary.
 set -uo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -50,6 +51,7 @@ sanitized() {
 
 stage native native
 stage display-decoder tests/tsl/run-decoder-test.sh build/default
+stage ember-provider tests/ember/run-provider-test.sh build/default
 stage browser tests/web/run-browser-tests.sh build/default
 stage sanitize sanitized
 stage fuzz scripts/fuzz.sh 30
