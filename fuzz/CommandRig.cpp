@@ -18,6 +18,7 @@
 #include "DeviceBus.h"
 #include "EventLog.h"
 #include "JsonText.h"
+#include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "NotificationQueue.h"
 #include "PanelInstance.h"
@@ -111,10 +112,8 @@ struct CommandRig::Session {
         : devices(catalog, store, queue, feed, log),
           interpreter(devices, timers, answers, log, feed, [] { return TimerTable::TimePoint{}; }) {
         // As in the program: every log entry also goes out on the event stream.
-        log.addListener([this](const LogEntry& entry) {
-            feed.publish(
-                "log", {{"instance", entry.instance}, {"kind", entry.kind}, {"text", entry.text}});
-        });
+        log.addListener(
+            [this](const LogEntry& entry) { feed.publish("log", logEntryJson(entry)); });
         subscription = feed.subscribe();
         instance.id = 1;
     }
