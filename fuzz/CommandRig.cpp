@@ -96,15 +96,6 @@ void writeFile(const std::filesystem::path& file, const char* text) {
     std::ofstream(file, std::ios::binary) << text;
 }
 
-bool isTextCommand(CommandWord word) {
-    return word == CommandWord::SD || word == CommandWord::XI || word == CommandWord::RN ||
-           word == CommandWord::TG;
-}
-
-bool isTruthCommand(CommandWord word) {
-    return word == CommandWord::PI || word == CommandWord::PS || word == CommandWord::PR;
-}
-
 }  // namespace
 
 struct CommandRig::Session {
@@ -201,11 +192,14 @@ void CommandRig::send(const std::string& line) {
         }
         return;
     }
-    if (isTextCommand(parsed->word)) {
+    const CommandWord word = parsed->word;
+    if (word == CommandWord::SD || word == CommandWord::XI || word == CommandWord::RN ||
+        word == CommandWord::TG) {
         checkAnswer(line, answer, outstanding);
     } else if (session_->answers.outstandingCount() != outstanding) {
         violated(line, "a command without a text answer changed the outstanding answers");
-    } else if (answer != nullptr && !isTruthCommand(parsed->word)) {
+    } else if (answer != nullptr && word != CommandWord::PI && word != CommandWord::PS &&
+               word != CommandWord::PR) {
         violated(line, "a command whose result is ignored got a non-null answer");
     }
     drainQueue();

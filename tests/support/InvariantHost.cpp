@@ -94,12 +94,12 @@ void* InvariantHost::command(const std::string& line) {
             return &gTruth;
         case CommandWord::CD:
         case CommandWord::CE:
-            checkPlain(line, {texts[0], texts[1]});
             setEnabled(texts[0], texts[1], parsed->word == CommandWord::CE);
+            checkPlain(line, texts);
             return nullptr;
         case CommandWord::CH:
         case CommandWord::CS:
-            checkPlain(line, {texts[0], texts[1]});
+            checkPlain(line, texts);
             return nullptr;
         case CommandWord::SD:
             return answerDevice(texts[0]);
@@ -142,16 +142,11 @@ void InvariantHost::setEnabled(const std::string& panel, const std::string& cont
 }
 
 void* InvariantHost::answerDevice(const std::string& device) {
-    if (device == "StC SDI Router") {
-        return answerText(std::to_string(kRouter));
-    }
-    if (device == "CTA Tally Infodriver") {
-        return answerText(std::to_string(kTally));
-    }
-    if (device == "StC_UMD_Names_DriverID") {
-        return answerText(std::to_string(kNames));
-    }
-    return nullptr;
+    const std::map<std::string, int> numbers{{"StC SDI Router", kRouter},
+                                             {"CTA Tally Infodriver", kTally},
+                                             {"StC_UMD_Names_DriverID", kNames}};
+    const auto found = numbers.find(device);
+    return found == numbers.end() ? nullptr : answerText(std::to_string(found->second));
 }
 
 void* InvariantHost::answerName(int database, int index) {
