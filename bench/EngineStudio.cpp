@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "PanelExport.h"
 
@@ -14,11 +15,7 @@ constexpr char kDataFile[] = "panelhost.db";
 EngineStudio::EngineStudio(int panels, const std::filesystem::path& parent)
     : data_(parent), catalog_(panelhost::DeviceCatalog::defaults()), log_(kLogCapacity) {
     log_.addListener([this](const panelhost::LogEntry& entry) {
-        feed_.publish("log", {{"sequence", entry.sequence},
-                              {"time", entry.time},
-                              {"instance", entry.instance},
-                              {"kind", entry.kind},
-                              {"text", entry.text}});
+        feed_.publish("log", panelhost::logEntryJson(entry));
     });
     store_ = std::make_unique<panelhost::NameStore>(data_.path() / kDataFile,
                                                     panelhost::NameSeed::forCatalog(catalog_));

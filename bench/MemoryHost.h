@@ -10,6 +10,7 @@
 // found from the line's fields alone: the answer path makes no allocation,
 // which the host proves by running it inside an AllocationCounter::HostScope.
 //
+// It reads lines itself, not with the host's parser: that one allocates.
 // The studio it plays knows the three devices the panel looks up and holds
 // every name and title a start-up reads; a line it has no answer for gets
 // null, as from a real host.

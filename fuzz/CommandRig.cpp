@@ -18,6 +18,7 @@
 #include "DeviceBus.h"
 #include "EventLog.h"
 #include "JsonText.h"
+#include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "NotificationQueue.h"
 #include "PanelInstance.h"
@@ -95,15 +96,6 @@ void writeFile(const std::filesystem::path& file, const char* text) {
     std::ofstream(file, std::ios::binary) << text;
 }
 
-bool isTextCommand(CommandWord word) {
-    return word == CommandWord::SD || word == CommandWord::XI || word == CommandWord::RN ||
-           word == CommandWord::TG;
-}
-
-bool isTruthCommand(CommandWord word) {
-    return word == CommandWord::PI || word == CommandWord::PS || word == CommandWord::PR;
-}
-
 }  // namespace
 
 struct CommandRig::Session {
@@ -111,10 +103,8 @@ struct CommandRig::Session {
         : devices(catalog, store, queue, feed, log),
           interpreter(devices, timers, answers, log, feed, [] { return TimerTable::TimePoint{}; }) {
         // As in the program: every log entry also goes out on the event stream.
-        log.addListener([this](const LogEntry& entry) {
-            feed.publish(
-                "log", {{"instance", entry.instance}, {"kind", entry.kind}, {"text", entry.text}});
-        });
+        log.addListener(
+            [this](const LogEntry& entry) { feed.publish("log", logEntryJson(entry)); });
         subscription = feed.subscribe();
         instance.id = 1;
     }
@@ -202,11 +192,14 @@ void CommandRig::send(const std::string& line) {
         }
         return;
     }
-    if (isTextCommand(parsed->word)) {
+    const CommandWord word = parsed->word;
+    if (word == CommandWord::SD || word == CommandWord::XI || word == CommandWord::RN ||
+        word == CommandWord::TG) {
         checkAnswer(line, answer, outstanding);
     } else if (session_->answers.outstandingCount() != outstanding) {
         violated(line, "a command without a text answer changed the outstanding answers");
-    } else if (answer != nullptr && !isTruthCommand(parsed->word)) {
+    } else if (answer != nullptr && word != CommandWord::PI && word != CommandWord::PS &&
+               word != CommandWord::PR) {
         violated(line, "a command whose result is ignored got a non-null answer");
     }
     drainQueue();

@@ -29,30 +29,15 @@ std::string seconds(std::chrono::milliseconds ms) {
 }  // namespace
 
 TcpTslSender::TcpTslSender(std::string host, std::uint16_t port, TslStatusCallback onStatus)
-    : host_(std::move(host)),
+    : QueuedSender(TslTarget::network(TslTarget::Protocol::Tcp, host, port).toString(),
+                   std::move(onStatus)),
+      host_(std::move(host)),
       port_(port),
-      status_(TslTarget::network(TslTarget::Protocol::Tcp, host_, port_).toString(),
-              std::move(onStatus)),
-      queue_(PacketQueue::kSenderCapacity),
       worker_([this] { run(); }) {}
 
 TcpTslSender::~TcpTslSender() {
     queue_.close();
     worker_.join();
-}
-
-void TcpTslSender::send(std::vector<std::uint8_t> packet) {
-    if (!queue_.push(std::move(packet))) {
-        status_.countDropped();
-    }
-}
-
-bool TcpTslSender::flush(std::chrono::milliseconds timeout) {
-    return queue_.waitIdle(timeout);
-}
-
-TslTransportStatus TcpTslSender::status() const {
-    return status_.snapshot();
 }
 
 bool TcpTslSender::backOff(const std::string& error) {

@@ -8,8 +8,7 @@
 
 #include "PacketQueue.h"
 #include "PosixSocket.h"
-#include "SenderStatus.h"
-#include "TslTransport.h"
+#include "QueuedSender.h"
 
 namespace tsl {
 
@@ -19,7 +18,7 @@ namespace tsl {
 // up to kMaxRetry); a packet whose sending failed is sent again after the
 // reconnect. Meanwhile callers keep queueing; the oldest packets go when
 // the queue is full.
-class TcpTslSender : public TslTransport {
+class TcpTslSender : public QueuedSender {
   public:
     static constexpr std::chrono::milliseconds kFirstRetry{250};
     static constexpr std::chrono::milliseconds kMaxRetry{4000};
@@ -28,13 +27,6 @@ class TcpTslSender : public TslTransport {
     // Stops the thread within about a second (a stalled send gives up after
     // the send time-out); packets still queued are discarded.
     ~TcpTslSender() override;
-
-    TcpTslSender(const TcpTslSender&) = delete;
-    TcpTslSender& operator=(const TcpTslSender&) = delete;
-
-    void send(std::vector<std::uint8_t> packet) override;
-    bool flush(std::chrono::milliseconds timeout) override;
-    TslTransportStatus status() const override;
 
   private:
     void run();
@@ -45,8 +37,6 @@ class TcpTslSender : public TslTransport {
 
     const std::string host_;
     const std::uint16_t port_;
-    SenderStatus status_;
-    PacketQueue queue_;
     PosixSocket socket_;
     std::chrono::milliseconds retry_ = kFirstRetry;
     std::optional<PacketQueue::Packet> pending_;

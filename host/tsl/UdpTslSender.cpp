@@ -16,31 +16,16 @@ constexpr std::chrono::milliseconds kResolveRetry{2000};
 
 UdpTslSender::UdpTslSender(std::string host, std::uint16_t port, bool dleStx,
                            TslStatusCallback onStatus)
-    : host_(std::move(host)),
+    : QueuedSender(TslTarget::network(TslTarget::Protocol::Udp, host, port).toString(),
+                   std::move(onStatus)),
+      host_(std::move(host)),
       port_(port),
       dleStx_(dleStx),
-      status_(TslTarget::network(TslTarget::Protocol::Udp, host_, port_).toString(),
-              std::move(onStatus)),
-      queue_(PacketQueue::kSenderCapacity),
       worker_([this] { run(); }) {}
 
 UdpTslSender::~UdpTslSender() {
     queue_.close();
     worker_.join();
-}
-
-void UdpTslSender::send(std::vector<std::uint8_t> packet) {
-    if (!queue_.push(std::move(packet))) {
-        status_.countDropped();
-    }
-}
-
-bool UdpTslSender::flush(std::chrono::milliseconds timeout) {
-    return queue_.waitIdle(timeout);
-}
-
-TslTransportStatus UdpTslSender::status() const {
-    return status_.snapshot();
 }
 
 bool UdpTslSender::ensureSocket() {

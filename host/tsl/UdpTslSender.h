@@ -7,8 +7,7 @@
 
 #include "PacketQueue.h"
 #include "PosixSocket.h"
-#include "SenderStatus.h"
-#include "TslTransport.h"
+#include "QueuedSender.h"
 
 namespace tsl {
 
@@ -17,19 +16,12 @@ namespace tsl {
 // receivers want it on UDP, others reject it, so it is off by default).
 // The host name is resolved on the sender thread and looked up again after
 // a failure, so a receiver that appears later is found.
-class UdpTslSender : public TslTransport {
+class UdpTslSender : public QueuedSender {
   public:
     UdpTslSender(std::string host, std::uint16_t port, bool dleStx, TslStatusCallback onStatus);
     // Stops the thread; packets still queued are discarded (flush() first
     // to send them).
     ~UdpTslSender() override;
-
-    UdpTslSender(const UdpTslSender&) = delete;
-    UdpTslSender& operator=(const UdpTslSender&) = delete;
-
-    void send(std::vector<std::uint8_t> packet) override;
-    bool flush(std::chrono::milliseconds timeout) override;
-    TslTransportStatus status() const override;
 
   private:
     void run();
@@ -38,8 +30,6 @@ class UdpTslSender : public TslTransport {
     const std::string host_;
     const std::uint16_t port_;
     const bool dleStx_;
-    SenderStatus status_;
-    PacketQueue queue_;
     PosixSocket socket_;
     SocketAddress address_;
     std::chrono::steady_clock::time_point nextResolve_{};

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <optional>
 
 #include "EngineThread.h"
 #include "FakeScript.h"
@@ -32,10 +33,12 @@ TEST_F(EngineThreadTest, WorkRunsOnTheEngineThreadAndReturnsItsResult) {
     EXPECT_THROW(thread.call([](HostEngine&) { return 1; }), std::runtime_error);
 }
 
-TEST_F(EngineThreadTest, TheThreadDeliversTimerTicks) {
+// Scripts are single-threaded: a tick must reach the script on the same
+// thread as every call, never on a timer thread of its own.
+TEST_F(EngineThreadTest, TimerTicksReachTheScriptOnTheEngineThread) {
     std::mutex mutex;
     std::condition_variable ticked;
-    int ticks = 0;
+    std::optional<std::thread::id> tickThread;
     EngineThread thread(engine_);
     thread.call([&](HostEngine& engine) {
         return engine.createInstance(
@@ -44,7 +47,7 @@ TEST_F(EngineThreadTest, TheThreadDeliversTimerTicks) {
                 script->react = [&](FakeScript&, const FakeScript::Notice& notice) {
                     if (notice.type == 4) {
                         const std::lock_guard<std::mutex> lock(mutex);
-                        ++ticks;
+                        tickThread = std::this_thread::get_id();
                         ticked.notify_all();
                     }
                 };
@@ -52,12 +55,13 @@ TEST_F(EngineThreadTest, TheThreadDeliversTimerTicks) {
             },
             "");
     });
-    std::unique_lock<std::mutex> lock(mutex);
-    // Liveness only: three ticks arrive at all.
-    EXPECT_TRUE(ticked.wait_for(lock, std::chrono::seconds(30), [&] { return ticks >= 3; }));
-    lock.unlock();
-    thread.call([](HostEngine& engine) {
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(ticked.wait_for(lock, std::chrono::seconds(30),
+                                    [&] { return tickThread.has_value(); }));
+    }
+    EXPECT_EQ(tickThread, thread.call([](HostEngine& engine) {
         engine.destroyAll();
-        return 0;
-    });
+        return std::this_thread::get_id();
+    }));
 }

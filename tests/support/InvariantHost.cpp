@@ -1,36 +1,22 @@
 #include "InvariantHost.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <optional>
 
+#include "CommandLine.h"
 #include "tovi_debug_output.h"
 
 namespace {
 
-const char* const kCommandWords[] = {"AS", "CD", "CE", "CH", "CS", "ET", "IP", "IR", "IU", "IW",
-                                     "PI", "PR", "PS", "RM", "RN", "RR", "SD", "TG", "TP", "XI"};
+using panelhost::CommandLine;
+using panelhost::CommandWord;
+
 // Entries of a names table, and the titles' database with its entries.
 constexpr int kLastEntry = 128;
 constexpr int kTitlesDatabase = 9;
 constexpr int kLastTitle = 8;
 
 char gTruth;
-
-// The fields between apostrophes of `'a' 'b' 'c'` when none holds one.
-std::vector<std::string> quotedFields(const std::string& text) {
-    std::vector<std::string> fields;
-    std::size_t at = 0;
-    while ((at = text.find('\'', at)) != std::string::npos) {
-        const std::size_t end = text.find('\'', at + 1);
-        if (end == std::string::npos) {
-            break;
-        }
-        fields.push_back(text.substr(at + 1, end - at - 1));
-        at = end + 1;
-    }
-    return fields;
-}
 
 bool plainField(const std::string& field) {
     return field.find('\'') == std::string::npos && field.find(' ') == std::string::npos;
@@ -76,119 +62,115 @@ void* InvariantHost::deliver(void* data, int type) {
 }
 
 void* InvariantHost::command(const std::string& line) {
-    ++lines_;
     if (!outstanding_.empty()) {
         violation("an answer was still out when the next line was sent", line);
         outstanding_.clear();
     }
     nullHandBackAllowed_ = false;
-    checkLine(line);
-    const std::string word = line.substr(0, 2);
-    if (word == "AS") {
-        ended_ = true;
-    } else if (word == "PI" || word == "PS" || word == "PR") {
-        const std::vector<std::string> fields = quotedFields(line);
-        const std::string panel = fields.empty() ? "" : fields[0];
-        if (word == "PS") {
-            shownPanel_ = panel;
-        } else if (word == "PR" && shownPanel_ == panel) {
-            shownPanel_.clear();
-        }
-        return &gTruth;
-    } else if (word == "CD" || word == "CE") {
-        const std::vector<std::string> fields = quotedFields(line);
-        if (fields.size() == 2) {
-            const std::string key = fields[0] + "|" + fields[1];
-            if (word == "CD") {
-                disabled_.insert(key);
-            } else {
-                disabled_.erase(key);
-                if (key == "2|KB_1") {
-                    keyboardWasEmpty_ = property("2", "KB_1", "text").empty();
-                }
-            }
-        }
-    } else if (word == "SD") {
-        const std::vector<std::string> fields = quotedFields(line);
-        const std::string device = fields.empty() ? "" : fields[0];
-        if (device == "StC SDI Router")
-            return answerText(std::to_string(kRouter));
-        if (device == "CTA Tally Infodriver")
-            return answerText(std::to_string(kTally));
-        if (device == "StC_UMD_Names_DriverID")
-            return answerText(std::to_string(kNames));
-        return nullptr;
-    } else if (word == "RN") {
-        char* at = nullptr;
-        std::strtol(line.c_str() + 3, &at, 10);
-        const int database = static_cast<int>(std::strtol(at, &at, 10));
-        const int index = static_cast<int>(std::strtol(at, &at, 10));
-        const auto found = names_.find({database, index});
-        if (found == names_.end()) {
-            nullHandBackAllowed_ = true;
-            return nullptr;
-        }
-        return answerText(found->second);
-    } else if (word == "TG") {
-        const std::vector<std::string> fields = quotedFields(line);
-        if (fields.size() != 3 || readFault_ == ReadFault::kNullAnswer) {
-            return nullptr;
-        }
-        if (readFault_ == ReadFault::kOtherProperty) {
-            return answerText("index=0");
-        }
-        return answerText(fields[2] + "=" + property(fields[0], fields[1], fields[2]));
-    } else if (word == "TP") {
-        applyPut(line);
-    } else if (word == "RM") {
-        checkWriteName(line);
-    }
-    return nullptr;
-}
-
-void InvariantHost::checkLine(const std::string& line) {
     if (ended_) {
         violation("a line was sent after AS", line);
     }
-    bool known = false;
-    for (const char* word : kCommandWords) {
-        known = known || (line.compare(0, 2, word) == 0 && (line.size() == 2 || line[2] == ' '));
+    std::string error;
+    const std::optional<CommandLine> parsed = CommandLine::parse(line, error);
+    if (!parsed) {
+        violation("a line the host cannot read (" + error + ")", line);
+        return nullptr;
     }
-    if (!known) {
-        violation("a line starts with no command word", line);
-        return;
+    const std::vector<std::string>& texts = parsed->texts;
+    const std::vector<int>& numbers = parsed->numbers;
+    switch (parsed->word) {
+        case CommandWord::AS:
+            ended_ = true;
+            return nullptr;
+        case CommandWord::PS:
+            shownPanel_ = texts[0];
+            return &gTruth;
+        case CommandWord::PR:
+            if (shownPanel_ == texts[0]) {
+                shownPanel_.clear();
+            }
+            return &gTruth;
+        case CommandWord::PI:
+            return &gTruth;
+        case CommandWord::CD:
+        case CommandWord::CE:
+            setEnabled(texts[0], texts[1], parsed->word == CommandWord::CE);
+            checkPlain(line, texts);
+            return nullptr;
+        case CommandWord::CH:
+        case CommandWord::CS:
+            checkPlain(line, texts);
+            return nullptr;
+        case CommandWord::SD:
+            return answerDevice(texts[0]);
+        case CommandWord::RN:
+            return answerName(numbers[1], numbers[2]);
+        case CommandWord::TG:
+            checkPlain(line, texts);
+            return answerProperty(texts[0], texts[1], texts[2]);
+        case CommandWord::TP:
+            checkPlain(line, {texts[1], texts[2]});
+            applyPut(texts[1], texts[2], texts[0]);
+            return nullptr;
+        case CommandWord::RM:
+            checkWriteName(line, numbers[0], numbers[1], numbers[2], texts[0]);
+            return nullptr;
+        default:
+            return nullptr;
     }
-    const std::string word = line.substr(0, 2);
-    if (word == "CD" || word == "CE" || word == "CH" || word == "CS" || word == "TG") {
-        const std::vector<std::string> fields = quotedFields(line);
-        const std::size_t expected = word == "TG" ? 3 : 2;
-        bool plain = fields.size() == expected;
-        for (const std::string& field : fields) {
-            plain = plain && plainField(field);
-        }
-        if (!plain) {
-            violation("a control command's fields are split", line);
-        }
-    }
-    if (word == "TP") {
-        // The value may hold anything; panel and control may not.
-        const std::size_t controlStart = line.rfind(" '");
-        const std::size_t panelStart = line.rfind(" '", controlStart - 1);
-        if (controlStart == std::string::npos || panelStart == std::string::npos ||
-            line.back() != '\'' ||
-            !plainField(line.substr(controlStart + 2, line.size() - controlStart - 3)) ||
-            !plainField(line.substr(panelStart + 2, controlStart - panelStart - 3))) {
-            violation("a TP line's panel or control field is split", line);
+}
+
+void InvariantHost::checkPlain(const std::string& line, const std::vector<std::string>& fields) {
+    for (const std::string& field : fields) {
+        if (!plainField(field)) {
+            violation("a control command's panel or control field is split", line);
+            return;
         }
     }
 }
 
-void InvariantHost::applyPut(const std::string& line) {
-    const std::size_t controlStart = line.rfind(" '");
-    const std::size_t panelStart = line.rfind(" '", controlStart - 1);
-    const std::string control = line.substr(controlStart + 2, line.size() - controlStart - 3);
-    const std::string panel = line.substr(panelStart + 2, controlStart - panelStart - 3);
-    const std::string assignment = line.substr(4, panelStart - 5);
+void InvariantHost::setEnabled(const std::string& panel, const std::string& control, bool enabled) {
+    const std::string key = panel + "|" + control;
+    if (!enabled) {
+        disabled_.insert(key);
+        return;
+    }
+    disabled_.erase(key);
+    if (key == "2|KB_1") {
+        keyboardWasEmpty_ = property("2", "KB_1", "text").empty();
+    }
+}
+
+void* InvariantHost::answerDevice(const std::string& device) {
+    const std::map<std::string, int> numbers{{"StC SDI Router", kRouter},
+                                             {"CTA Tally Infodriver", kTally},
+                                             {"StC_UMD_Names_DriverID", kNames}};
+    const auto found = numbers.find(device);
+    return found == numbers.end() ? nullptr : answerText(std::to_string(found->second));
+}
+
+void* InvariantHost::answerName(int database, int index) {
+    const auto found = names_.find({database, index});
+    if (found == names_.end()) {
+        nullHandBackAllowed_ = true;
+        return nullptr;
+    }
+    return answerText(found->second);
+}
+
+void* InvariantHost::answerProperty(const std::string& panel, const std::string& control,
+                                    const std::string& name) {
+    if (readFault_ == ReadFault::kNullAnswer) {
+        return nullptr;
+    }
+    if (readFault_ == ReadFault::kOtherProperty) {
+        return answerText("index=0");
+    }
+    return answerText(name + "=" + property(panel, control, name));
+}
+
+void InvariantHost::applyPut(const std::string& panel, const std::string& control,
+                             const std::string& assignment) {
     const std::size_t equals = assignment.find('=');
     if (equals == std::string::npos) {
         return;
@@ -202,17 +184,8 @@ void InvariantHost::applyPut(const std::string& line) {
     }
 }
 
-void InvariantHost::checkWriteName(const std::string& line) {
-    std::istringstream numbers(line.substr(3));
-    int device = 0, database = 0, index = 0;
-    numbers >> device >> database >> index;
-    const std::size_t open = line.find('\'');
-    const std::size_t close = line.rfind("' ");
-    if (open == std::string::npos || close == std::string::npos || close < open) {
-        violation("an RM line has no name field", line);
-        return;
-    }
-    const std::string name = line.substr(open + 1, close - open - 1);
+void InvariantHost::checkWriteName(const std::string& line, int device, int database, int index,
+                                   const std::string& name) {
     if (device != kNames) {
         violation("RM to another device than the names infodriver", line);
     }

@@ -11,7 +11,8 @@
 
 // A host that plays the studio for a panel under random or fuzzed input and
 // checks, on every line the panel sends, what must never happen:
-//   - a line that does not start with one of the twenty command words;
+//   - a line the host's command-line parser cannot read (it reads every
+//     line here, so the checks see the fields the host would see);
 //   - any line after "AS";
 //   - an "RM" outside databases 1 to 9, to database 9 outside entries 1 to
 //     8, to an entry outside 0 to 128, or to another device than the names
@@ -52,13 +53,19 @@ class InvariantHost : public tovi_client_callback {
     const std::vector<std::string>& violations() const { return violations_; }
     // Adds the faults found once the panel is gone (answers never handed back).
     void finish();
-    std::size_t linesSeen() const { return lines_; }
 
   private:
     void* command(const std::string& line);
-    void checkLine(const std::string& line);
-    void checkWriteName(const std::string& line);
-    void applyPut(const std::string& line);
+    void checkPlain(const std::string& line, const std::vector<std::string>& fields);
+    void setEnabled(const std::string& panel, const std::string& control, bool enabled);
+    void checkWriteName(const std::string& line, int device, int database, int index,
+                        const std::string& name);
+    void applyPut(const std::string& panel, const std::string& control,
+                  const std::string& assignment);
+    void* answerDevice(const std::string& device);
+    void* answerName(int database, int index);
+    void* answerProperty(const std::string& panel, const std::string& control,
+                         const std::string& name);
     void* answerText(const std::string& text);
     std::string property(const std::string& panel, const std::string& control,
                          const std::string& name) const;
@@ -75,5 +82,4 @@ class InvariantHost : public tovi_client_callback {
     ReadFault readFault_ = ReadFault::kNone;
     bool ended_ = false;
     bool nullHandBackAllowed_ = false;
-    std::size_t lines_ = 0;
 };

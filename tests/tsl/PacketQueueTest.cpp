@@ -45,7 +45,13 @@ TEST(PacketQueue, CloseWakesWaitersAndDiscardsLaterPackets) {
     EXPECT_FALSE(queue.waitIdle(10s));
 }
 
-TEST(PacketQueue, SleepRunsItsCourseWhileOpen) {
+// A sender sleeps between reconnection attempts: packets arriving meanwhile
+// must not cut the sleep short, only close() may.
+TEST(PacketQueue, OnlyCloseCutsASleepShort) {
     PacketQueue queue(4);
+    ASSERT_TRUE(queue.push({1}));
+    EXPECT_TRUE(queue.sleepUnlessClosed(1ms));
+    ASSERT_TRUE(queue.pop(0ms));
+    queue.done();
     EXPECT_TRUE(queue.sleepUnlessClosed(1ms));
 }

@@ -7,6 +7,7 @@
 
 #include "tovi_client_callback.h"
 
+// Not RecordingHost: that one collects debug lines through a framework the DLL never uses.
 // The production host's side of the DLL boundary, as the end-to-end test
 // plays it: records every command line the plugin sends, answers "SD", "RN"
 // and "TG" from its tables (null for a line it has no answer for) and "PI",

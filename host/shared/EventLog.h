@@ -11,7 +11,7 @@ namespace panelhost {
 
 // One line of the log. `instance` is the panel instance it concerns, 0 for
 // the host itself. `kind` is one of: command, answer, release, notify,
-// event, message, debug, info, warning, error.
+// event, message, debug, tsl, info, warning, error.
 struct LogEntry {
     long long sequence = 0;
     std::string time;  // UTC, ISO 8601 with milliseconds

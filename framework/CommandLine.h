@@ -5,6 +5,9 @@
 #include <string_view>
 #include <vector>
 
+// The host's reading of the command lines a script sends. It lives with the
+// framework, not in host/, so that the test hosts built for Windows read
+// lines with the same grammar as the host. Pure functions: any thread.
 namespace panelhost {
 
 // The twenty command words a script may send.

@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "TslTransport.h"
+
 namespace panelhost {
 namespace {
 
@@ -11,20 +13,6 @@ namespace {
 constexpr std::chrono::milliseconds kTickPeriod{250};
 // How long the senders may take with what they hold at shutdown.
 constexpr std::chrono::milliseconds kFlushTime{500};
-
-const char* stateName(tsl::TslLinkState state) {
-    switch (state) {
-        case tsl::TslLinkState::Idle:
-            return "idle";
-        case tsl::TslLinkState::Connecting:
-            return "connecting";
-        case tsl::TslLinkState::Ok:
-            return "ok";
-        case tsl::TslLinkState::Error:
-            return "error";
-    }
-    return "unknown";
-}
 
 // A field of a change, or `fallback` when it is missing or of another type.
 int intField(const nlohmann::json& data, const char* name, int fallback) {
@@ -43,7 +31,7 @@ std::string textField(const nlohmann::json& data, const char* name) {
 
 nlohmann::json receiverJson(const tsl::TslTransportStatus& status) {
     return {{"target", status.target},
-            {"state", stateName(status.state)},
+            {"state", tsl::toString(status.state)},
             {"detail", status.detail},
             {"packetsSent", status.packetsSent},
             {"packetsDropped", status.packetsDropped}};

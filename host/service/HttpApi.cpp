@@ -3,12 +3,15 @@
 #include <httplib.h>
 #include <strings.h>
 
+#include <array>
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "JsonText.h"
+#include "LogEntryJson.h"
 #include "UmdWall.h"
 
 namespace panelhost {
@@ -41,6 +44,27 @@ void sendError(httplib::Response& response, int status, const std::string& messa
     response.set_content(jsonText(json{{"error", message}}), kJson);
 }
 
+// Answers `found`, or 404 saying `missing` when nothing was found.
+void sendFound(httplib::Response& response, const std::optional<json>& found,
+               const std::string& missing) {
+    if (found) {
+        sendJson(response, *found);
+    } else {
+        sendError(response, kNotFound, missing);
+    }
+}
+
+// Answers `body` with what was found under `key`, or 404 saying `missing`
+// when nothing was found.
+template <typename Value>
+void sendFound(httplib::Response& response, const std::optional<Value>& found, json body,
+               const char* key, const std::string& missing) {
+    if (found) {
+        body[key] = *found;
+    }
+    sendFound(response, found ? std::optional<json>(std::move(body)) : std::nullopt, missing);
+}
+
 void sendResult(httplib::Response& response, const HostResult& result, const json& body) {
     switch (result.status) {
         case HostResult::Status::Ok:
@@ -61,8 +85,10 @@ void sendResult(httplib::Response& response, const HostResult& result, const jso
     }
 }
 
-std::optional<int> toNumber(const std::string& text) {
-    int value = 0;
+// `text` as a whole decimal number of type Number, or nothing.
+template <typename Number>
+std::optional<Number> toNumber(const std::string& text) {
+    Number value = 0;
     const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
         return std::nullopt;
@@ -70,15 +96,23 @@ std::optional<int> toNumber(const std::string& text) {
     return value;
 }
 
-// The number in capture `group` of the route; the routes only match digits,
-// so only an overlong number fails.
-std::optional<int> pathNumber(const httplib::Request& request, std::size_t group,
-                              httplib::Response& response) {
-    const std::optional<int> value = toNumber(request.matches[group].str());
-    if (!value) {
-        sendError(response, kBadRequest, "\"" + request.matches[group].str() + "\" is too large");
+// The first `count` numbers of the route, in the order of its capture
+// groups. The routes only match digits, so only an overlong number fails,
+// and answers 400.
+template <std::size_t count>
+std::optional<std::array<int, count>> pathNumbers(const httplib::Request& request,
+                                                  httplib::Response& response) {
+    std::array<int, count> numbers{};
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string text = request.matches[i + 1].str();
+        const std::optional<int> value = toNumber<int>(text);
+        if (!value) {
+            sendError(response, kBadRequest, "\"" + text + "\" is too large");
+            return std::nullopt;
+        }
+        numbers[i] = *value;
     }
-    return value;
+    return numbers;
 }
 
 // A query parameter as a number; `fallback` when absent. Answers 400 for a
@@ -88,12 +122,9 @@ std::optional<long long> queryNumber(const httplib::Request& request, const char
     if (!request.has_param(name)) {
         return fallback;
     }
-    const std::string text = request.get_param_value(name);
-    long long value = 0;
-    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
+    const std::optional<long long> value = toNumber<long long>(request.get_param_value(name));
+    if (!value) {
         sendError(response, kBadRequest, std::string("parameter ") + name + " must be a number");
-        return std::nullopt;
     }
     return value;
 }
@@ -135,12 +166,27 @@ std::optional<std::string> writer(const httplib::Request& request, const json& b
            (client.empty() ? request.remote_addr : client + " (" + request.remote_addr + ")");
 }
 
-json logJson(const LogEntry& entry) {
-    return {{"sequence", entry.sequence},
-            {"time", entry.time},
-            {"instance", entry.instance},
-            {"kind", entry.kind},
-            {"text", entry.text}};
+// What a PUT of a name or a slot carries: the route's numbers, the new text
+// and who writes it.
+template <std::size_t count>
+struct TextWrite {
+    std::array<int, count> path;
+    std::string text;
+    std::string who;
+};
+
+// The write a PUT asks for; nothing when the request has been answered with
+// an error.
+template <std::size_t count>
+std::optional<TextWrite<count>> textWrite(const httplib::Request& request,
+                                          httplib::Response& response) {
+    const auto path = pathNumbers<count>(request, response);
+    const std::optional<json> body = path ? bodyWith(request, {"text"}, response) : std::nullopt;
+    const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
+    if (!who) {
+        return std::nullopt;
+    }
+    return TextWrite<count>{*path, (*body)["text"], *who};
 }
 
 json historyJson(const HistoryEntry& entry) {
@@ -263,41 +309,40 @@ void HttpApi::panels(const Request&, Response& response) {
 }
 
 void HttpApi::panel(const Request& request, Response& response) {
-    const std::optional<int> id = pathNumber(request, 1, response);
-    if (!id) {
+    const auto path = pathNumbers<1>(request, response);
+    if (!path) {
         return;
     }
+    const int id = (*path)[0];
     const std::optional<json> instance =
-        engine_.call([&](HostEngine& engine) { return engine.instanceJson(*id); });
-    if (!instance) {
-        sendError(response, kNotFound, "there is no panel instance " + std::to_string(*id));
-        return;
-    }
-    sendJson(response, *instance);
+        engine_.call([&](HostEngine& engine) { return engine.instanceJson(id); });
+    sendFound(response, instance, "there is no panel instance " + std::to_string(id));
 }
 
 void HttpApi::controlEvent(const Request& request, Response& response) {
-    const std::optional<int> id = pathNumber(request, 1, response);
+    const auto path = pathNumbers<1>(request, response);
     const std::optional<json> body =
-        id ? bodyWith(request, {"panel", "control", "event"}, response) : std::nullopt;
+        path ? bodyWith(request, {"panel", "control", "event"}, response) : std::nullopt;
     if (!body) {
         return;
     }
+    const int id = (*path)[0];
     const HostResult result = engine_.call([&](HostEngine& engine) {
-        return engine.controlEvent(*id, (*body)["panel"], (*body)["control"], (*body)["event"]);
+        return engine.controlEvent(id, (*body)["panel"], (*body)["control"], (*body)["event"]);
     });
     sendResult(response, result, {{"delivered", true}});
 }
 
 void HttpApi::hostMessage(const Request& request, Response& response) {
-    const std::optional<int> id = pathNumber(request, 1, response);
-    const std::optional<json> body = id ? bodyWith(request, {"text"}, response) : std::nullopt;
+    const auto path = pathNumbers<1>(request, response);
+    const std::optional<json> body = path ? bodyWith(request, {"text"}, response) : std::nullopt;
     if (!body) {
         return;
     }
+    const int id = (*path)[0];
     std::optional<std::string> answer;
     const HostResult result = engine_.call(
-        [&](HostEngine& engine) { return engine.hostMessage(*id, (*body)["text"], answer); });
+        [&](HostEngine& engine) { return engine.hostMessage(id, (*body)["text"], answer); });
     sendResult(response, result, {{"answer", answer ? json(*answer) : json(nullptr)}});
 }
 
@@ -317,138 +362,121 @@ void HttpApi::devices(const Request&, Response& response) {
 }
 
 void HttpApi::device(const Request& request, Response& response) {
-    const std::optional<int> number = pathNumber(request, 1, response);
-    if (!number) {
+    const auto path = pathNumbers<1>(request, response);
+    if (!path) {
         return;
     }
+    const int number = (*path)[0];
     const std::optional<json> device = engine_.call([&](HostEngine& engine) -> std::optional<json> {
-        const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(*number);
+        const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(number);
         return deviceSpec == nullptr ? std::nullopt : std::optional<json>(deviceSpec->toJson());
     });
-    if (!device) {
-        sendError(response, kNotFound, "there is no device " + std::to_string(*number));
-        return;
-    }
-    sendJson(response, *device);
+    sendFound(response, device, "there is no device " + std::to_string(number));
 }
 
 void HttpApi::database(const Request& request, Response& response) {
-    const std::optional<int> number = pathNumber(request, 1, response);
-    const std::optional<int> db = number ? pathNumber(request, 2, response) : std::nullopt;
-    if (!db) {
+    const auto path = pathNumbers<2>(request, response);
+    if (!path) {
         return;
     }
+    const int number = (*path)[0];
+    const int db = (*path)[1];
     const std::optional<json> entries =
         engine_.call([&](HostEngine& engine) -> std::optional<json> {
-            const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(*number);
-            if (deviceSpec == nullptr || !deviceSpec->hasDatabase(*db)) {
+            const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(number);
+            if (deviceSpec == nullptr || !deviceSpec->hasDatabase(db)) {
                 return std::nullopt;
             }
             json list = json::array();
             for (int index = 1; index <= deviceSpec->entries; ++index) {
                 list.push_back(
-                    {{"index", index}, {"text", *engine.devices().readName(*number, *db, index)}});
+                    {{"index", index}, {"text", *engine.devices().readName(number, db, index)}});
             }
             return list;
         });
-    if (!entries) {
-        sendError(response, kNotFound,
-                  "device " + std::to_string(*number) + " has no database " + std::to_string(*db));
-        return;
-    }
-    sendJson(response, {{"device", *number}, {"database", *db}, {"entries", *entries}});
+    sendFound(response, entries, {{"device", number}, {"database", db}}, "entries",
+              "device " + std::to_string(number) + " has no database " + std::to_string(db));
 }
 
 void HttpApi::readName(const Request& request, Response& response) {
-    const std::optional<int> number = pathNumber(request, 1, response);
-    const std::optional<int> db = number ? pathNumber(request, 2, response) : std::nullopt;
-    const std::optional<int> index = db ? pathNumber(request, 3, response) : std::nullopt;
-    if (!index) {
+    const auto path = pathNumbers<3>(request, response);
+    if (!path) {
         return;
     }
+    const int number = (*path)[0];
+    const int db = (*path)[1];
+    const int index = (*path)[2];
     const std::optional<std::string> text = engine_.call(
-        [&](HostEngine& engine) { return engine.devices().readName(*number, *db, *index); });
-    if (!text) {
-        sendError(response, kNotFound,
-                  "device " + std::to_string(*number) + " has no entry " + std::to_string(*index) +
-                      " in database " + std::to_string(*db));
-        return;
-    }
-    sendJson(response,
-             {{"device", *number}, {"database", *db}, {"index", *index}, {"text", *text}});
+        [&](HostEngine& engine) { return engine.devices().readName(number, db, index); });
+    sendFound(response, text, {{"device", number}, {"database", db}, {"index", index}}, "text",
+              "device " + std::to_string(number) + " has no entry " + std::to_string(index) +
+                  " in database " + std::to_string(db));
 }
 
 void HttpApi::writeName(const Request& request, Response& response) {
-    const std::optional<int> number = pathNumber(request, 1, response);
-    const std::optional<int> db = number ? pathNumber(request, 2, response) : std::nullopt;
-    const std::optional<int> index = db ? pathNumber(request, 3, response) : std::nullopt;
-    const std::optional<json> body = index ? bodyWith(request, {"text"}, response) : std::nullopt;
-    const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
-    if (!who) {
+    const auto write = textWrite<3>(request, response);
+    if (!write) {
         return;
     }
-    const std::string text = (*body)["text"];
-    const HostResult result = engine_.call(
-        [&](HostEngine& engine) { return engine.writeName(*who, *number, *db, *index, text); });
+    const int number = write->path[0];
+    const int db = write->path[1];
+    const int index = write->path[2];
+    const HostResult result = engine_.call([&](HostEngine& engine) {
+        return engine.writeName(write->who, number, db, index, write->text);
+    });
     sendResult(response, result,
-               {{"device", *number}, {"database", *db}, {"index", *index}, {"text", text}});
+               {{"device", number}, {"database", db}, {"index", index}, {"text", write->text}});
 }
 
 void HttpApi::slots(const Request& request, Response& response) {
-    const std::optional<int> number = pathNumber(request, 1, response);
-    if (!number) {
+    const auto path = pathNumbers<1>(request, response);
+    if (!path) {
         return;
     }
+    const int number = (*path)[0];
     const std::optional<json> written =
         engine_.call([&](HostEngine& engine) -> std::optional<json> {
-            const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(*number);
+            const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(number);
             if (deviceSpec == nullptr || deviceSpec->slots == 0) {
                 return std::nullopt;
             }
             json list = json::array();
             for (int index = 1; index <= deviceSpec->slots; ++index) {
-                const std::string text = *engine.devices().readSlot(*number, index);
+                const std::string text = *engine.devices().readSlot(number, index);
                 if (!text.empty()) {
                     list.push_back({{"index", index}, {"text", text}});
                 }
             }
             return list;
         });
-    if (!written) {
-        sendError(response, kNotFound, "device " + std::to_string(*number) + " has no slots");
-        return;
-    }
-    sendJson(response, {{"device", *number}, {"slots", *written}});
+    sendFound(response, written, {{"device", number}}, "slots",
+              "device " + std::to_string(number) + " has no slots");
 }
 
 void HttpApi::readSlot(const Request& request, Response& response) {
-    const std::optional<int> number = pathNumber(request, 1, response);
-    const std::optional<int> index = number ? pathNumber(request, 2, response) : std::nullopt;
-    if (!index) {
+    const auto path = pathNumbers<2>(request, response);
+    if (!path) {
         return;
     }
-    const std::optional<std::string> text = engine_.call(
-        [&](HostEngine& engine) { return engine.devices().readSlot(*number, *index); });
-    if (!text) {
-        sendError(response, kNotFound,
-                  "device " + std::to_string(*number) + " has no slot " + std::to_string(*index));
-        return;
-    }
-    sendJson(response, {{"device", *number}, {"index", *index}, {"text", *text}});
+    const int number = (*path)[0];
+    const int index = (*path)[1];
+    const std::optional<std::string> text =
+        engine_.call([&](HostEngine& engine) { return engine.devices().readSlot(number, index); });
+    sendFound(response, text, {{"device", number}, {"index", index}}, "text",
+              "device " + std::to_string(number) + " has no slot " + std::to_string(index));
 }
 
 void HttpApi::writeSlot(const Request& request, Response& response) {
-    const std::optional<int> number = pathNumber(request, 1, response);
-    const std::optional<int> index = number ? pathNumber(request, 2, response) : std::nullopt;
-    const std::optional<json> body = index ? bodyWith(request, {"text"}, response) : std::nullopt;
-    const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
-    if (!who) {
+    const auto write = textWrite<2>(request, response);
+    if (!write) {
         return;
     }
-    const std::string text = (*body)["text"];
-    const HostResult result = engine_.call(
-        [&](HostEngine& engine) { return engine.writeSlot(*who, *number, *index, text); });
-    sendResult(response, result, {{"device", *number}, {"index", *index}, {"text", text}});
+    const int number = write->path[0];
+    const int index = write->path[1];
+    const HostResult result = engine_.call([&](HostEngine& engine) {
+        return engine.writeSlot(write->who, number, index, write->text);
+    });
+    sendResult(response, result, {{"device", number}, {"index", index}, {"text", write->text}});
 }
 
 void HttpApi::logEntries(const Request& request, Response& response) {
@@ -465,7 +493,7 @@ void HttpApi::logEntries(const Request& request, Response& response) {
     json entries = json::array();
     long long last = *since;
     for (const LogEntry& entry : log_.since(*since, static_cast<std::size_t>(*limit))) {
-        entries.push_back(logJson(entry));
+        entries.push_back(logEntryJson(entry));
         last = entry.sequence;
     }
     sendJson(response, {{"entries", entries}, {"last", last}});
@@ -513,11 +541,8 @@ void HttpApi::history(const Request& request, Response& response) {
             }
             return list;
         });
-    if (!entries) {
-        sendError(response, kNotFound, "there is no device " + std::to_string(*device));
-        return;
-    }
-    sendJson(response, {{"entries", *entries}});
+    sendFound(response, entries, json::object(), "entries",
+              "there is no device " + std::to_string(*device));
 }
 
 void HttpApi::stream(const Request&, Response& response) {

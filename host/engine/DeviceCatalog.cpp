@@ -151,21 +151,16 @@ DeviceCatalog DeviceCatalog::fromFile(const std::filesystem::path& path) {
 }
 
 const DeviceSpec* DeviceCatalog::byNumber(int number) const {
-    for (const DeviceSpec& device : devices_) {
-        if (device.number == number) {
-            return &device;
-        }
-    }
-    return nullptr;
+    const auto found =
+        std::find_if(devices_.begin(), devices_.end(),
+                     [&](const DeviceSpec& device) { return device.number == number; });
+    return found == devices_.end() ? nullptr : &*found;
 }
 
 const DeviceSpec* DeviceCatalog::byName(std::string_view name) const {
-    for (const DeviceSpec& device : devices_) {
-        if (device.name == name) {
-            return &device;
-        }
-    }
-    return nullptr;
+    const auto found = std::find_if(devices_.begin(), devices_.end(),
+                                    [&](const DeviceSpec& device) { return device.name == name; });
+    return found == devices_.end() ? nullptr : &*found;
 }
 
 nlohmann::json DeviceCatalog::toJson() const {

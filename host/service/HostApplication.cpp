@@ -7,18 +7,11 @@
 #include <chrono>
 #include <memory>
 
+#include "LogEntryJson.h"
 #include "NameSeed.h"
 
 namespace panelhost {
 namespace {
-
-nlohmann::json logJson(const LogEntry& entry) {
-    return {{"sequence", entry.sequence},
-            {"time", entry.time},
-            {"instance", entry.instance},
-            {"kind", entry.kind},
-            {"text", entry.text}};
-}
 
 bool everyday(const std::string& kind) {
     return kind == "info" || kind == "warning" || kind == "error";
@@ -29,7 +22,7 @@ bool everyday(const std::string& kind) {
 HostApplication::HostApplication(const HostOptions& options)
     : options_(options), log_(options.logCapacity) {
     log_.addListener([this](const LogEntry& entry) { printEntry(entry); });
-    log_.addListener([this](const LogEntry& entry) { feed_.publish("log", logJson(entry)); });
+    log_.addListener([this](const LogEntry& entry) { feed_.publish("log", logEntryJson(entry)); });
     try {
         catalog_ = std::make_unique<DeviceCatalog>(options_.catalog());
         log_.add(0, "info", "devices from " + options_.devicesFile().string());

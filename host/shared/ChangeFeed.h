@@ -13,7 +13,7 @@
 namespace panelhost {
 
 // One change as the event stream sends it: `type` names it (control, panel,
-// instance, slot, database, log) and `data` is its JSON object.
+// instance, slot, database, log, tsl) and `data` is its JSON object.
 struct Change {
     long long id = 0;
     std::string type;
@@ -22,7 +22,8 @@ struct Change {
 
 // Fans every change out to the subscribers of the event stream. Publishing
 // never blocks on a subscriber: a subscriber that falls too far behind is
-// dropped (it sees `lagged`) and must reconnect. Thread-safe.
+// dropped (its subscription is closed, see closed()) and must reconnect.
+// Thread-safe.
 class ChangeFeed {
   public:
     // How many changes one subscriber may have waiting.

@@ -1,5 +1,7 @@
 #include "Layout.h"
 
+#include <algorithm>
+
 namespace panelhost {
 
 const char* controlKindName(ControlKind kind) {
@@ -18,22 +20,24 @@ const char* controlKindName(ControlKind kind) {
     return "label";
 }
 
+namespace {
+
+// The item of `items` called `name`, or null.
+template <typename Item>
+const Item* named(const std::vector<Item>& items, std::string_view name) {
+    const auto found = std::find_if(items.begin(), items.end(),
+                                    [&](const Item& item) { return item.name == name; });
+    return found == items.end() ? nullptr : &*found;
+}
+
+}  // namespace
+
 const ControlSpec* Layout::control(std::string_view name) const {
-    for (const ControlSpec& controlSpec : controls) {
-        if (controlSpec.name == name) {
-            return &controlSpec;
-        }
-    }
-    return nullptr;
+    return named(controls, name);
 }
 
 const Statesheet* Layout::statesheet(std::string_view name) const {
-    for (const Statesheet& sheet : statesheets) {
-        if (sheet.name == name) {
-            return &sheet;
-        }
-    }
-    return nullptr;
+    return named(statesheets, name);
 }
 
 }  // namespace panelhost

@@ -27,8 +27,8 @@ class DisplayOutput {
     // configuration the output cannot use.
     DisplayOutput(const tsl::TslOutputConfig& config, EngineThread& engine, ChangeFeed& feed,
                   EventLog& log);
-    // Stops following the feed and gives the senders a moment to send what
-    // they hold.
+    // Waits for the feed to close (its thread follows the feed until then),
+    // then gives the senders a moment to send what they hold.
     ~DisplayOutput();
 
     DisplayOutput(const DisplayOutput&) = delete;
