@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "ChangeFeed.h"
+#include "ConsoleWriter.h"
 #include "DeviceCatalog.h"
 #include "DisplayOutput.h"
 #include "EngineThread.h"
@@ -74,6 +75,8 @@ class HostApplication {
     std::unique_ptr<DeviceCatalog> catalog_;
     std::unique_ptr<NameStore> store_;
     EventLog log_;
+    // Outlives everything that writes to the log or captures lines.
+    std::unique_ptr<ConsoleWriter> console_;
     ChangeFeed feed_;
     std::unique_ptr<StderrCapture> capture_;
     std::unique_ptr<PluginLibrary> plugin_;
