@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test suite: the native suites, the
 # display-output cross-check, the browser tests, the native suites again
-# under the sanitizers, a short run of every fuzz target, and the 32-bit
-# Windows build under Wine.
+# under the sanitizers, the host's suites under ThreadSanitizer, a short run
+# of every fuzz target, and the 32-bit Windows build under Wine.
 # Installs the Debian packages it needs first (only what is missing), so it
 # works on a fresh machine. Exits non-zero on any failure; the last lines
 # are each runner's summary.
@@ -47,11 +47,15 @@ sanitized() {
     cmake --preset sanitize >/dev/null && cmake --build --preset sanitize &&
         ctest --preset sanitize
 }
+threads() {
+    cmake --preset tsan >/dev/null && cmake --build --preset tsan && ctest --preset tsan
+}
 
 stage native native
 stage display-decoder tests/tsl/run-decoder-test.sh build/default
 stage browser tests/web/run-browser-tests.sh build/default
 stage sanitize sanitized
+stage tsan threads
 stage fuzz scripts/fuzz.sh 30
 stage win32 bash scripts/test-win32.sh
 
