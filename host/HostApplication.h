@@ -75,9 +75,10 @@ class HostApplication {
     std::unique_ptr<DeviceCatalog> catalog_;
     std::unique_ptr<NameStore> store_;
     EventLog log_;
-    // Outlives everything that writes to the log or captures lines.
-    std::unique_ptr<ConsoleWriter> console_;
     ChangeFeed feed_;
+    // Outlives everything that writes to the log or captures lines; its
+    // warnings go to the log and so to the feed, which outlive it.
+    std::unique_ptr<ConsoleWriter> console_;
     std::unique_ptr<StderrCapture> capture_;
     std::unique_ptr<PluginLibrary> plugin_;
     std::unique_ptr<HostEngine> engine_;
