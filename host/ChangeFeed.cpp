@@ -66,11 +66,11 @@ std::shared_ptr<ChangeFeed::Subscription> ChangeFeed::subscribe() {
 }
 
 void ChangeFeed::unsubscribe(const std::shared_ptr<Subscription>& subscription) {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        subscribers_.erase(std::remove(subscribers_.begin(), subscribers_.end(), subscription),
-                           subscribers_.end());
-    }
+    // Under the feed's lock, like every change of a subscription's state, so
+    // that a resubscribe() cannot put back what is being ended.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    subscribers_.erase(std::remove(subscribers_.begin(), subscribers_.end(), subscription),
+                       subscribers_.end());
     end(*subscription);
 }
 
