@@ -2,8 +2,8 @@
 # Builds the project and runs every test suite: the native suites, the
 # display-output cross-check, the Ember+ consumer against an independent
 # provider, the browser tests, the native suites again under the
-# sanitizers, a short run of every fuzz target, and the 32-bit Windows build
-# under Wine.
+# sanitizers, the host's suites under ThreadSanitizer, a short run of every
+# fuzz target, and the 32-bit Windows build under Wine.
 # Installs the Debian packages it needs first (only what is missing), so it
 # works on a fresh machine. Exits non-zero on any failure; the last lines
 # are each runner's summary.
@@ -48,12 +48,16 @@ sanitized() {
     cmake --preset sanitize >/dev/null && cmake --build --preset sanitize &&
         ctest --preset sanitize
 }
+threads() {
+    cmake --preset tsan >/dev/null && cmake --build --preset tsan && ctest --preset tsan
+}
 
 stage native native
 stage display-decoder tests/tsl/run-decoder-test.sh build/default
 stage ember-provider tests/ember/run-provider-test.sh build/default
 stage browser tests/web/run-browser-tests.sh build/default
 stage sanitize sanitized
+stage tsan threads
 stage fuzz scripts/fuzz.sh 30
 stage win32 bash scripts/test-win32.sh
 

@@ -209,12 +209,19 @@ void NameStore::create(const SeedData& seed) {
 
 void NameStore::load() {
     Statement names(db_, "SELECT device, db, idx, text FROM names");
-    while (names.step() == SQLITE_ROW) {
+    int step = SQLITE_ROW;
+    while ((step = names.step()) == SQLITE_ROW) {
         names_[NameKey{names.text(0), names.number(1), names.number(2)}] = names.text(3);
     }
+    if (step != SQLITE_DONE) {
+        fail("cannot read the names");
+    }
     Statement slots(db_, "SELECT device, idx, text FROM slots");
-    while (slots.step() == SQLITE_ROW) {
+    while ((step = slots.step()) == SQLITE_ROW) {
         slots_[SlotKey{slots.text(0), slots.number(1)}] = slots.text(2);
+    }
+    if (step != SQLITE_DONE) {
+        fail("cannot read the slots");
     }
 }
 
@@ -316,10 +323,14 @@ std::vector<HistoryEntry> NameStore::history(const HistoryQuery& query) const {
     }
     select.bind(4, query.before).bind(5, query.limit);
     std::vector<HistoryEntry> entries;
-    while (select.step() == SQLITE_ROW) {
+    int step = SQLITE_ROW;
+    while ((step = select.step()) == SQLITE_ROW) {
         entries.push_back(HistoryEntry{select.integer(0), select.text(1), select.text(2),
                                        select.text(3), select.number(4), select.number(5),
                                        select.number(6), select.text(7), select.text(8)});
+    }
+    if (step != SQLITE_DONE) {
+        fail("cannot read the history");
     }
     return entries;
 }

@@ -79,8 +79,8 @@ class NameStore {
   public:
     // Opens `file`, or creates it with `seed` when it does not exist or is
     // empty. Throws StoreError for a file that is not a panelhost data file,
-    // is corrupt, cannot be written or is held by another process; such a
-    // file is left as it was.
+    // is corrupt, cannot be read whole, cannot be written or is held by
+    // another process; such a file is left as it was.
     NameStore(const std::filesystem::path& file, const SeedData& seed);
     ~NameStore();
 
@@ -100,6 +100,7 @@ class NameStore {
     // Writes one slot. Throws StoreError (nothing changed).
     void writeSlot(const std::string& device, int index, const std::string& text);
 
+    // Throws StoreError when the entries cannot all be read.
     std::vector<HistoryEntry> history(const HistoryQuery& query) const;
 
     const std::filesystem::path& file() const { return file_; }

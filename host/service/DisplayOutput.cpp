@@ -50,6 +50,20 @@ DisplayOutput::DisplayOutput(const tsl::TslOutputConfig& config, EngineThread& e
                      "display output " + status.target + ": " + status.detail);
             feed_.publish("tsl", {{"receiver", receiverJson(status)}});
         });
+    start(config);
+}
+
+DisplayOutput::DisplayOutput(const tsl::TslOutputConfig& config,
+                             std::vector<std::unique_ptr<tsl::TslTransport>> transports,
+                             EngineThread& engine, ChangeFeed& feed, EventLog& log)
+    : engine_(engine), feed_(feed), log_(log), subscription_(feed.subscribe()) {
+    output_ = std::make_unique<tsl::TslOutput>(
+        config, std::move(transports),
+        [this](const std::string& summary) { log_.add(0, "tsl", summary); });
+    start(config);
+}
+
+void DisplayOutput::start(const tsl::TslOutputConfig& config) {
     for (const tsl::TslTarget& target : config.targets) {
         log_.add(0, "info", "display output to " + target.toString());
     }
@@ -69,20 +83,37 @@ DisplayOutput::~DisplayOutput() {
 }
 
 void DisplayOutput::run() {
-    for (;;) {
-        const std::vector<Change> changes = subscription_->wait(kTickPeriod);
-        if (subscription_->closed()) {
-            return;
-        }
-        try {
+    try {
+        for (;;) {
+            const std::vector<Change> changes = subscription_->wait(kTickPeriod);
+            if (subscription_->lagged()) {
+                // What was taken predates the wall catchUp() reads.
+                catchUp();
+                continue;
+            }
+            if (subscription_->closed()) {
+                return;
+            }
             for (const Change& change : changes) {
                 follow(change);
             }
-        } catch (const std::runtime_error&) {
-            return;  // the engine has stopped: the host is shutting down
+            output_->tick();
         }
-        output_->tick();
+    } catch (const std::runtime_error&) {
+        // The engine has stopped: the host is shutting down.
     }
+}
+
+void DisplayOutput::catchUp() {
+    // Following again before the wall is read loses nothing: a change
+    // after the read arrives through the feed.
+    if (!feed_.resubscribe(subscription_)) {
+        return;  // ended meanwhile: the next wait says so
+    }
+    log_.add(0, "warning",
+             "display output fell more than " + std::to_string(ChangeFeed::kBacklog) +
+                 " changes behind the host; it follows again from the whole wall");
+    sendWall("after falling behind");
 }
 
 void DisplayOutput::follow(const Change& change) {

@@ -5,6 +5,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ChangeFeed.h"
 #include "EngineThread.h"
@@ -20,15 +21,24 @@ namespace panelhost {
 // changes. Follows the host's change feed on a thread of its own and reads
 // the devices through the engine's thread. Packet summaries go to the log
 // as kind "tsl"; a receiver that cannot be reached is logged and retried,
-// never fatal. The engine thread, feed and log must outlive it.
+// never fatal. Should the output fall so far behind that the feed drops it,
+// it logs a warning, follows the feed again at once and sends the whole
+// wall, so the displays never go quiet unannounced. The engine thread, feed
+// and log must outlive it.
 class DisplayOutput {
   public:
     // Starts the senders and the thread; throws std::invalid_argument for a
     // configuration the output cannot use.
     DisplayOutput(const tsl::TslOutputConfig& config, EngineThread& engine, ChangeFeed& feed,
                   EventLog& log);
-    // Waits for the feed to close (its thread follows the feed until then),
-    // then gives the senders a moment to send what they hold.
+    // The same over the given transports, which it owns; the targets of
+    // `config` are only named in the log.
+    DisplayOutput(const tsl::TslOutputConfig& config,
+                  std::vector<std::unique_ptr<tsl::TslTransport>> transports, EngineThread& engine,
+                  ChangeFeed& feed, EventLog& log);
+    // Stops following the feed, waits for the thread to finish what it is
+    // doing (never for the feed) and gives the senders a moment to send
+    // what they hold.
     ~DisplayOutput();
 
     DisplayOutput(const DisplayOutput&) = delete;
@@ -38,7 +48,9 @@ class DisplayOutput {
     nlohmann::json statusJson() const;
 
   private:
+    void start(const tsl::TslOutputConfig& config);
     void run();
+    void catchUp();
     void follow(const Change& change);
     void sendWall(const std::string& why);
 

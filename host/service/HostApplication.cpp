@@ -21,6 +21,12 @@ bool everyday(const std::string& kind) {
 
 HostApplication::HostApplication(const HostOptions& options)
     : options_(options), log_(options.logCapacity) {
+    console_ = std::make_unique<ConsoleWriter>([this](std::uint64_t count) {
+        log_.add(0, "warning",
+                 std::to_string(count) +
+                     " console lines were dropped: the console did not keep up (the log keeps "
+                     "them)");
+    });
     log_.addListener([this](const LogEntry& entry) { printEntry(entry); });
     log_.addListener([this](const LogEntry& entry) { feed_.publish("log", logEntryJson(entry)); });
     try {
@@ -45,8 +51,10 @@ HostApplication::HostApplication(const HostOptions& options)
                      " does not exist; only the HTTP API is served");
     }
     if (options_.captureStderr) {
-        capture_ = std::make_unique<StderrCapture>(
-            [this](int instance, const std::string& line) { log_.add(instance, "debug", line); });
+        capture_ = std::make_unique<StderrCapture>([this](int instance, const std::string& line) {
+            console_->write(line + "\n");
+            log_.add(instance, "debug", line);
+        });
     }
     try {
         plugin_ = std::make_unique<PluginLibrary>(options_.plugin);
@@ -96,11 +104,7 @@ void HostApplication::printEntry(const LogEntry& entry) const {
     }
     const std::string who =
         entry.instance == 0 ? "host" : "panel instance " + std::to_string(entry.instance);
-    const std::string line = entry.time + " " + who + " " + entry.kind + ": " + entry.text + "\n";
-    const int fd = capture_ ? capture_->console() : STDERR_FILENO;
-    if (write(fd, line.data(), line.size()) < 0) {
-        return;  // a console that cannot be written to loses the line; the log keeps it
-    }
+    console_->write(entry.time + " " + who + " " + entry.kind + ": " + entry.text + "\n");
 }
 
 void HostApplication::startServer() {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "ChangeFeed.h"
+#include "ConsoleWriter.h"
 #include "DeviceCatalog.h"
 #include "DisplayOutput.h"
 #include "EngineThread.h"
@@ -75,6 +76,9 @@ class HostApplication {
     std::unique_ptr<NameStore> store_;
     EventLog log_;
     ChangeFeed feed_;
+    // Outlives everything that writes to the log or captures lines; its
+    // warnings go to the log and so to the feed, which outlive it.
+    std::unique_ptr<ConsoleWriter> console_;
     std::unique_ptr<StderrCapture> capture_;
     std::unique_ptr<PluginLibrary> plugin_;
     std::unique_ptr<HostEngine> engine_;

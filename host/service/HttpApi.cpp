@@ -525,8 +525,9 @@ void HttpApi::history(const Request& request, Response& response) {
     if (*index >= 0) {
         query.index = static_cast<int>(*index);
     }
-    const std::optional<json> entries =
-        engine_.call([&](HostEngine& engine) -> std::optional<json> {
+    std::optional<json> entries;
+    try {
+        entries = engine_.call([&](HostEngine& engine) -> std::optional<json> {
             if (*device != 0) {
                 const DeviceSpec* deviceSpec =
                     engine.devices().catalog().byNumber(static_cast<int>(*device));
@@ -541,6 +542,11 @@ void HttpApi::history(const Request& request, Response& response) {
             }
             return list;
         });
+    } catch (const StoreError& error) {
+        log_.add(0, "error", error.what());
+        sendError(response, kServerError, error.what());
+        return;
+    }
     sendFound(response, entries, json::object(), "entries",
               "there is no device " + std::to_string(*device));
 }

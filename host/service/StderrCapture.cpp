@@ -83,7 +83,6 @@ void StderrCapture::writeAll(int fd, const std::string& text) const {
 }
 
 void StderrCapture::emit(std::string& pending) {
-    writeAll(original_, pending + "\n");
     if (!pending.empty() && pending.back() == '\r') {
         pending.pop_back();
     }

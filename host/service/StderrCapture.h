@@ -14,8 +14,8 @@ namespace panelhost {
 
 // Catches what the process writes to standard error, where a plugin writes
 // its debug lines: a pipe replaces file descriptor 2, and a reader thread
-// copies every line to the original standard error and hands it to a sink,
-// tagged with the panel instance whose script was running when it was
+// hands every line to a sink (which copies it to the console as it sees
+// fit), tagged with the panel instance whose script was running when it was
 // written (0 outside scripts). When a script call ends, the capture waits
 // until everything written during it has been handed on, so debug lines
 // take their place in the log before anything that happens after the call.
@@ -27,16 +27,14 @@ class StderrCapture : public ScriptCallObserver {
     static constexpr int kSyncTimeoutMs = 1000;
 
     // Starts capturing; throws std::system_error when the pipe cannot be set
-    // up. `sink` is called on the reader thread.
+    // up. `sink` is called on the reader thread and must not block: a script
+    // call's end waits for it.
     explicit StderrCapture(LineSink sink);
     // Puts the original standard error back and ends the reader.
     ~StderrCapture() override;
 
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
-
-    // The original standard error, for the host's own console output.
-    int console() const { return original_; }
 
     void enteringScript(int instance) override;
     void leftScript(int instance) override;

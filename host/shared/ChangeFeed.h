@@ -22,7 +22,8 @@ struct Change {
 
 // Fans every change out to the subscribers of the event stream. Publishing
 // never blocks on a subscriber: a subscriber that falls too far behind is
-// dropped (its subscription is closed, see closed()) and must reconnect.
+// dropped (it sees lagged()); a client reconnects, an internal consumer
+// calls resubscribe() and starts again from the state it reads anew.
 // Thread-safe.
 class ChangeFeed {
   public:
@@ -31,18 +32,22 @@ class ChangeFeed {
 
     class Subscription {
       public:
-        // Waits up to `timeout` for changes and takes them all. Returns an
-        // empty list on time-out, and when the feed is closed or the
-        // subscriber lagged (see closed()).
+        // Waits up to `timeout` for changes and takes them all. Returns at
+        // once when the subscription has ended or lagged (see closed()).
         std::vector<Change> wait(std::chrono::milliseconds timeout);
+        // True once the subscription gets no more changes: it was ended
+        // (unsubscribe(), close()) or it lagged.
         bool closed() const;
+        // True when it was dropped for falling kBacklog changes behind.
+        bool lagged() const;
 
       private:
         friend class ChangeFeed;
+        enum class State { Open, Lagged, Ended };
         mutable std::mutex mutex_;
         std::condition_variable ready_;
         std::deque<Change> changes_;
-        bool closed_ = false;
+        State state_ = State::Open;
     };
 
     ~ChangeFeed();
@@ -50,14 +55,22 @@ class ChangeFeed {
     void publish(const std::string& type, const nlohmann::json& data);
 
     // A new subscriber that sees every change published from now on. The
-    // feed keeps a reference until it is closed or the subscriber lags.
+    // feed keeps a reference until it is closed or the subscriber lags or
+    // is unsubscribed.
     std::shared_ptr<Subscription> subscribe();
+    // Ends the subscription and wakes its waiter, from any thread.
     void unsubscribe(const std::shared_ptr<Subscription>& subscription);
+    // Takes a lagged subscription back: what it missed is discarded and it
+    // sees every change published from now on. False, and nothing changed,
+    // when it was ended or the feed is closed (the subscriber should stop).
+    bool resubscribe(const std::shared_ptr<Subscription>& subscription);
 
     // Ends every subscription; later publishing reaches nobody.
     void close();
 
   private:
+    static void end(Subscription& subscription);
+
     std::mutex mutex_;
     long long last_ = 0;
     bool closed_ = false;

@@ -9,16 +9,33 @@ namespace panelhost {
 EventLog::EventLog(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
 long long EventLog::add(int instance, const std::string& kind, const std::string& text) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    ++last_;
-    entries_.push_back(LogEntry{last_, utcNow(), instance, kind, text});
+    std::unique_lock<std::mutex> lock(mutex_);
+    const long long sequence = ++last_;
+    entries_.push_back(LogEntry{sequence, utcNow(), instance, kind, text});
     if (entries_.size() > capacity_) {
         entries_.pop_front();
     }
-    for (const Listener& listener : listeners_) {
-        listener(entries_.back());
+    const LogEntry entry = entries_.back();
+    handedOn_.wait(lock, [this, sequence] { return lastHandedOn_ == sequence - 1; });
+    lock.unlock();
+    try {
+        for (const Listener& listener : listeners_) {
+            listener(entry);
+        }
+    } catch (...) {
+        handOn(sequence);  // a later entry must not wait for this one forever
+        throw;
     }
-    return last_;
+    handOn(sequence);
+    return sequence;
+}
+
+void EventLog::handOn(long long sequence) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        lastHandedOn_ = sequence;
+    }
+    handedOn_.notify_all();
 }
 
 std::vector<LogEntry> EventLog::since(long long after, std::size_t limit) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -34,16 +35,24 @@ class EventLog {
     // Entries with a sequence number above `after`, oldest first, at most `limit`.
     std::vector<LogEntry> since(long long after, std::size_t limit) const;
 
-    // Called for every entry, in order, while the log is locked: a listener
-    // must be quick and must not write to the log. Add listeners before any
-    // other thread uses the log.
+    // Called for every entry on the thread that adds it, one entry at a time
+    // in sequence order, without the log locked (so readers never wait for
+    // a listener). An add() returns once its entry's listeners are done and
+    // waits for those of earlier entries: a listener must be quick and must
+    // not write to the log. Add listeners before any other thread uses the
+    // log.
     void addListener(Listener listener);
 
   private:
+    void handOn(long long sequence);
+
     const std::size_t capacity_;
     mutable std::mutex mutex_;
+    std::condition_variable handedOn_;
     std::deque<LogEntry> entries_;
     long long last_ = 0;
+    // The last entry whose listeners have all been called.
+    long long lastHandedOn_ = 0;
     std::vector<Listener> listeners_;
 };
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -20,6 +21,10 @@ namespace {
 constexpr int kExecFailed = 127;
 constexpr auto kPoll = std::chrono::milliseconds(20);
 constexpr const char* kServing = "panelhost: serving on http://127.0.0.1:";
+// A pipe of two pages, so that little output fills it: the system signals
+// room in a pipe by whole free pages, and with one page a writer waiting
+// for room would stop at its first line.
+constexpr int kUnreadPipeSize = 8192;
 
 // Root's powers over files whatever their permissions.
 constexpr int kPermissionOverrides[] = {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER};
@@ -41,6 +46,7 @@ HostProcess::HostProcess(const Setup& setup, const std::filesystem::path& output
                                           "127.0.0.1",
                                           "--port",
                                           "0"};
+    arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
@@ -55,6 +61,15 @@ HostProcess::HostProcess(const Setup& setup, const std::filesystem::path& output
         fileSize.rlim_cur = *setup.fileSizeLimit;
         fileSize.rlim_max = *setup.fileSizeLimit;
     }
+    int unreadEnds[2] = {-1, -1};
+    if (setup.unreadStandardError) {
+        if (pipe2(unreadEnds, O_CLOEXEC) != 0) {
+            close(fd);
+            throw std::runtime_error("cannot make a pipe for standard error");
+        }
+        fcntl(unreadEnds[1], F_SETPIPE_SZ, kUnreadPipeSize);
+        unread_ = unreadEnds[0];
+    }
     const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
@@ -64,7 +79,7 @@ HostProcess::HostProcess(const Setup& setup, const std::filesystem::path& output
             _exit(kExecFailed);
         }
         dup2(fd, STDOUT_FILENO);
-        dup2(fd, STDERR_FILENO);
+        dup2(setup.unreadStandardError ? unreadEnds[1] : fd, STDERR_FILENO);
         if (setup.fileSizeLimit) {
             signal(SIGXFSZ, SIG_IGN);
             setrlimit(RLIMIT_FSIZE, &fileSize);
@@ -79,6 +94,9 @@ HostProcess::HostProcess(const Setup& setup, const std::filesystem::path& output
         _exit(kExecFailed);
     }
     close(fd);
+    if (unreadEnds[1] >= 0) {
+        close(unreadEnds[1]);
+    }
     if (pid_ < 0) {
         throw std::runtime_error("cannot start " + std::string(PANELHOST_PROGRAM));
     }
@@ -86,6 +104,9 @@ HostProcess::HostProcess(const Setup& setup, const std::filesystem::path& output
 
 HostProcess::~HostProcess() {
     kill();
+    if (unread_ >= 0) {
+        close(unread_);
+    }
 }
 
 bool HostProcess::waitUntilServing() {
@@ -132,6 +153,15 @@ std::string HostProcess::output() const {
     std::ostringstream text;
     text << std::ifstream(output_, std::ios::binary).rdbuf();
     return text.str();
+}
+
+int HostProcess::unreadBytes() const {
+    int bytes = 0;
+    return ioctl(unread_, FIONREAD, &bytes) == 0 ? bytes : -1;
+}
+
+int HostProcess::pipeCapacity() const {
+    return fcntl(unread_, F_GETPIPE_SZ);
 }
 
 bool HostProcess::reap(bool wait) {

@@ -34,6 +34,11 @@ class HostProcess {
         // a read-only folder is read-only for the host even when the tests
         // run as root.
         bool obeyPermissions = false;
+        // Standard error goes to a small pipe that nobody reads (a console
+        // left unread) instead of the output file.
+        bool unreadStandardError = false;
+        // Given after the usual ones.
+        std::vector<std::string> arguments;
     };
 
     // Starts the program; `output` receives its standard output and error.
@@ -58,6 +63,10 @@ class HostProcess {
     int exitCode();
 
     std::string output() const;
+    // With unreadStandardError: how many bytes wait in the pipe, and how
+    // many it holds at most.
+    int unreadBytes() const;
+    int pipeCapacity() const;
 
   private:
     bool reap(bool wait);
@@ -67,4 +76,7 @@ class HostProcess {
     int status_ = 0;
     bool ended_ = false;
     int port_ = 0;
+    // The read end of the unread standard error, kept open so that writes
+    // to it block instead of failing.
+    int unread_ = -1;
 };

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "HostApplication.h"
+#include "SqliteReadFault.h"
 #include "TempFolder.h"
 
 using namespace panelhost;
@@ -344,4 +345,41 @@ TEST(EndToEnd, ASecondHostCannotTakeAPortInUse) {
     } catch (const StartupError& error) {
         EXPECT_EQ(error.exitCode(), StartupError::kNetwork);
     }
+}
+
+TEST(EndToEnd, AStoreReadThatFailsIsAnErrorAtTheStartAndInTheHistory) {
+    TempFolder data;
+    {
+        const SqliteReadFault fault("SELECT id, time, who", 1);
+        RunningHost host(data.path(), 1);
+        EXPECT_EQ(host.send("PUT", "/api/devices/12/databases/5/37", R"({"text": "Guest"})").first,
+                  200);
+        EXPECT_EQ(host.send("PUT", "/api/devices/12/databases/5/38", R"({"text": "Host"})").first,
+                  200);
+        const auto [status, body] = host.get("/api/history");
+        EXPECT_TRUE(fault.struck());
+        EXPECT_EQ(status, 500) << body.dump();
+        EXPECT_TRUE(body.contains("error")) << body.dump();
+        EXPECT_NE(body.dump().find("cannot read the history"), std::string::npos) << body.dump();
+        EXPECT_EQ(host.get("/api/history").second["entries"].size(), 2u);
+    }
+    const SqliteReadFault fault("SELECT device, db, idx, text FROM names", 5);
+    HostOptions options;
+    options.plugin = PANELHOST_PLUGIN;
+    options.layouts = PANELHOST_LAYOUTS;
+    options.web = PANELHOST_WEB;
+    options.data = data.path();
+    options.port = 0;
+    options.consoleLog = false;
+    try {
+        HostApplication host(options);
+        ADD_FAILURE() << "a host started on names it could not read";
+    } catch (const StartupError& error) {
+        EXPECT_EQ(error.exitCode(), StartupError::kDataFile);
+        EXPECT_NE(std::string(error.what()).find("cannot read the names"), std::string::npos)
+            << error.what();
+        EXPECT_NE(std::string(error.what()).find(data.path().string()), std::string::npos)
+            << error.what();
+    }
+    EXPECT_TRUE(fault.struck());
 }
