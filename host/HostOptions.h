@@ -15,6 +15,9 @@ struct HostOptions {
     // Entries the log keeps before it drops the oldest.
     static constexpr std::size_t kDefaultLogCapacity = 20000;
     static constexpr int kDefaultPort = 8080;
+    // Event streams served at once: twice the thousand pages a studio is
+    // measured with (docs/performance.md).
+    static constexpr std::size_t kDefaultStreams = 2048;
 
     std::filesystem::path plugin;
     std::filesystem::path layouts;
@@ -33,6 +36,8 @@ struct HostOptions {
     bool consoleLog = true;
     bool verbose = false;
     std::size_t logCapacity = kDefaultLogCapacity;
+    // Most event streams open at once; more are refused with 503.
+    std::size_t streams = kDefaultStreams;
     // Display output over TSL UMD 5.0: off while it names no target.
     tsl::TslOutputConfig displays;
 

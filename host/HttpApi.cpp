@@ -1,8 +1,5 @@
 #include "HttpApi.h"
 
-#include <httplib.h>
-#include <strings.h>
-
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -21,27 +18,25 @@ constexpr int kNotFound = 404;
 constexpr int kConflict = 409;
 constexpr int kLengthRequired = 411;
 constexpr int kPayloadTooLarge = 413;
+constexpr int kHeadTooLarge = 431;
 constexpr int kServerError = 500;
 constexpr int kUnavailable = 503;
 // Longest client name an API writer may give for the history.
 constexpr std::size_t kLongestClient = 64;
 constexpr const char* kJson = "application/json";
-// Longest request body taken: the largest a request needs, a 256-character
-// text with its client name, is a few kilobytes even fully escaped. Longer
-// bodies are refused before they are read into memory; so are bodies sent
-// in chunks, which the server would read whole whatever their length.
-constexpr std::size_t kLongestBody = 64 * 1024;
 
-void sendJson(httplib::Response& response, const json& body) {
-    response.set_content(jsonText(body), kJson);
+void sendJson(HttpResponse& response, const json& body) {
+    response.contentType = kJson;
+    response.body = jsonText(body);
 }
 
-void sendError(httplib::Response& response, int status, const std::string& message) {
+void sendError(HttpResponse& response, int status, const std::string& message) {
     response.status = status;
-    response.set_content(jsonText(json{{"error", message}}), kJson);
+    response.contentType = kJson;
+    response.body = jsonText(json{{"error", message}});
 }
 
-void sendResult(httplib::Response& response, const HostResult& result, const json& body) {
+void sendResult(HttpResponse& response, const HostResult& result, const json& body) {
     switch (result.status) {
         case HostResult::Status::Ok:
             sendJson(response, body);
@@ -72,23 +67,23 @@ std::optional<int> toNumber(const std::string& text) {
 
 // The number in capture `group` of the route; the routes only match digits,
 // so only an overlong number fails.
-std::optional<int> pathNumber(const httplib::Request& request, std::size_t group,
-                              httplib::Response& response) {
-    const std::optional<int> value = toNumber(request.matches[group].str());
+std::optional<int> pathNumber(const HttpRequest& request, std::size_t group,
+                              HttpResponse& response) {
+    const std::optional<int> value = toNumber(request.matches[group]);
     if (!value) {
-        sendError(response, kBadRequest, "\"" + request.matches[group].str() + "\" is too large");
+        sendError(response, kBadRequest, "\"" + request.matches[group] + "\" is too large");
     }
     return value;
 }
 
 // A query parameter as a number; `fallback` when absent. Answers 400 for a
 // parameter that is not a number.
-std::optional<long long> queryNumber(const httplib::Request& request, const char* name,
-                                     long long fallback, httplib::Response& response) {
-    if (!request.has_param(name)) {
+std::optional<long long> queryNumber(const HttpRequest& request, const char* name,
+                                     long long fallback, HttpResponse& response) {
+    if (!request.hasParam(name)) {
         return fallback;
     }
-    const std::string text = request.get_param_value(name);
+    const std::string text = request.param(name);
     long long value = 0;
     const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
@@ -100,9 +95,8 @@ std::optional<long long> queryNumber(const httplib::Request& request, const char
 
 // The request body as a JSON object with the string fields `fields`;
 // answers 400 and returns nothing otherwise.
-std::optional<json> bodyWith(const httplib::Request& request,
-                             std::initializer_list<const char*> fields,
-                             httplib::Response& response) {
+std::optional<json> bodyWith(const HttpRequest& request, std::initializer_list<const char*> fields,
+                             HttpResponse& response) {
     json body = json::parse(request.body, nullptr, false);
     if (body.is_discarded() || !body.is_object()) {
         sendError(response, kBadRequest, "the body must be a JSON object");
@@ -120,8 +114,8 @@ std::optional<json> bodyWith(const httplib::Request& request,
 
 // Who an API write is recorded as: the client's own name when it gives
 // one, and its address.
-std::optional<std::string> writer(const httplib::Request& request, const json& body,
-                                  httplib::Response& response) {
+std::optional<std::string> writer(const HttpRequest& request, const json& body,
+                                  HttpResponse& response) {
     std::string client;
     if (body.contains("client")) {
         if (!body["client"].is_string() ||
@@ -132,7 +126,7 @@ std::optional<std::string> writer(const httplib::Request& request, const json& b
         client = body["client"].get<std::string>();
     }
     return "api " +
-           (client.empty() ? request.remote_addr : client + " (" + request.remote_addr + ")");
+           (client.empty() ? request.remoteAddr : client + " (" + request.remoteAddr + ")");
 }
 
 json logJson(const LogEntry& entry) {
@@ -155,100 +149,87 @@ json historyJson(const HistoryEntry& entry) {
             {"new", entry.newText}};
 }
 
-// Whether a static file request, `path` being the decoded URL path, names
-// an existing file whose real location (symbolic links followed) is outside
-// the web folder `root` (canonical). The file server itself only refuses
-// ".." segments.
-bool leavesWebFolder(const std::filesystem::path& root, const std::string& path) {
-    std::string file = root.string() + path;
-    if (!path.empty() && path.back() == '/') {
-        file += "index.html";
-    }
-    std::error_code missing;
-    const std::filesystem::path real = std::filesystem::canonical(file, missing);
-    if (missing) {
-        return false;
-    }
-    const std::filesystem::path inside = real.lexically_relative(root);
-    return inside.empty() || *inside.begin() == "..";
-}
-
-bool isChunked(const httplib::Request& request) {
-    return strcasecmp(request.get_header_value("Transfer-Encoding").c_str(), "chunked") == 0;
-}
-
 // The error text of an answer the server made itself.
-std::string refusal(const httplib::Request& request, int status) {
+std::string refusal(const HttpRequest& request, int status) {
     switch (status) {
         case kLengthRequired:
             return "a body must be sent with its length, not in chunks";
         case kPayloadTooLarge:
-            return "the body is longer than " + std::to_string(kLongestBody) + " bytes";
+            return "the body is longer than " + std::to_string(HttpApi::kLongestBody) + " bytes";
+        case kHeadTooLarge:
+            return "the request's head is too long";
+        case kBadRequest:
+            return "a malformed request";
+        case kServerError:
+            return "the request failed";
+        case kUnavailable:
+            return "too many event streams are open; try again later";
         default:
             return "no such resource: " + request.method + " " + request.path;
     }
 }
 
-std::string sseEvent(const Change& change) {
-    return "id: " + std::to_string(change.id) + "\nevent: " + change.type +
-           "\ndata: " + change.data + "\n\n";
-}
-
 }  // namespace
 
-HttpApi::HttpApi(httplib::Server& server, EngineThread& engine, EventLog& log, ChangeFeed& feed,
-                 const std::filesystem::path& webRoot, const DisplayOutput* displays)
-    : engine_(engine), log_(log), feed_(feed), displays_(displays) {
-    const auto route = [this](void (HttpApi::*handler)(const Request&, Response&)) {
-        return [this, handler](const Request& request, Response& response) {
-            try {
-                (this->*handler)(request, response);
-            } catch (const std::runtime_error& error) {
-                sendError(response, kUnavailable, error.what());
-            }
-        };
-    };
-    server.Get(R"(/api/panels)", route(&HttpApi::panels));
-    server.Get(R"(/api/panels/(\d+))", route(&HttpApi::panel));
-    server.Post(R"(/api/panels/(\d+)/events)", route(&HttpApi::controlEvent));
-    server.Post(R"(/api/panels/(\d+)/messages)", route(&HttpApi::hostMessage));
-    server.Get(R"(/api/devices)", route(&HttpApi::devices));
-    server.Get(R"(/api/devices/(\d+))", route(&HttpApi::device));
-    server.Get(R"(/api/devices/(\d+)/databases/(\d+))", route(&HttpApi::database));
-    server.Get(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))", route(&HttpApi::readName));
-    server.Put(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))", route(&HttpApi::writeName));
-    server.Get(R"(/api/devices/(\d+)/slots)", route(&HttpApi::slots));
-    server.Get(R"(/api/devices/(\d+)/slots/(\d+))", route(&HttpApi::readSlot));
-    server.Put(R"(/api/devices/(\d+)/slots/(\d+))", route(&HttpApi::writeSlot));
-    server.Get(R"(/api/log)", route(&HttpApi::logEntries));
-    server.Get(R"(/api/history)", route(&HttpApi::history));
-    server.Get(R"(/api/stream)", route(&HttpApi::stream));
-    server.Get(R"(/api/wall)", route(&HttpApi::wall));
-    server.Get(R"(/api/tsl)", route(&HttpApi::displayOutput));
-    server.set_error_handler([](const Request& request, Response& response) {
-        if (request.path.rfind("/api/", 0) == 0 && response.body.empty()) {
-            sendError(response, response.status, refusal(request, response.status));
+HttpApi::HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::path& webRoot,
+                 const DisplayOutput* displays)
+    : routes_{{"GET", std::regex(R"(/api/panels)"), &HttpApi::panels},
+              {"GET", std::regex(R"(/api/panels/(\d+))"), &HttpApi::panel},
+              {"POST", std::regex(R"(/api/panels/(\d+)/events)"), &HttpApi::controlEvent},
+              {"POST", std::regex(R"(/api/panels/(\d+)/messages)"), &HttpApi::hostMessage},
+              {"GET", std::regex(R"(/api/devices)"), &HttpApi::devices},
+              {"GET", std::regex(R"(/api/devices/(\d+))"), &HttpApi::device},
+              {"GET", std::regex(R"(/api/devices/(\d+)/databases/(\d+))"), &HttpApi::database},
+              {"GET", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))"),
+               &HttpApi::readName},
+              {"PUT", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))"),
+               &HttpApi::writeName},
+              {"GET", std::regex(R"(/api/devices/(\d+)/slots)"), &HttpApi::slots},
+              {"GET", std::regex(R"(/api/devices/(\d+)/slots/(\d+))"), &HttpApi::readSlot},
+              {"PUT", std::regex(R"(/api/devices/(\d+)/slots/(\d+))"), &HttpApi::writeSlot},
+              {"GET", std::regex(R"(/api/log)"), &HttpApi::logEntries},
+              {"GET", std::regex(R"(/api/history)"), &HttpApi::history},
+              {"GET", std::regex(R"(/api/stream)"), &HttpApi::stream},
+              {"GET", std::regex(R"(/api/wall)"), &HttpApi::wall},
+              {"GET", std::regex(R"(/api/tsl)"), &HttpApi::displayOutput}},
+      web_(webRoot, log),
+      engine_(engine),
+      log_(log),
+      displays_(displays) {}
+
+void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
+    // A HEAD is answered as its GET; the server leaves the body out.
+    const std::string method = request.method == "HEAD" ? "GET" : request.method;
+    for (const Route& route : routes_) {
+        std::smatch found;
+        if (route.method != method || !std::regex_match(request.path, found, route.path)) {
+            continue;
         }
-    });
-    server.set_payload_max_length(kLongestBody);
-    std::error_code missing;
-    const std::filesystem::path root = std::filesystem::canonical(webRoot, missing);
-    server.set_pre_routing_handler([this, root](const Request& request, Response& response) {
-        if (isChunked(request)) {
-            response.status = kLengthRequired;
-            // The unread body must not be taken for the next request.
-            response.set_header("Connection", "close");
-            return httplib::Server::HandlerResponse::Handled;
+        request.matches.assign(found.begin(), found.end());
+        try {
+            (this->*route.handler)(request, response);
+        } catch (const std::runtime_error& error) {
+            response = HttpResponse();
+            sendError(response, kUnavailable, error.what());
         }
-        if (root.empty() || request.path.rfind("/api/", 0) == 0 ||
-            !leavesWebFolder(root, request.path)) {
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
-        log_.add(0, "warning", "refused " + request.path + ": it leads outside the web folder");
-        response.status = kNotFound;
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    server.set_mount_point("/", webRoot.string());
+        return;
+    }
+    if (method != "GET" || request.path.rfind("/api/", 0) == 0) {
+        refuse(request, kNotFound, response);
+        return;
+    }
+    web_.serve(request.path, response);
+}
+
+void HttpApi::refuse(const HttpRequest& request, int status, HttpResponse& response) {
+    response.status = status;
+    if (request.path.rfind("/api/", 0) == 0) {
+        sendError(response, status, refusal(request, status));
+    }
+    if (status == kLengthRequired || status == kPayloadTooLarge) {
+        // The unread body must not be taken for the next request.
+        response.close = true;
+    }
 }
 
 void HttpApi::panels(const Request&, Response& response) {
@@ -521,23 +502,9 @@ void HttpApi::history(const Request& request, Response& response) {
 }
 
 void HttpApi::stream(const Request&, Response& response) {
-    auto subscription = feed_.subscribe();
-    response.set_header("Cache-Control", "no-cache");
-    response.set_chunked_content_provider(
-        "text/event-stream",
-        [subscription](std::size_t, httplib::DataSink& sink) {
-            const std::vector<Change> changes = subscription->wait(kKeepAlive);
-            if (changes.empty() && subscription->closed()) {
-                sink.done();
-                return true;
-            }
-            std::string text = changes.empty() ? ": keep-alive\n\n" : "";
-            for (const Change& change : changes) {
-                text += sseEvent(change);
-            }
-            return sink.write(text.data(), text.size());
-        },
-        [this, subscription](bool) { feed_.unsubscribe(subscription); });
+    response.contentType = "text/event-stream";
+    response.headers.emplace_back("Cache-Control", "no-cache");
+    response.eventStream = true;
 }
 
 }  // namespace panelhost
