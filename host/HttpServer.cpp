@@ -10,6 +10,7 @@
 #include <cctype>
 #include <deque>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -185,7 +186,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         request_.remoteAddr = remoteAddr_;
         parser_.emplace();
         parser_->header_limit(kLongestHead);
-        parser_->body_limit(server_.limits.longestBody);
+        // The length is checked once the head is read, so that a refusal
+        // can say which request it refuses.
+        parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
         stream_.expires_after(kIdle);
         http::async_read_header(
             stream_, buffer_, *parser_,
@@ -231,6 +234,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
             dispatch();
             return;
         }
+        parser_->body_limit(server_.limits.longestBody);
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](ErrorCode bodyError, std::size_t) {
                              self->onBody(bodyError);
