@@ -275,10 +275,10 @@ void DatabaseChangeOverApi(benchmark::State& state) {
 BENCHMARK(HostEventLatency)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(HostEventLatencyWithPages)
     ->UseManualTime()
-    ->Iterations(2000)
+    ->Iterations(500)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(PanelsWithPages)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(NameFanOutToPages)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
+BENCHMARK(PanelsWithPages)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
+BENCHMARK(NameFanOutToPages)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
 BENCHMARK(DatabaseChangeFanOut)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(DatabaseChangeOnDisk)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(DatabaseChangeOverApi)->UseManualTime()->Unit(benchmark::kMillisecond);

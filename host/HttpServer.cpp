@@ -11,6 +11,7 @@
 #include <deque>
 #include <exception>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -46,6 +47,12 @@ constexpr std::size_t kLingerBytes = 64 * 1024 * 1024;
 // How long accepting waits when the process is out of file descriptors.
 constexpr std::chrono::milliseconds kAcceptRetry{100};
 constexpr std::size_t kDiscardBuffer = 4096;
+// How long a broadcast text waits for the ones that follow it before all go
+// out together. The changes of one press or one name change come within
+// about a millisecond; each text sent on its own would cost every stream a
+// write of its own, a thousand system calls per change with a thousand
+// pages open.
+constexpr std::chrono::milliseconds kGather{2};
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') {
@@ -118,6 +125,8 @@ struct HttpServer::Impl {
     Impl(HttpService& answering, const Limits& bounds) : service(answering), limits(bounds) {}
 
     void accept();
+    // Sends what was broadcast since the last flush to every stream.
+    void flush();
 
     HttpService& service;
     Limits limits;
@@ -132,6 +141,13 @@ struct HttpServer::Impl {
     std::atomic<std::size_t> streamCount{0};
     std::atomic<std::size_t> lagged{0};
     std::atomic<std::size_t> refused{0};
+    // Texts broadcast and not yet handed to the streams: the changes that
+    // come while a text waits (kGather) or is handed out join the next
+    // single text instead of costing a thousand writes each.
+    std::mutex pendingMutex;
+    std::string pending;
+    bool flushPosted = false;
+    asio::steady_timer gather{io};
     int port = 0;
 };
 
@@ -396,16 +412,24 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                                 });
     }
 
+    // Writes everything queued in one go: a client that fell a little
+    // behind catches up with one write, not one per text.
     void writeNext() {
         if (closed_ || queue_.empty()) {
             return;
         }
-        std::shared_ptr<const std::string> text = std::move(queue_.front());
-        queue_.pop_front();
+        auto texts = std::make_shared<std::vector<std::shared_ptr<const std::string>>>(
+            queue_.begin(), queue_.end());
+        queue_.clear();
+        std::vector<asio::const_buffer> buffers;
+        buffers.reserve(texts->size());
+        for (const auto& text : *texts) {
+            buffers.push_back(asio::buffer(*text));
+        }
         writing_ = true;
         stream_.expires_after(HttpServer::kWriteTimeout);
-        asio::async_write(stream_, asio::buffer(*text),
-                          [self = shared_from_this(), text](ErrorCode error, std::size_t) {
+        asio::async_write(stream_, buffers,
+                          [self = shared_from_this(), texts](ErrorCode error, std::size_t) {
                               self->written(error);
                           });
     }
@@ -432,6 +456,21 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     bool streaming_ = false;
     bool closed_ = false;
 };
+
+void HttpServer::Impl::flush() {
+    std::string texts;
+    {
+        const std::lock_guard<std::mutex> lock(pendingMutex);
+        texts.swap(pending);
+        flushPosted = false;
+    }
+    const auto shared = std::make_shared<const std::string>(std::move(texts));
+    // A session that closes while it is fed leaves the set.
+    const std::vector<std::shared_ptr<HttpSession>> open(streams.begin(), streams.end());
+    for (const auto& session : open) {
+        session->push(shared);
+    }
+}
 
 void HttpServer::Impl::accept() {
     acceptor.async_accept([this](ErrorCode error, tcp::socket socket) {
@@ -488,15 +527,23 @@ int HttpServer::port() const {
 }
 
 void HttpServer::broadcast(const std::string& text) {
-    auto framed = std::make_shared<const std::string>(chunk(text));
-    asio::post(impl_->io, [impl = impl_.get(), framed] {
-        // A session that closes while it is fed leaves the set.
-        const std::vector<std::shared_ptr<HttpSession>> streams(impl->streams.begin(),
-                                                                impl->streams.end());
-        for (const auto& session : streams) {
-            session->push(framed);
-        }
-    });
+    bool post = false;
+    {
+        const std::lock_guard<std::mutex> lock(impl_->pendingMutex);
+        impl_->pending += chunk(text);
+        post = !impl_->flushPosted;
+        impl_->flushPosted = true;
+    }
+    if (post) {
+        asio::post(impl_->io, [impl = impl_.get()] {
+            impl->gather.expires_after(kGather);
+            impl->gather.async_wait([impl](ErrorCode error) {
+                if (!error) {
+                    impl->flush();
+                }
+            });
+        });
+    }
 }
 
 void HttpServer::closeStreams() {
