@@ -53,6 +53,9 @@ constexpr std::size_t kDiscardBuffer = 4096;
 // write of its own, a thousand system calls per change with a thousand
 // pages open.
 constexpr std::chrono::milliseconds kGather{2};
+// Below this many open streams a change goes out at once: the writes are
+// few, and the wait would be most of a press's way to the page.
+constexpr std::size_t kGatherFrom = 64;
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') {
@@ -536,6 +539,10 @@ void HttpServer::broadcast(const std::string& text) {
     }
     if (post) {
         asio::post(impl_->io, [impl = impl_.get()] {
+            if (impl->streams.size() < kGatherFrom) {
+                impl->flush();
+                return;
+            }
             impl->gather.expires_after(kGather);
             impl->gather.async_wait([impl](ErrorCode error) {
                 if (!error) {
