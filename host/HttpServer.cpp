@@ -439,6 +439,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
     void written(ErrorCode error) {
         writing_ = false;
+        if (error == beast::error::timeout) {
+            // A client that takes in nothing for so long fell behind, as
+            // one whose queue overflows.
+            ++server_.lagged;
+        }
         if (error) {
             close();
             return;
