@@ -42,7 +42,7 @@ class StartupError : public std::runtime_error {
 // taken apart in the reverse one.
 class HostApplication {
   public:
-    // Starts everything and serves HTTP on a thread of its own; throws
+    // Starts everything and serves HTTP on threads of its own; throws
     // StartupError and leaves nothing running then.
     explicit HostApplication(const HostOptions& options);
     // Shuts down (see shutdown()).
