@@ -30,14 +30,14 @@ struct HostOptions {
     std::string bind = "127.0.0.1";
     int port = kDefaultPort;
     int panels = 1;
+    // Most event streams open at once; more are refused with 503.
+    std::size_t streams = kDefaultStreams;
     bool captureStderr = true;
     // Log lines on the console: info, warnings and errors, and with
     // `verbose` also commands, answers, notifications and events.
     bool consoleLog = true;
     bool verbose = false;
     std::size_t logCapacity = kDefaultLogCapacity;
-    // Most event streams open at once; more are refused with 503.
-    std::size_t streams = kDefaultStreams;
     // Display output over TSL UMD 5.0: off while it names no target.
     tsl::TslOutputConfig displays;
 
