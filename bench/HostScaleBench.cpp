@@ -1,5 +1,7 @@
 // The panel host with the panel: how long an operator's event takes, through
-// the HTTP API on loopback, to come back as a change on the event stream;
+// the HTTP API on loopback, to come back as a change on the event stream,
+// also with a thousand other pages on the stream; how fast the panels are
+// read then, and how long a name change takes to reach all thousand pages;
 // what one database change costs the host when 100 panel instances follow
 // the names infodriver, in memory and on disk; and the same change through
 // the API with the data on disk, as a studio runs it.
@@ -15,6 +17,7 @@
 
 #include "EngineStudio.h"
 #include "LoopbackHost.h"
+#include "StreamCrowd.h"
 #include "StreamWatcher.h"
 
 namespace {
@@ -27,6 +30,11 @@ constexpr std::chrono::milliseconds kPatience{2000};
 constexpr int kConnectAttempts = 50;
 constexpr std::chrono::milliseconds kConnectWait{100};
 constexpr int kPanelInstances = 100;
+// The pages open on the event stream in a studio with a wall of displays,
+// the operators' tablets and every browser left open.
+constexpr std::size_t kPages = 1000;
+// Longer than a thousand connections take to open on loopback.
+constexpr std::chrono::milliseconds kCrowdPatience{30000};
 // The entry the changes write: source 37 of name set 5 in the names
 // infodriver (device 12), which every instance follows.
 constexpr int kNamesDevice = 12;
@@ -71,11 +79,9 @@ double secondsSince(Clock::time_point start) {
 }
 
 // From sending a press of a choice button to the change that lights it
-// arriving on the stream. The presses alternate between two buttons, so
-// each one changes what the stream shows.
-void HostEventLatency(benchmark::State& state) {
-    LoopbackHost host(1, onDisk());
-    StreamWatcher stream(host.port());
+// arriving on `stream`. The presses alternate between two buttons, so each
+// one changes what the stream shows.
+void measurePresses(benchmark::State& state, LoopbackHost& host, StreamWatcher& stream) {
     bool connected = false;
     for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
         const char* control = attempt % 2 == 0 ? "Select_3" : "Select_4";
@@ -101,6 +107,84 @@ void HostEventLatency(benchmark::State& state) {
             return;
         }
         const double seconds = std::chrono::duration<double>(*arrived - sent).count();
+        state.SetIterationTime(seconds);
+        latencies.push_back(seconds);
+    }
+    state.counters["median_us"] = percentile(latencies, 0.5) * 1e6;
+    state.counters["p99_us"] = percentile(latencies, 0.99) * 1e6;
+}
+
+void HostEventLatency(benchmark::State& state) {
+    LoopbackHost host(1, onDisk());
+    StreamWatcher stream(host.port());
+    measurePresses(state, host, stream);
+}
+
+// The thousand pages open, and all of them served, before a measurement.
+bool openPages(benchmark::State& state, StreamCrowd& pages) {
+    if (!pages.waitAll(kCrowdPatience)) {
+        state.SkipWithError("the host did not serve a thousand event streams");
+        return false;
+    }
+    return true;
+}
+
+// The press as above, seen by one more page while a thousand are open.
+void HostEventLatencyWithPages(benchmark::State& state) {
+    LoopbackHost host(1, onDisk());
+    StreamCrowd pages(host.port(), kPages);
+    if (!openPages(state, pages)) {
+        return;
+    }
+    StreamWatcher stream(host.port());
+    measurePresses(state, host, stream);
+}
+
+// GET /api/panels, the largest read a page makes, while a thousand pages
+// are open on the stream.
+void PanelsWithPages(benchmark::State& state) {
+    LoopbackHost host(1, onDisk());
+    StreamCrowd pages(host.port(), kPages);
+    if (!openPages(state, pages)) {
+        return;
+    }
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        const Clock::time_point sent = Clock::now();
+        if (host.get("/api/panels") != 200) {
+            state.SkipWithError("the panels were not read");
+            return;
+        }
+        const double seconds = secondsSince(sent);
+        state.SetIterationTime(seconds);
+        latencies.push_back(seconds);
+    }
+    state.counters["median_us"] = percentile(latencies, 0.5) * 1e6;
+    state.counters["p99_us"] = percentile(latencies, 0.99) * 1e6;
+}
+
+// A name written through the API until the last of a thousand pages has it
+// on its stream.
+void NameFanOutToPages(benchmark::State& state) {
+    LoopbackHost host(1, onDisk());
+    StreamCrowd pages(host.port(), kPages);
+    if (!openPages(state, pages)) {
+        return;
+    }
+    std::vector<double> latencies;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const char* name = kNames[next];
+        next = 1 - next;
+        pages.expect(name);
+        const Clock::time_point sent = Clock::now();
+        const int status = host.put(kNameEntry, json{{"text", name}}.dump());
+        const auto last = pages.waitAll(kPatience);
+        if (status != 200 || !last) {
+            state.SkipWithError("a name change did not reach every page");
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(*last - sent).count();
         state.SetIterationTime(seconds);
         latencies.push_back(seconds);
     }
@@ -189,6 +273,12 @@ void DatabaseChangeOverApi(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(HostEventLatency)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(HostEventLatencyWithPages)
+    ->UseManualTime()
+    ->Iterations(500)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(PanelsWithPages)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
+BENCHMARK(NameFanOutToPages)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
 BENCHMARK(DatabaseChangeFanOut)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(DatabaseChangeOnDisk)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(DatabaseChangeOverApi)->UseManualTime()->Unit(benchmark::kMillisecond);

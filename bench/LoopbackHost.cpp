@@ -34,6 +34,10 @@ LoopbackHost::LoopbackHost(int panels, const std::filesystem::path& parent) : da
 
 LoopbackHost::~LoopbackHost() = default;
 
+int LoopbackHost::get(const std::string& path) {
+    return statusOf(client_->Get(path));
+}
+
 int LoopbackHost::post(const std::string& path, const std::string& body) {
     return statusOf(client_->Post(path, body, kJson));
 }

@@ -25,8 +25,9 @@ class LoopbackHost {
     LoopbackHost& operator=(const LoopbackHost&) = delete;
 
     int port() const { return host_->port(); }
-    // The HTTP status of a request with a JSON body, or 0 when the request
-    // did not get through.
+    // The HTTP status of a request (with a JSON body), or 0 when the
+    // request did not get through.
+    int get(const std::string& path);
     int post(const std::string& path, const std::string& body);
     int put(const std::string& path, const std::string& body);
 

@@ -1,7 +1,6 @@
 #include "HostApplication.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +14,17 @@ namespace {
 
 bool everyday(const std::string& kind) {
     return kind == "info" || kind == "warning" || kind == "error";
+}
+
+// Every event stream holds a socket: the soft limit on open files (often
+// 1024) is raised to the hard one so that the limit on streams, not the
+// descriptors, decides how many are served.
+void raiseFileLimit() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 }
 
 }  // namespace
@@ -108,61 +118,28 @@ void HostApplication::printEntry(const LogEntry& entry) const {
 }
 
 void HostApplication::startServer() {
-    server_ = std::make_unique<httplib::Server>();
-    server_->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
-    // An answer's head and body go out as two segments: without this the
-    // body waits for the client's delayed acknowledgement (up to 40 ms).
-    server_->set_tcp_nodelay(true);
-    // The library's default lets a second server share a port that is in
-    // use; address reuse alone still lets a restart bind at once, and a
-    // port in use is reported. The listening socket is kept for the queue
-    // length below; the library applies these options to it alone.
-    auto listening = std::make_shared<socket_t>(INVALID_SOCKET);
-    server_->set_socket_options([listening](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-        *listening = sock;
-    });
-    api_ =
-        std::make_unique<HttpApi>(*server_, *thread_, log_, feed_, options_.web, displays_.get());
-    if (options_.port == 0) {
-        port_ = server_->bind_to_any_port(options_.bind);
-    } else if (server_->bind_to_port(options_.bind, options_.port)) {
-        port_ = options_.port;
-    }
-    // The library listens with a queue of 5 connections not yet accepted: a
-    // burst of new clients overflowed it and some were reset. Listening
-    // again on the bound socket only lengthens the queue.
-    if (port_ > 0) {
-        listen(*listening, SOMAXCONN);
-    }
-    if (port_ <= 0) {
+    raiseFileLimit();
+    api_ = std::make_unique<HttpApi>(*thread_, log_, options_.web, displays_.get());
+    HttpServer::Limits limits;
+    limits.longestBody = HttpApi::kLongestBody;
+    limits.streams = options_.streams;
+    try {
+        server_ = std::make_unique<HttpServer>(*api_, options_.bind, options_.port, limits);
+    } catch (const std::runtime_error& error) {
         const std::string where = options_.bind + ":" + std::to_string(options_.port);
         shutdown();
         throw StartupError(StartupError::kNetwork,
-                           "cannot listen on " + where +
-                               " (is the port in use, or the address not one of this machine?)");
+                           "cannot listen on " + where + " (" + error.what() +
+                               "; is the port in use, or the address not one of this machine?)");
     }
-    listener_ = std::thread([this] {
-        server_->listen_after_bind();
-        listenerDone_ = true;
-    });
-    // stop() only stops a server that runs: wait until it does, so that a
-    // shutdown right after the start cannot miss it.
-    constexpr auto kPoll = std::chrono::milliseconds(1);
-    while (!server_->is_running() && !listenerDone_) {
-        std::this_thread::sleep_for(kPoll);
-    }
+    port_ = server_->port();
+    fanOut_ = std::make_unique<StreamFanOut>(feed_, *server_, log_);
 }
 
 void HostApplication::shutdown() {
     feed_.close();
-    if (server_) {
-        server_->stop();
-    }
-    if (listener_.joinable()) {
-        listener_.join();
-    }
+    fanOut_.reset();
+    server_.reset();
     displays_.reset();
     if (thread_) {
         try {

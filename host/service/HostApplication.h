@@ -1,10 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #include "ChangeFeed.h"
 #include "ConsoleWriter.h"
@@ -15,13 +13,11 @@
 #include "HostEngine.h"
 #include "HostOptions.h"
 #include "HttpApi.h"
+#include "HttpServer.h"
 #include "NameStore.h"
 #include "PluginLibrary.h"
 #include "StderrCapture.h"
-
-namespace httplib {
-class Server;
-}
+#include "StreamFanOut.h"
 
 namespace panelhost {
 
@@ -47,10 +43,7 @@ class StartupError : public std::runtime_error {
 // taken apart in the reverse one.
 class HostApplication {
   public:
-    // Threads that serve HTTP requests; each open event stream holds one.
-    static constexpr std::size_t kHttpThreads = 32;
-
-    // Starts everything and serves HTTP on a thread of its own; throws
+    // Starts everything and serves HTTP on threads of its own; throws
     // StartupError and leaves nothing running then.
     explicit HostApplication(const HostOptions& options);
     // Shuts down (see shutdown()).
@@ -62,6 +55,8 @@ class HostApplication {
     int port() const { return port_; }
     std::string url() const;
     EventLog& log() { return log_; }
+    // Event streams open now; 0 once shut down.
+    std::size_t openStreams() const { return server_ ? server_->streams() : 0; }
 
     // Stops serving, destroys every panel instance (each script's "AS" comes
     // last), stops the engine and unloads the plugin. Safe to call twice.
@@ -83,11 +78,10 @@ class HostApplication {
     std::unique_ptr<PluginLibrary> plugin_;
     std::unique_ptr<HostEngine> engine_;
     std::unique_ptr<EngineThread> thread_;
-    std::unique_ptr<httplib::Server> server_;
     std::unique_ptr<HttpApi> api_;
     std::unique_ptr<DisplayOutput> displays_;
-    std::thread listener_;
-    std::atomic<bool> listenerDone_{false};
+    std::unique_ptr<HttpServer> server_;
+    std::unique_ptr<StreamFanOut> fanOut_;
     int port_ = 0;
 };
 

@@ -15,6 +15,9 @@ struct HostOptions {
     // Entries the log keeps before it drops the oldest.
     static constexpr std::size_t kDefaultLogCapacity = 20000;
     static constexpr int kDefaultPort = 8080;
+    // Event streams served at once: twice the thousand pages a studio is
+    // measured with (docs/performance.md).
+    static constexpr std::size_t kDefaultStreams = 2048;
 
     std::filesystem::path plugin;
     std::filesystem::path layouts;
@@ -27,6 +30,8 @@ struct HostOptions {
     std::string bind = "127.0.0.1";
     int port = kDefaultPort;
     int panels = 1;
+    // Most event streams open at once; more are refused with 503.
+    std::size_t streams = kDefaultStreams;
     bool captureStderr = true;
     // Log lines on the console: info, warnings and errors, and with
     // `verbose` also commands, answers, notifications and events.

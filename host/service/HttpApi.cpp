@@ -1,8 +1,5 @@
 #include "HttpApi.h"
 
-#include <httplib.h>
-#include <strings.h>
-
 #include <array>
 #include <charconv>
 #include <nlohmann/json.hpp>
@@ -24,28 +21,26 @@ constexpr int kNotFound = 404;
 constexpr int kConflict = 409;
 constexpr int kLengthRequired = 411;
 constexpr int kPayloadTooLarge = 413;
+constexpr int kHeadTooLarge = 431;
 constexpr int kServerError = 500;
 constexpr int kUnavailable = 503;
 // Longest client name an API writer may give for the history.
 constexpr std::size_t kLongestClient = 64;
 constexpr const char* kJson = "application/json";
-// Longest request body taken: the largest a request needs, a 256-character
-// text with its client name, is a few kilobytes even fully escaped. Longer
-// bodies are refused before they are read into memory; so are bodies sent
-// in chunks, which the server would read whole whatever their length.
-constexpr std::size_t kLongestBody = 64 * 1024;
 
-void sendJson(httplib::Response& response, const json& body) {
-    response.set_content(jsonText(body), kJson);
+void sendJson(HttpResponse& response, const json& body) {
+    response.contentType = kJson;
+    response.body = jsonText(body);
 }
 
-void sendError(httplib::Response& response, int status, const std::string& message) {
+void sendError(HttpResponse& response, int status, const std::string& message) {
     response.status = status;
-    response.set_content(jsonText(json{{"error", message}}), kJson);
+    response.contentType = kJson;
+    response.body = jsonText(json{{"error", message}});
 }
 
 // Answers `found`, or 404 saying `missing` when nothing was found.
-void sendFound(httplib::Response& response, const std::optional<json>& found,
+void sendFound(HttpResponse& response, const std::optional<json>& found,
                const std::string& missing) {
     if (found) {
         sendJson(response, *found);
@@ -57,7 +52,7 @@ void sendFound(httplib::Response& response, const std::optional<json>& found,
 // Answers `body` with what was found under `key`, or 404 saying `missing`
 // when nothing was found.
 template <typename Value>
-void sendFound(httplib::Response& response, const std::optional<Value>& found, json body,
+void sendFound(HttpResponse& response, const std::optional<Value>& found, json body,
                const char* key, const std::string& missing) {
     if (found) {
         body[key] = *found;
@@ -65,7 +60,7 @@ void sendFound(httplib::Response& response, const std::optional<Value>& found, j
     sendFound(response, found ? std::optional<json>(std::move(body)) : std::nullopt, missing);
 }
 
-void sendResult(httplib::Response& response, const HostResult& result, const json& body) {
+void sendResult(HttpResponse& response, const HostResult& result, const json& body) {
     switch (result.status) {
         case HostResult::Status::Ok:
             sendJson(response, body);
@@ -100,11 +95,11 @@ std::optional<Number> toNumber(const std::string& text) {
 // groups. The routes only match digits, so only an overlong number fails,
 // and answers 400.
 template <std::size_t count>
-std::optional<std::array<int, count>> pathNumbers(const httplib::Request& request,
-                                                  httplib::Response& response) {
+std::optional<std::array<int, count>> pathNumbers(const HttpRequest& request,
+                                                  HttpResponse& response) {
     std::array<int, count> numbers{};
     for (std::size_t i = 0; i < count; ++i) {
-        const std::string text = request.matches[i + 1].str();
+        const std::string text = request.matches[i + 1];
         const std::optional<int> value = toNumber<int>(text);
         if (!value) {
             sendError(response, kBadRequest, "\"" + text + "\" is too large");
@@ -117,12 +112,12 @@ std::optional<std::array<int, count>> pathNumbers(const httplib::Request& reques
 
 // A query parameter as a number; `fallback` when absent. Answers 400 for a
 // parameter that is not a number.
-std::optional<long long> queryNumber(const httplib::Request& request, const char* name,
-                                     long long fallback, httplib::Response& response) {
-    if (!request.has_param(name)) {
+std::optional<long long> queryNumber(const HttpRequest& request, const char* name,
+                                     long long fallback, HttpResponse& response) {
+    if (!request.hasParam(name)) {
         return fallback;
     }
-    const std::optional<long long> value = toNumber<long long>(request.get_param_value(name));
+    const std::optional<long long> value = toNumber<long long>(request.param(name));
     if (!value) {
         sendError(response, kBadRequest, std::string("parameter ") + name + " must be a number");
     }
@@ -131,9 +126,8 @@ std::optional<long long> queryNumber(const httplib::Request& request, const char
 
 // The request body as a JSON object with the string fields `fields`;
 // answers 400 and returns nothing otherwise.
-std::optional<json> bodyWith(const httplib::Request& request,
-                             std::initializer_list<const char*> fields,
-                             httplib::Response& response) {
+std::optional<json> bodyWith(const HttpRequest& request, std::initializer_list<const char*> fields,
+                             HttpResponse& response) {
     json body = json::parse(request.body, nullptr, false);
     if (body.is_discarded() || !body.is_object()) {
         sendError(response, kBadRequest, "the body must be a JSON object");
@@ -151,8 +145,8 @@ std::optional<json> bodyWith(const httplib::Request& request,
 
 // Who an API write is recorded as: the client's own name when it gives
 // one, and its address.
-std::optional<std::string> writer(const httplib::Request& request, const json& body,
-                                  httplib::Response& response) {
+std::optional<std::string> writer(const HttpRequest& request, const json& body,
+                                  HttpResponse& response) {
     std::string client;
     if (body.contains("client")) {
         if (!body["client"].is_string() ||
@@ -163,7 +157,7 @@ std::optional<std::string> writer(const httplib::Request& request, const json& b
         client = body["client"].get<std::string>();
     }
     return "api " +
-           (client.empty() ? request.remote_addr : client + " (" + request.remote_addr + ")");
+           (client.empty() ? request.remoteAddr : client + " (" + request.remoteAddr + ")");
 }
 
 // What a PUT of a name or a slot carries: the route's numbers, the new text
@@ -178,8 +172,8 @@ struct TextWrite {
 // The write a PUT asks for; nothing when the request has been answered with
 // an error.
 template <std::size_t count>
-std::optional<TextWrite<count>> textWrite(const httplib::Request& request,
-                                          httplib::Response& response) {
+std::optional<TextWrite<count>> textWrite(const HttpRequest& request,
+                                          HttpResponse& response) {
     const auto path = pathNumbers<count>(request, response);
     const std::optional<json> body = path ? bodyWith(request, {"text"}, response) : std::nullopt;
     const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
@@ -201,100 +195,87 @@ json historyJson(const HistoryEntry& entry) {
             {"new", entry.newText}};
 }
 
-// Whether a static file request, `path` being the decoded URL path, names
-// an existing file whose real location (symbolic links followed) is outside
-// the web folder `root` (canonical). The file server itself only refuses
-// ".." segments.
-bool leavesWebFolder(const std::filesystem::path& root, const std::string& path) {
-    std::string file = root.string() + path;
-    if (!path.empty() && path.back() == '/') {
-        file += "index.html";
-    }
-    std::error_code missing;
-    const std::filesystem::path real = std::filesystem::canonical(file, missing);
-    if (missing) {
-        return false;
-    }
-    const std::filesystem::path inside = real.lexically_relative(root);
-    return inside.empty() || *inside.begin() == "..";
-}
-
-bool isChunked(const httplib::Request& request) {
-    return strcasecmp(request.get_header_value("Transfer-Encoding").c_str(), "chunked") == 0;
-}
-
 // The error text of an answer the server made itself.
-std::string refusal(const httplib::Request& request, int status) {
+std::string refusal(const HttpRequest& request, int status) {
     switch (status) {
         case kLengthRequired:
             return "a body must be sent with its length, not in chunks";
         case kPayloadTooLarge:
-            return "the body is longer than " + std::to_string(kLongestBody) + " bytes";
+            return "the body is longer than " + std::to_string(HttpApi::kLongestBody) + " bytes";
+        case kHeadTooLarge:
+            return "the request's head is too long";
+        case kBadRequest:
+            return "a malformed request";
+        case kServerError:
+            return "the request failed";
+        case kUnavailable:
+            return "too many event streams are open; try again later";
         default:
             return "no such resource: " + request.method + " " + request.path;
     }
 }
 
-std::string sseEvent(const Change& change) {
-    return "id: " + std::to_string(change.id) + "\nevent: " + change.type +
-           "\ndata: " + change.data + "\n\n";
-}
-
 }  // namespace
 
-HttpApi::HttpApi(httplib::Server& server, EngineThread& engine, EventLog& log, ChangeFeed& feed,
-                 const std::filesystem::path& webRoot, const DisplayOutput* displays)
-    : engine_(engine), log_(log), feed_(feed), displays_(displays) {
-    const auto route = [this](void (HttpApi::*handler)(const Request&, Response&)) {
-        return [this, handler](const Request& request, Response& response) {
-            try {
-                (this->*handler)(request, response);
-            } catch (const std::runtime_error& error) {
-                sendError(response, kUnavailable, error.what());
-            }
-        };
-    };
-    server.Get(R"(/api/panels)", route(&HttpApi::panels));
-    server.Get(R"(/api/panels/(\d+))", route(&HttpApi::panel));
-    server.Post(R"(/api/panels/(\d+)/events)", route(&HttpApi::controlEvent));
-    server.Post(R"(/api/panels/(\d+)/messages)", route(&HttpApi::hostMessage));
-    server.Get(R"(/api/devices)", route(&HttpApi::devices));
-    server.Get(R"(/api/devices/(\d+))", route(&HttpApi::device));
-    server.Get(R"(/api/devices/(\d+)/databases/(\d+))", route(&HttpApi::database));
-    server.Get(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))", route(&HttpApi::readName));
-    server.Put(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))", route(&HttpApi::writeName));
-    server.Get(R"(/api/devices/(\d+)/slots)", route(&HttpApi::slots));
-    server.Get(R"(/api/devices/(\d+)/slots/(\d+))", route(&HttpApi::readSlot));
-    server.Put(R"(/api/devices/(\d+)/slots/(\d+))", route(&HttpApi::writeSlot));
-    server.Get(R"(/api/log)", route(&HttpApi::logEntries));
-    server.Get(R"(/api/history)", route(&HttpApi::history));
-    server.Get(R"(/api/stream)", route(&HttpApi::stream));
-    server.Get(R"(/api/wall)", route(&HttpApi::wall));
-    server.Get(R"(/api/tsl)", route(&HttpApi::displayOutput));
-    server.set_error_handler([](const Request& request, Response& response) {
-        if (request.path.rfind("/api/", 0) == 0 && response.body.empty()) {
-            sendError(response, response.status, refusal(request, response.status));
+HttpApi::HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::path& webRoot,
+                 const DisplayOutput* displays)
+    : routes_{{"GET", std::regex(R"(/api/panels)"), &HttpApi::panels},
+              {"GET", std::regex(R"(/api/panels/(\d+))"), &HttpApi::panel},
+              {"POST", std::regex(R"(/api/panels/(\d+)/events)"), &HttpApi::controlEvent},
+              {"POST", std::regex(R"(/api/panels/(\d+)/messages)"), &HttpApi::hostMessage},
+              {"GET", std::regex(R"(/api/devices)"), &HttpApi::devices},
+              {"GET", std::regex(R"(/api/devices/(\d+))"), &HttpApi::device},
+              {"GET", std::regex(R"(/api/devices/(\d+)/databases/(\d+))"), &HttpApi::database},
+              {"GET", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))"),
+               &HttpApi::readName},
+              {"PUT", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))"),
+               &HttpApi::writeName},
+              {"GET", std::regex(R"(/api/devices/(\d+)/slots)"), &HttpApi::slots},
+              {"GET", std::regex(R"(/api/devices/(\d+)/slots/(\d+))"), &HttpApi::readSlot},
+              {"PUT", std::regex(R"(/api/devices/(\d+)/slots/(\d+))"), &HttpApi::writeSlot},
+              {"GET", std::regex(R"(/api/log)"), &HttpApi::logEntries},
+              {"GET", std::regex(R"(/api/history)"), &HttpApi::history},
+              {"GET", std::regex(R"(/api/stream)"), &HttpApi::stream},
+              {"GET", std::regex(R"(/api/wall)"), &HttpApi::wall},
+              {"GET", std::regex(R"(/api/tsl)"), &HttpApi::displayOutput}},
+      web_(webRoot, log),
+      engine_(engine),
+      log_(log),
+      displays_(displays) {}
+
+void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
+    // A HEAD is answered as its GET; the server leaves the body out.
+    const std::string method = request.method == "HEAD" ? "GET" : request.method;
+    for (const Route& route : routes_) {
+        std::smatch found;
+        if (route.method != method || !std::regex_match(request.path, found, route.path)) {
+            continue;
         }
-    });
-    server.set_payload_max_length(kLongestBody);
-    std::error_code missing;
-    const std::filesystem::path root = std::filesystem::canonical(webRoot, missing);
-    server.set_pre_routing_handler([this, root](const Request& request, Response& response) {
-        if (isChunked(request)) {
-            response.status = kLengthRequired;
-            // The unread body must not be taken for the next request.
-            response.set_header("Connection", "close");
-            return httplib::Server::HandlerResponse::Handled;
+        request.matches.assign(found.begin(), found.end());
+        try {
+            (this->*route.handler)(request, response);
+        } catch (const std::runtime_error& error) {
+            response = HttpResponse();
+            sendError(response, kUnavailable, error.what());
         }
-        if (root.empty() || request.path.rfind("/api/", 0) == 0 ||
-            !leavesWebFolder(root, request.path)) {
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
-        log_.add(0, "warning", "refused " + request.path + ": it leads outside the web folder");
-        response.status = kNotFound;
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    server.set_mount_point("/", webRoot.string());
+        return;
+    }
+    if (method != "GET" || request.path.rfind("/api/", 0) == 0) {
+        refuse(request, kNotFound, response);
+        return;
+    }
+    web_.serve(request.path, response);
+}
+
+void HttpApi::refuse(const HttpRequest& request, int status, HttpResponse& response) {
+    response.status = status;
+    if (request.path.rfind("/api/", 0) == 0) {
+        sendError(response, status, refusal(request, status));
+    }
+    if (status == kLengthRequired || status == kPayloadTooLarge) {
+        // The unread body must not be taken for the next request.
+        response.close = true;
+    }
 }
 
 void HttpApi::panels(const Request&, Response& response) {
@@ -552,23 +533,9 @@ void HttpApi::history(const Request& request, Response& response) {
 }
 
 void HttpApi::stream(const Request&, Response& response) {
-    auto subscription = feed_.subscribe();
-    response.set_header("Cache-Control", "no-cache");
-    response.set_chunked_content_provider(
-        "text/event-stream",
-        [subscription](std::size_t, httplib::DataSink& sink) {
-            const std::vector<Change> changes = subscription->wait(kKeepAlive);
-            if (changes.empty() && subscription->closed()) {
-                sink.done();
-                return true;
-            }
-            std::string text = changes.empty() ? ": keep-alive\n\n" : "";
-            for (const Change& change : changes) {
-                text += sseEvent(change);
-            }
-            return sink.write(text.data(), text.size());
-        },
-        [this, subscription](bool) { feed_.unsubscribe(subscription); });
+    response.contentType = "text/event-stream";
+    response.headers.emplace_back("Cache-Control", "no-cache");
+    response.eventStream = true;
 }
 
 }  // namespace panelhost

@@ -1,46 +1,60 @@
 #pragma once
 
-#include <chrono>
 #include <filesystem>
+#include <regex>
 #include <string>
+#include <vector>
 
-#include "ChangeFeed.h"
 #include "DisplayOutput.h"
 #include "EngineThread.h"
 #include "EventLog.h"
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
+#include "HttpService.h"
+#include "WebFolder.h"
 
 namespace panelhost {
 
 // The routes of the HTTP API (docs/http-api.md) and the static files of the
-// browser front end, on a server the caller owns and runs. Every request
-// that touches the engine goes through the engine's thread. Bad requests
-// get a 4xx answer with a JSON error and change nothing; a body over 64 KiB
-// is refused unread (413). No static file is served from outside the web
-// folder, also through symbolic links. The server, the engine thread, the
-// log and the feed must outlive the routes' use, that is, the server must
-// be stopped first.
-class HttpApi {
+// browser front end, as the service of an HttpServer. Every request that
+// touches the engine goes through the engine's thread. Bad requests get a
+// 4xx answer with a JSON error and change nothing. No static file is served
+// from outside the web folder, also through symbolic links. An event stream
+// request is answered with the stream's head; the texts on it come from a
+// StreamFanOut. The engine thread and the log must outlive the API, and the server must be stopped
+// before the API goes.
+class HttpApi : public HttpService {
   public:
-    // How long the event stream stays silent before it sends a keep-alive.
-    static constexpr std::chrono::seconds kKeepAlive{15};
+    // Longest request body taken: the largest a request needs, a
+    // 256-character text with its client name, is a few kilobytes even
+    // fully escaped. Longer bodies are refused before they are read into
+    // memory; so are bodies sent in chunks, which would be read whole
+    // whatever their length.
+    static constexpr std::size_t kLongestBody = 64 * 1024;
     // Most log entries one request returns.
     static constexpr std::size_t kLogPage = 10000;
     // Most history entries one request returns.
     static constexpr int kHistoryPage = 1000;
 
     // `displays` (may be null: no display output) must outlive the API.
-    HttpApi(httplib::Server& server, EngineThread& engine, EventLog& log, ChangeFeed& feed,
-            const std::filesystem::path& webRoot, const DisplayOutput* displays = nullptr);
+    HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::path& webRoot,
+            const DisplayOutput* displays = nullptr);
+
+    // Every request passes here first: this is where checks that apply to
+    // all routes belong. Then the route that matches the method and path
+    // answers, else the web folder (GET and HEAD outside /api/), else 404.
+    void answer(HttpRequest& request, HttpResponse& response) override;
+    // A JSON error for /api/ paths, the bare status elsewhere.
+    void refuse(const HttpRequest& request, int status, HttpResponse& response) override;
 
   private:
-    using Request = httplib::Request;
-    using Response = httplib::Response;
+    using Request = HttpRequest;
+    using Response = HttpResponse;
+    using Handler = void (HttpApi::*)(const Request&, Response&);
+
+    struct Route {
+        std::string method;
+        std::regex path;
+        Handler handler;
+    };
 
     void panels(const Request& request, Response& response);
     void panel(const Request& request, Response& response);
@@ -60,9 +74,10 @@ class HttpApi {
     void wall(const Request& request, Response& response);
     void displayOutput(const Request& request, Response& response);
 
+    std::vector<Route> routes_;
+    WebFolder web_;
     EngineThread& engine_;
     EventLog& log_;
-    ChangeFeed& feed_;
     const DisplayOutput* displays_;
 };
 

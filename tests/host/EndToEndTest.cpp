@@ -1,8 +1,13 @@
 // The real name-set panel plugin in a running host, driven through the
 // HTTP API on a loopback port the system chooses.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -18,7 +23,8 @@ namespace {
 
 class RunningHost {
   public:
-    RunningHost(const std::filesystem::path& data, int panels) {
+    RunningHost(const std::filesystem::path& data, int panels,
+                std::size_t streams = HostOptions::kDefaultStreams) {
         HostOptions options;
         options.plugin = PANELHOST_PLUGIN;
         options.layouts = PANELHOST_LAYOUTS;
@@ -27,6 +33,7 @@ class RunningHost {
         options.port = 0;
         options.panels = panels;
         options.consoleLog = false;
+        options.streams = streams;
         host_ = std::make_unique<HostApplication>(options);
         client_ = std::make_unique<httplib::Client>("127.0.0.1", host_->port());
     }
@@ -104,6 +111,51 @@ void openSource(RunningHost& host, int instance, int set, int source) {
     host.act(instance, "2", "SrcGroup", "select=" + std::to_string((source - 1) / 16 + 1));
     host.act(instance, "2", "SrcName", "select=" + std::to_string(source));
 }
+
+// A raw client of the event stream on its own connection, so that a test
+// can hold many open and close one abruptly.
+class RawStream {
+  public:
+    // Longer than anything on loopback takes: only a guard against a hang.
+    static constexpr int kPatienceSeconds = 10;
+
+    explicit RawStream(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        timeval patience{kPatienceSeconds, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        const std::string request = "GET /api/stream HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+        }
+    }
+    ~RawStream() { close(fd_); }
+
+    RawStream(const RawStream&) = delete;
+    RawStream& operator=(const RawStream&) = delete;
+
+    // Reads until `text` has arrived; false when the connection ends or
+    // stays silent for the patience first.
+    bool readUntil(const std::string& text) {
+        std::array<char, 4096> chunk{};
+        while (received_.find(text) == std::string::npos) {
+            const ssize_t count = recv(fd_, chunk.data(), chunk.size(), 0);
+            if (count <= 0) {
+                return false;
+            }
+            received_.append(chunk.data(), static_cast<std::size_t>(count));
+        }
+        return true;
+    }
+
+    const std::string& received() const { return received_; }
+
+  private:
+    int fd_;
+    std::string received_;
+};
 
 }  // namespace
 
@@ -382,4 +434,45 @@ TEST(EndToEnd, AStoreReadThatFailsIsAnErrorAtTheStartAndInTheHistory) {
             << error.what();
     }
     EXPECT_TRUE(fault.struck());
+}
+
+TEST(EndToEnd, ManyOpenStreamsLeaveTheApiServingAndTheLimitRefusesMore) {
+    // More streams than the host once had threads, all of them served.
+    constexpr std::size_t kStreams = 40;
+    TempFolder data;
+    RunningHost host(data.path(), 1, kStreams);
+    std::vector<std::unique_ptr<RawStream>> streams;
+    for (std::size_t i = 0; i < kStreams; ++i) {
+        streams.push_back(std::make_unique<RawStream>(host.port()));
+        ASSERT_TRUE(streams.back()->readUntil("\r\n\r\n")) << "stream " << i;
+        ASSERT_EQ(streams.back()->received().rfind("HTTP/1.1 200 OK\r\n", 0), 0u)
+            << streams.back()->received();
+    }
+    EXPECT_EQ(host.get("/api/panels").first, 200);
+    EXPECT_EQ(host.host().openStreams(), kStreams);
+
+    RawStream refused(host.port());
+    ASSERT_TRUE(refused.readUntil("}"));
+    EXPECT_EQ(refused.received().rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u)
+        << refused.received();
+    EXPECT_NE(refused.received().find("Retry-After: "), std::string::npos) << refused.received();
+    EXPECT_NE(refused.received().find("{\"error\":"), std::string::npos) << refused.received();
+
+    // A client that goes away frees its place for the next one.
+    streams.pop_back();
+    for (int wait = 0; wait < 1000 && host.host().openStreams() == kStreams; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(host.host().openStreams(), kStreams - 1);
+    streams.push_back(std::make_unique<RawStream>(host.port()));
+    ASSERT_TRUE(streams.back()->readUntil("\r\n\r\n"));
+    EXPECT_EQ(streams.back()->received().rfind("HTTP/1.1 200 OK\r\n", 0), 0u)
+        << streams.back()->received();
+
+    // Every open stream carries a change.
+    EXPECT_EQ(host.send("PUT", "/api/devices/57/slots/212", R"({"text": "7"})").first, 200);
+    for (const auto& stream : streams) {
+        EXPECT_TRUE(stream->readUntil("event: slot\ndata: {\"device\":57,\"index\":212"))
+            << stream->received();
+    }
 }

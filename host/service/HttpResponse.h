@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace panelhost {
+
+// The answer to one HTTP request as a route makes it; the server turns it
+// into bytes. Plain data, filled on one thread.
+struct HttpResponse {
+    int status = 200;
+    // Empty: no Content-Type.
+    std::string contentType;
+    std::string body;
+    // Further header fields, e.g. {"Retry-After", "5"}.
+    std::vector<std::pair<std::string, std::string>> headers;
+    // The connection is closed after this answer.
+    bool close = false;
+    // The connection becomes an event stream: the server sends the head of
+    // this answer without a length and then every text it broadcasts.
+    bool eventStream = false;
+};
+
+}  // namespace panelhost
