@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "AccountStore.h"
 #include "ChangeFeed.h"
 #include "DeviceCatalog.h"
 #include "DisplayOutput.h"
@@ -41,9 +43,10 @@ class StartupError : public std::runtime_error {
     int exitCode_;
 };
 
-// A running panel host: the data file, the plugin with its panel instances,
-// the engine thread and the HTTP server, put together in that order and
-// taken apart in the reverse one.
+// A running panel host: the data file with its accounts, the plugin with
+// its panel instances, the engine thread and the HTTP server, put together
+// in that order and taken apart in the reverse one. It does not start on a
+// non-loopback address while no account has a password (FirstStart).
 class HostApplication {
   public:
     // Threads that serve HTTP requests; each open event stream holds one.
@@ -60,6 +63,10 @@ class HostApplication {
 
     int port() const { return port_; }
     std::string url() const;
+    // While no account has a password: the one-time login link of the
+    // first-start admin, for the console only (never the log, which the
+    // API serves).
+    const std::optional<std::string>& loginLink() const { return loginLink_; }
     EventLog& log() { return log_; }
 
     // Stops serving, destroys every panel instance (each script's "AS" comes
@@ -73,6 +80,8 @@ class HostApplication {
     HostOptions options_;
     std::unique_ptr<DeviceCatalog> catalog_;
     std::unique_ptr<NameStore> store_;
+    std::unique_ptr<AccountStore> accounts_;
+    std::optional<std::string> loginLink_;
     EventLog log_;
     ChangeFeed feed_;
     std::unique_ptr<StderrCapture> capture_;
