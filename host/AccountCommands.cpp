@@ -38,8 +38,9 @@ Role knownRole(const std::string& name) {
 bool exists(const AccountStore& accounts, const std::string& name) {
     const std::vector<Account> list = accounts.accounts();
     return std::any_of(list.begin(), list.end(), [&](const Account& account) {
-        return std::equal(account.name.begin(), account.name.end(), name.begin(), name.end(),
-                          [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+        return std::equal(
+            account.name.begin(), account.name.end(), name.begin(), name.end(),
+            [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
     });
 }
 

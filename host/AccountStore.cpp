@@ -5,6 +5,7 @@
 
 #include <array>
 #include <ctime>
+#include <utility>
 
 #include "SqliteStatement.h"
 
@@ -247,12 +248,16 @@ void AccountStore::removeAccount(const std::string& name) {
     if (found != SQLITE_ROW) {
         fail("cannot read the accounts");
     }
-    if (storedRole(role.text(0)) == Role::Admin) {
+    const Role removed = storedRole(role.text(0));
+    expectDone(role.step(), "cannot read the accounts");
+    if (removed == Role::Admin) {
         SqliteStatement admins(db_, "SELECT count(*) FROM accounts WHERE role = 'admin'");
         if (admins.step() != SQLITE_ROW) {
             fail("cannot read the accounts");
         }
-        if (admins.integer(0) <= 1) {
+        const long long count = admins.integer(0);
+        expectDone(admins.step(), "cannot read the accounts");
+        if (count <= 1) {
             throw AccountError("\"" + name +
                                "\" is the last admin account and is kept; add another admin "
                                "first");
@@ -306,7 +311,9 @@ bool AccountStore::anyPassword() const {
     if (select.step() != SQLITE_ROW) {
         fail("cannot read the accounts");
     }
-    return select.integer(0) != 0;
+    const bool any = select.integer(0) != 0;
+    expectDone(select.step(), "cannot read the accounts");
+    return any;
 }
 
 std::optional<Identity> AccountStore::verifyPassword(const std::string& name,
@@ -321,6 +328,7 @@ std::optional<Identity> AccountStore::verifyPassword(const std::string& name,
         if (step == SQLITE_ROW) {
             identity = Identity{select.text(0), storedRole(select.text(1)), false};
             hash = select.text(2);
+            expectDone(select.step(), "cannot read the accounts");
         } else {
             expectDone(step, "cannot read the accounts");
         }
@@ -364,7 +372,9 @@ std::optional<Identity> AccountStore::verifyToken(const std::string& token) cons
     select.bindBlob(1, secretHash(token));
     const int step = select.step();
     if (step == SQLITE_ROW) {
-        return Identity{select.text(0), storedRole(select.text(1)), true};
+        const Identity identity{select.text(0), storedRole(select.text(1)), true};
+        expectDone(select.step(), "cannot read the tokens");
+        return identity;
     }
     expectDone(step, "cannot read the tokens");
     return std::nullopt;
@@ -395,6 +405,10 @@ std::vector<TokenInfo> AccountStore::tokens() const {
 }
 
 NewSession AccountStore::openSession(const Identity& identity) {
+    // Sessions nobody came back to would otherwise stay forever.
+    SqliteStatement idle(db_, "DELETE FROM sessions WHERE last_used < ?");
+    idle.bind(1, now() - sessionIdle_.count());
+    expectDone(idle.step(), "cannot end idle sessions");
     NewSession opened{randomSecret(), identity};
     SqliteStatement insert(db_, "INSERT INTO sessions (hash, account, last_used) VALUES (?, ?, ?)");
     insert.bindBlob(1, secretHash(opened.id)).bind(2, identity.name).bind(3, now());
@@ -458,7 +472,9 @@ std::optional<Identity> AccountStore::accountIdentity(const std::string& name) c
     select.bind(1, name);
     const int step = select.step();
     if (step == SQLITE_ROW) {
-        return Identity{select.text(0), storedRole(select.text(1)), false};
+        const Identity identity{select.text(0), storedRole(select.text(1)), false};
+        expectDone(select.step(), "cannot read the accounts");
+        return identity;
     }
     expectDone(step, "cannot read the accounts");
     return std::nullopt;

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <iterator>
+#include <utility>
 
 namespace panelhost {
 namespace {

@@ -134,7 +134,9 @@ RequestGuard::RequestGuard(const std::string& bind, int port,
                            const std::vector<std::string>& allowHosts, bool tls)
     : scheme_(tls ? "https" : "http"), port_(port), anyAddress_(isAnyAddress(bind)) {
     if (!anyAddress_) {
-        const auto own = parseAuthority(bind);
+        // An IPv6 address comes unbracketed from --bind.
+        const auto own = canonicalAddress(bind) ? Authority{*canonicalAddress(bind), std::nullopt}
+                                                : parseAuthority(bind);
         if (own) {
             names_.push_back(Name{own->host, port_});
         }

@@ -223,6 +223,7 @@ int main(int argc, char** argv) {
     for (CLI::App* command : {exportSet, importSet, user, userAdd, userRemove, userPasswd, userList,
                               token, tokenCreate, tokenRevoke, tokenList}) {
         command->fallthrough();
+        command->footer("The host's --data DIR and --devices FILE apply here too.");
     }
     app.require_subcommand(0, 1);
 

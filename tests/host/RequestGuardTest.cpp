@@ -118,6 +118,10 @@ TEST(RequestGuard, RefusesRequestsFromElsewhereAndServesTheHostsOwn) {
             {"loopback on a network host", request("GET", "localhost:8080"), kAllowed},
         });
 
+    const RequestGuard studioAddress("2001:db8::10", 8080, {});
+    EXPECT_TRUE(studioAddress.check(request("GET", "[2001:db8:0::10]:8080")).allowed());
+    EXPECT_FALSE(studioAddress.check(request("GET", "localhost:8080")).allowed());
+
     EXPECT_THROW(RequestGuard("127.0.0.1", 8080, {"evil.example/path"}), std::invalid_argument);
 }
 
