@@ -4,6 +4,7 @@
 #include <cctype>
 #include <iomanip>
 #include <ostream>
+#include <stdexcept>
 
 namespace panelhost {
 namespace {
@@ -13,8 +14,8 @@ constexpr int kRefused = 1;
 // Spaces between the columns of a listing.
 constexpr std::size_t kColumnGap = 2;
 
-// Runs `command`; a refusal or a data file that cannot be used is reported
-// on `err` and gives kRefused.
+// Runs `command`; a refusal, a data file that cannot be used or a password
+// that cannot be hashed is reported on `err` and gives kRefused.
 int guarded(std::ostream& err, const std::function<void()>& command) {
     try {
         command();
@@ -22,6 +23,9 @@ int guarded(std::ostream& err, const std::function<void()>& command) {
     } catch (const AccountError& error) {
         err << "panelhost: " << error.what() << std::endl;
     } catch (const StoreError& error) {
+        err << "panelhost: " << error.what() << std::endl;
+    } catch (const std::runtime_error& error) {
+        // Out of memory for a password hash.
         err << "panelhost: " << error.what() << std::endl;
     }
     return kRefused;

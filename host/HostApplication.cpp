@@ -38,6 +38,9 @@ HostApplication::HostApplication(const HostOptions& options)
         store_ = std::make_unique<NameStore>(options_.dataFile(), NameSeed::forCatalog(*catalog_));
         accounts_ = std::make_unique<AccountStore>(store_->file(), options_.sessionIdle);
         FirstStart::createAdmin(*accounts_);
+        if (const auto refused = FirstStart::refusal(*accounts_, options_.bind)) {
+            throw StartupError(StartupError::kConfiguration, *refused);
+        }
     } catch (const ConfigError& error) {
         throw StartupError(StartupError::kConfiguration, error.what());
     } catch (const std::filesystem::filesystem_error& error) {
@@ -46,9 +49,6 @@ HostApplication::HostApplication(const HostOptions& options)
         throw StartupError(StartupError::kDataFile, error.what());
     }
     log_.add(0, "info", "data file " + store_->file().string());
-    if (const auto refused = FirstStart::refusal(*accounts_, options_.bind)) {
-        throw StartupError(StartupError::kConfiguration, *refused);
-    }
     try {
         // Checked now so that a mistyped name stops the start; the guard
         // itself runs with the HTTP server.
