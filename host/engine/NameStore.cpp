@@ -13,11 +13,11 @@
 namespace panelhost {
 namespace {
 
-// Marks a SQLite file as a panelhost data file ("TOVH").
-constexpr std::int32_t kApplicationId = 0x544F5648;
 constexpr int kSchemaVersion = 1;
-// How long to wait for another process that holds the file.
-constexpr int kBusyTimeoutMs = 200;
+// How long a write waits while another connection (an account change, also
+// from another process) commits; such commits take milliseconds, and a name
+// write that waits is better than one refused.
+constexpr int kBusyTimeoutMs = 2000;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE names (device TEXT NOT NULL, db INTEGER NOT NULL, idx INTEGER NOT NULL,
@@ -83,6 +83,16 @@ class Statement {
 }  // namespace
 
 NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : file_(file) {
+    const std::filesystem::path lockFile = file.string() + "-lock";
+    try {
+        lock_ = FileLock(lockFile);
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::resource_unavailable_try_again) {
+            throw StoreError(file.string() +
+                             ": it is in use by another process (is another panelhost running?)");
+        }
+        throw StoreError(file.string() + ": its lock file cannot be used: " + error.what());
+    }
     std::error_code ignored;
     const bool fresh =
         !std::filesystem::exists(file, ignored) || std::filesystem::file_size(file, ignored) == 0;
@@ -101,8 +111,6 @@ NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : 
     }
     try {
         sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-        // Held until the file is closed: a second process cannot use it.
-        execute("PRAGMA locking_mode=EXCLUSIVE");
         if (!fresh) {
             checkExisting();
         }
@@ -115,9 +123,6 @@ NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : 
         execute("PRAGMA synchronous=FULL");
         if (fresh) {
             create(seed);
-        } else {
-            execute("BEGIN EXCLUSIVE");
-            execute("COMMIT");
         }
         load();
     } catch (...) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -7,6 +8,8 @@
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include "FileLock.h"
 
 struct sqlite3;
 
@@ -70,13 +73,20 @@ struct SeedData {
 };
 
 // The persistent state of the simulated devices: database names, infodriver
-// slots and the history of every database write, in one SQLite file that
-// this process holds exclusively. Every write is one transaction, committed
+// slots and the history of every database write, in one SQLite file whose
+// name tables this object alone writes: it holds a lock file beside the data
+// file (FILE-lock) while it lives, so a second panelhost or an import on the
+// same file is refused. Other connections (the accounts of AccountStore,
+// also from other processes) share the file through SQLite's own locking
+// and never touch these tables. Every write is one transaction, committed
 // (durably: WAL, synchronous FULL) before the call returns, so a caller may
 // notify others as soon as it returns. Devices are keyed by instance name,
 // so renumbering a device keeps its data. Not thread-safe: one thread uses it.
 class NameStore {
   public:
+    // Marks a SQLite file as a panelhost data file ("TOVH").
+    static constexpr std::int32_t kApplicationId = 0x544F5648;
+
     // Opens `file`, or creates it with `seed` when it does not exist or is
     // empty. Throws StoreError for a file that is not a panelhost data file,
     // is corrupt, cannot be read whole, cannot be written or is held by
@@ -117,6 +127,7 @@ class NameStore {
     void insertHistory(const NameWrite& write, const std::string& oldText, const std::string& time);
 
     std::filesystem::path file_;
+    FileLock lock_;
     sqlite3* db_ = nullptr;
     std::map<NameKey, std::string> names_;
     std::map<SlotKey, std::string> slots_;

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <memory>
 
+#include "FirstStart.h"
 #include "LogEntryJson.h"
 #include "NameSeed.h"
+#include "RequestGuard.h"
 
 namespace panelhost {
 namespace {
@@ -43,6 +45,11 @@ HostApplication::HostApplication(const HostOptions& options)
         catalog_ = std::make_unique<DeviceCatalog>(options_.catalog());
         log_.add(0, "info", "devices from " + options_.devicesFile().string());
         store_ = std::make_unique<NameStore>(options_.dataFile(), NameSeed::forCatalog(*catalog_));
+        accounts_ = std::make_unique<AccountStore>(store_->file(), options_.sessionIdle);
+        FirstStart::createAdmin(*accounts_);
+        if (const auto refused = FirstStart::refusal(*accounts_, options_.bind)) {
+            throw StartupError(StartupError::kConfiguration, *refused);
+        }
     } catch (const ConfigError& error) {
         throw StartupError(StartupError::kConfiguration, error.what());
     } catch (const std::filesystem::filesystem_error& error) {
@@ -51,6 +58,13 @@ HostApplication::HostApplication(const HostOptions& options)
         throw StartupError(StartupError::kDataFile, error.what());
     }
     log_.add(0, "info", "data file " + store_->file().string());
+    try {
+        // Checked now so that a mistyped name stops the start; the guard
+        // itself runs with the HTTP server.
+        RequestGuard(options_.bind, options_.port, options_.allowHosts);
+    } catch (const std::invalid_argument& error) {
+        throw StartupError(StartupError::kConfiguration, error.what());
+    }
     if (!std::filesystem::is_directory(options_.layouts)) {
         throw StartupError(StartupError::kConfiguration,
                            "the layout folder " + options_.layouts.string() + " does not exist");
@@ -97,6 +111,12 @@ HostApplication::HostApplication(const HostOptions& options)
     }
     startServer();
     log_.add(0, "info", "serving on " + url());
+    try {
+        loginLink_ = FirstStart::loginLink(*accounts_, url());
+    } catch (const StoreError& error) {
+        shutdown();
+        throw StartupError(StartupError::kDataFile, error.what());
+    }
 }
 
 HostApplication::~HostApplication() {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "AccountStore.h"
 #include "ChangeFeed.h"
 #include "ConsoleWriter.h"
 #include "DeviceCatalog.h"
@@ -38,9 +40,10 @@ class StartupError : public std::runtime_error {
     int exitCode_;
 };
 
-// A running panel host: the data file, the plugin with its panel instances,
-// the engine thread and the HTTP server, put together in that order and
-// taken apart in the reverse one.
+// A running panel host: the data file with its accounts, the plugin with
+// its panel instances, the engine thread and the HTTP server, put together
+// in that order and taken apart in the reverse one. It does not start on a
+// non-loopback address while no account has a password (FirstStart).
 class HostApplication {
   public:
     // Starts everything and serves HTTP on threads of its own; throws
@@ -54,6 +57,10 @@ class HostApplication {
 
     int port() const { return port_; }
     std::string url() const;
+    // While no account has a password: the one-time login link of the
+    // first-start admin, for the console only (never the log, which the
+    // API serves).
+    const std::optional<std::string>& loginLink() const { return loginLink_; }
     EventLog& log() { return log_; }
     // Event streams open now; 0 once shut down.
     std::size_t openStreams() const { return server_ ? server_->streams() : 0; }
@@ -69,6 +76,8 @@ class HostApplication {
     HostOptions options_;
     std::unique_ptr<DeviceCatalog> catalog_;
     std::unique_ptr<NameStore> store_;
+    std::unique_ptr<AccountStore> accounts_;
+    std::optional<std::string> loginLink_;
     EventLog log_;
     ChangeFeed feed_;
     // Outlives everything that writes to the log or captures lines; its

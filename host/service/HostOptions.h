@@ -1,10 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "AccountStore.h"
 #include "DeviceCatalog.h"
 #include "TslOutput.h"
 
@@ -29,6 +31,11 @@ struct HostOptions {
     std::filesystem::path devices;
     std::string bind = "127.0.0.1";
     int port = kDefaultPort;
+    // Further names clients may address the host by (the Host header), each
+    // NAME or NAME:PORT, besides its address and, on loopback, localhost.
+    std::vector<std::string> allowHosts;
+    // A login session unused for this long is over.
+    std::chrono::seconds sessionIdle = AccountStore::kDefaultSessionIdle;
     int panels = 1;
     // Most event streams open at once; more are refused with 503.
     std::size_t streams = kDefaultStreams;

@@ -5,16 +5,23 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "AccountCommands.h"
 #include "HostApplication.h"
+#include "NameSeed.h"
 #include "NameSetFiles.h"
+#include "PasswordPrompt.h"
 
 namespace {
 
+using panelhost::AccountCommands;
+using panelhost::AccountStore;
 using panelhost::HostApplication;
 using panelhost::HostOptions;
 using panelhost::NameSetFiles;
@@ -28,6 +35,9 @@ constexpr int kHighestScreen = 0xFFFE;
 // Receivers commonly expect the full state every few seconds.
 constexpr int kDefaultRefreshSeconds = 5;
 constexpr int kLongestRefreshSeconds = 3600;
+// A session may stay idle for up to a week; longer is rather "never".
+constexpr int kLongestSessionIdleMinutes = 7 * 24 * 60;
+const std::vector<std::string> kRoles = {"viewer", "operator", "engineer", "admin"};
 
 // Runs the host until SIGINT or SIGTERM.
 int serve(const HostOptions& options) {
@@ -41,6 +51,16 @@ int serve(const HostOptions& options) {
     try {
         HostApplication host(options);
         std::cout << "panelhost: serving on " << host.url() << std::endl;
+        if (host.loginLink()) {
+            std::cout << "panelhost: no account has a password yet; log in as admin once with\n"
+                      << "    " << *host.loginLink() << "\n"
+                      << "panelhost: the link works once, for "
+                      << std::chrono::duration_cast<std::chrono::minutes>(
+                             AccountStore::kOnceLoginLifetime)
+                             .count()
+                      << " minutes; 'panelhost user passwd admin' gives the account a password"
+                      << std::endl;
+        }
         int received = 0;
         sigwait(&stopSignals, &received);
         host.log().add(0, "info", std::string("stopping on ") + strsignal(received));
@@ -60,6 +80,32 @@ std::optional<NameSetFiles::Target> target(const HostOptions& options, const std
         std::cerr << "panelhost: " << error.what() << std::endl;
         return std::nullopt;
     }
+}
+
+// The accounts of the data folder, for the account commands. They do not
+// need the data folder to themselves, so they also work while a panelhost
+// runs on it. A data file that does not exist yet is made first, with the
+// names a host's first start would seed.
+std::unique_ptr<AccountStore> openAccounts(const HostOptions& options) {
+    try {
+        const std::filesystem::path file = options.dataFile();
+        std::error_code ignored;
+        if (!std::filesystem::exists(file, ignored) ||
+            std::filesystem::file_size(file, ignored) == 0) {
+            const panelhost::NameStore created(file,
+                                               panelhost::NameSeed::forCatalog(options.catalog()));
+        }
+        return std::make_unique<AccountStore>(file, options.sessionIdle);
+    } catch (const std::exception& error) {
+        std::cerr << "panelhost: " << error.what() << std::endl;
+        return nullptr;
+    }
+}
+
+AccountCommands::PasswordSource passwordFor(const std::string& name, bool confirm) {
+    return [name, confirm] {
+        return panelhost::PasswordPrompt::read("Password for " + name + ": ", confirm);
+    };
 }
 
 }  // namespace
@@ -86,6 +132,16 @@ int main(int argc, char** argv) {
     app.add_option("--bind", options.bind, "address to serve HTTP on")->capture_default_str();
     app.add_option("--port", options.port, "port to serve HTTP on (0: any free port)")
         ->check(CLI::Range(0, kHighestPort))
+        ->capture_default_str();
+    app.add_option("--allow-host", options.allowHosts,
+                   "a further name clients address this host by, NAME or NAME:PORT (repeatable); "
+                   "other names in a request's Host are refused")
+        ->type_name("NAME");
+    int sessionIdleMinutes = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::minutes>(options.sessionIdle).count());
+    app.add_option("--session-idle", sessionIdleMinutes,
+                   "minutes a login session may stay unused before it ends")
+        ->check(CLI::Range(1, kLongestSessionIdleMinutes))
         ->capture_default_str();
     app.add_option("--panels", options.panels, "panel instances to create")
         ->check(CLI::Range(1, kMostPanels))
@@ -133,9 +189,46 @@ int main(int argc, char** argv) {
     importSet->add_option("--set", set, "name set: the database number on the device")->required();
     importSet->add_option("--device", device, "device that holds the set")->capture_default_str();
     importSet->add_option("--input", file, "CSV file to read")->required();
+
+    std::string name;
+    std::string role;
+    CLI::App* user = app.add_subcommand("user", "manage the accounts (also while panelhost runs)");
+    CLI::App* userAdd = user->add_subcommand(
+        "add",
+        "add an account; the password is read from the terminal without echo, or as one line of "
+        "standard input when that is not a terminal");
+    userAdd->add_option("name", name, "account name (letters, digits, '.', '_', '-')")->required();
+    userAdd->add_option("--role", role, "viewer, operator, engineer or admin")
+        ->required()
+        ->check(CLI::IsMember(kRoles));
+    CLI::App* userRemove = user->add_subcommand("remove", "remove an account and end its sessions");
+    userRemove->add_option("name", name, "account name")->required();
+    CLI::App* userPasswd = user->add_subcommand(
+        "passwd", "set an account's password (read as for add) and end its sessions");
+    userPasswd->add_option("name", name, "account name")->required();
+    CLI::App* userList = user->add_subcommand("list", "list the accounts (never their passwords)");
+    user->require_subcommand(1);
+
+    CLI::App* token = app.add_subcommand(
+        "token", "manage the API tokens of scripts and monitoring (also while panelhost runs)");
+    CLI::App* tokenCreate = token->add_subcommand(
+        "create", "create a token and print it on standard output; it is shown only this once");
+    tokenCreate->add_option("--role", role, "viewer, operator, engineer or admin")
+        ->required()
+        ->check(CLI::IsMember(kRoles));
+    tokenCreate->add_option("--name", name,
+                            "a name to list and revoke it by (default: ROLE-XXXXXXXX)");
+    CLI::App* tokenRevoke = token->add_subcommand("revoke", "revoke a token at once");
+    tokenRevoke->add_option("name", name, "token name")->required();
+    CLI::App* tokenList = token->add_subcommand("list", "list the tokens (never the tokens)");
+    token->require_subcommand(1);
+
     // The host's options (--data, --devices) also apply after a subcommand.
-    exportSet->fallthrough();
-    importSet->fallthrough();
+    for (CLI::App* command : {exportSet, importSet, user, userAdd, userRemove, userPasswd, userList,
+                              token, tokenCreate, tokenRevoke, tokenList}) {
+        command->fallthrough();
+        command->footer("The host's --data DIR and --devices FILE apply here too.");
+    }
     app.require_subcommand(0, 1);
 
     CLI11_PARSE(app, argc, argv);
@@ -151,6 +244,35 @@ int main(int argc, char** argv) {
     }
     options.displays.screen = static_cast<std::uint16_t>(screen);
     options.displays.refreshPeriod = std::chrono::seconds(refreshSeconds);
+    options.sessionIdle = std::chrono::minutes(sessionIdleMinutes);
+
+    if (user->parsed() || token->parsed()) {
+        const std::unique_ptr<AccountStore> accounts = openAccounts(options);
+        if (!accounts) {
+            return StartupError::kDataFile;
+        }
+        if (userAdd->parsed()) {
+            return AccountCommands::addUser(*accounts, name, role, passwordFor(name, true),
+                                            std::cout, std::cerr);
+        }
+        if (userRemove->parsed()) {
+            return AccountCommands::removeUser(*accounts, name, std::cout, std::cerr);
+        }
+        if (userPasswd->parsed()) {
+            return AccountCommands::setPassword(*accounts, name, passwordFor(name, true), std::cout,
+                                                std::cerr);
+        }
+        if (userList->parsed()) {
+            return AccountCommands::listUsers(*accounts, std::cout, std::cerr);
+        }
+        if (tokenCreate->parsed()) {
+            return AccountCommands::createToken(*accounts, role, name, std::cout, std::cerr);
+        }
+        if (tokenRevoke->parsed()) {
+            return AccountCommands::revokeToken(*accounts, name, std::cout, std::cerr);
+        }
+        return AccountCommands::listTokens(*accounts, std::cout, std::cerr);
+    }
 
     if (exportSet->parsed() || importSet->parsed()) {
         const auto where = target(options, device, set);

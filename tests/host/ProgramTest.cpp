@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "HostApplication.h"
 #include "TempFolder.h"
 
 namespace {
@@ -16,9 +17,11 @@ struct Outcome {
     std::string output;
 };
 
-// Runs panelhost with `arguments`, standard error joined to the output.
-Outcome panelhost(const std::string& arguments) {
-    const std::string command = std::string(PANELHOST_PROGRAM) + " " + arguments + " 2>&1";
+// Runs the panelhost program with `arguments`, standard error joined to the output and
+// `input` (one line) on standard input.
+Outcome runPanelhost(const std::string& arguments, const std::string& input = "") {
+    const std::string command =
+        "printf '%s\\n' '" + input + "' | " + PANELHOST_PROGRAM + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     std::array<char, 4096> chunk{};
@@ -39,18 +42,19 @@ std::string contents(const std::filesystem::path& file) {
 }  // namespace
 
 TEST(Program, HelpNamesEveryOption) {
-    const Outcome run = panelhost("--help");
+    const Outcome run = runPanelhost("--help");
     EXPECT_EQ(run.exitCode, 0);
-    for (const char* option : {"--plugin", "--layouts", "--data", "--devices", "--bind", "--port",
-                               "--panels", "export-set", "import-set"}) {
+    for (const char* option :
+         {"--plugin", "--layouts", "--data", "--devices", "--bind", "--port", "--panels",
+          "--allow-host", "--session-idle", "export-set", "import-set", "user", "token"}) {
         EXPECT_NE(run.output.find(option), std::string::npos) << option;
     }
 }
 
 TEST(Program, APluginThatCannotBeLoadedStopsTheStart) {
     TempFolder data;
-    const Outcome run = panelhost("--data " + data.path().string() + " --port 0 --plugin " +
-                                  (data.path() / "none.so").string());
+    const Outcome run = runPanelhost("--data " + data.path().string() + " --port 0 --plugin " +
+                                     (data.path() / "none.so").string());
     EXPECT_EQ(run.exitCode, 5);
     EXPECT_NE(run.output.find("none.so cannot be loaded"), std::string::npos) << run.output;
 }
@@ -58,7 +62,7 @@ TEST(Program, APluginThatCannotBeLoadedStopsTheStart) {
 TEST(Program, AForeignDataFileStopsTheStartAndIsKept) {
     TempFolder data;
     const auto file = data.write("panelhost.db", "my shopping list\n");
-    const Outcome run = panelhost("--data " + data.path().string() + " --port 0");
+    const Outcome run = runPanelhost("--data " + data.path().string() + " --port 0");
     EXPECT_EQ(run.exitCode, 4);
     EXPECT_NE(run.output.find("is not a panelhost data file"), std::string::npos) << run.output;
     EXPECT_EQ(contents(file), "my shopping list\n");
@@ -67,15 +71,15 @@ TEST(Program, AForeignDataFileStopsTheStartAndIsKept) {
 TEST(Program, ABrokenDeviceConfigurationStopsTheStart) {
     TempFolder data;
     const auto devices = data.write("devices.json", R"({"devices": [{"name": "X"}]})");
-    const Outcome run = panelhost("--data " + data.path().string() + " --port 0");
+    const Outcome run = runPanelhost("--data " + data.path().string() + " --port 0");
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.output.find("devices.json"), std::string::npos) << run.output;
 }
 
 TEST(Program, AMissingLayoutFolderStopsTheStart) {
     TempFolder data;
-    const Outcome run = panelhost("--data " + data.path().string() + " --port 0 --layouts " +
-                                  (data.path() / "nowhere").string());
+    const Outcome run = runPanelhost("--data " + data.path().string() + " --port 0 --layouts " +
+                                     (data.path() / "nowhere").string());
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.output.find("nowhere does not exist"), std::string::npos) << run.output;
 }
@@ -83,20 +87,74 @@ TEST(Program, AMissingLayoutFolderStopsTheStart) {
 TEST(Program, NameSetsGoOutAndComeInAsCsv) {
     TempFolder data;
     const std::string where = "--data " + data.path().string();
-    const Outcome exported = panelhost("export-set --set 3 " + where);
+    const Outcome exported = runPanelhost("export-set --set 3 " + where);
     EXPECT_EQ(exported.exitCode, 0) << exported.output;
     EXPECT_EQ(exported.output.rfind("source,name\n1,News Cam 1\n", 0), 0u) << exported.output;
 
     const auto bad = data.write("bad.csv", "1,Anchor\n2,This name is far too long\n");
-    const Outcome refused = panelhost("import-set --set 3 --input " + bad.string() + " " + where);
+    const Outcome refused =
+        runPanelhost("import-set --set 3 --input " + bad.string() + " " + where);
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_NE(refused.output.find("line 1: source 1 \"Anchor\""), std::string::npos);
     EXPECT_NE(refused.output.find("line 2: name \"This name is far too long\" is longer than 16"),
               std::string::npos);
 
     const auto good = data.write("good.csv", "source,name\n1,Anchor\n");
-    const Outcome imported = panelhost("import-set --set 3 --input " + good.string() + " " + where);
+    const Outcome imported =
+        runPanelhost("import-set --set 3 --input " + good.string() + " " + where);
     EXPECT_EQ(imported.exitCode, 0) << imported.output;
-    EXPECT_EQ(panelhost("export-set --set 3 " + where).output.rfind("source,name\n1,Anchor\n2,", 0),
-              0u);
+    EXPECT_EQ(
+        runPanelhost("export-set --set 3 " + where).output.rfind("source,name\n1,Anchor\n2,", 0),
+        0u);
+}
+
+TEST(Program, AccountsAreManagedWhileTheHostRunsOnTheDataFolder) {
+    TempFolder data;
+    panelhost::HostOptions options;
+    options.plugin = PANELHOST_PLUGIN;
+    options.layouts = PANELHOST_LAYOUTS;
+    options.web = PANELHOST_WEB;
+    options.data = data.path();
+    options.port = 0;
+    options.consoleLog = false;
+    panelhost::HostApplication host(options);
+    ASSERT_TRUE(host.loginLink());
+    const std::string where = " --data " + data.path().string();
+
+    const Outcome added =
+        runPanelhost("user add gallery --role operator" + where, "a long password");
+    EXPECT_EQ(added.exitCode, 0) << added.output;
+    const Outcome listed = runPanelhost("user list" + where);
+    EXPECT_EQ(listed.exitCode, 0) << listed.output;
+    EXPECT_NE(listed.output.find("gallery  operator  set"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("admin"), std::string::npos) << listed.output;
+    EXPECT_EQ(listed.output.find("a long password"), std::string::npos);
+
+    const Outcome token = runPanelhost("token create --role viewer --name monitoring" + where);
+    EXPECT_EQ(token.exitCode, 0) << token.output;
+    EXPECT_EQ(token.output.rfind("pht_", 0), 0u) << token.output;
+    EXPECT_NE(runPanelhost("token list" + where).output.find("monitoring  viewer"),
+              std::string::npos);
+
+    const Outcome weak = runPanelhost("user passwd gallery" + where, "short");
+    EXPECT_EQ(weak.exitCode, 1);
+    EXPECT_NE(weak.output.find("at least 8 characters"), std::string::npos) << weak.output;
+    EXPECT_EQ(runPanelhost("user remove gallery" + where).exitCode, 0);
+    EXPECT_EQ(runPanelhost("user remove gallery" + where).exitCode, 1);
+    EXPECT_NE(runPanelhost("user add x --role king" + where, "a long password").exitCode, 0);
+    EXPECT_NE(runPanelhost("user add --help").output.find("--role"), std::string::npos);
+}
+
+TEST(Program, ANetworkStartWithoutAnyPasswordIsRefused) {
+    TempFolder data;
+    const std::string where = "--data " + data.path().string() + " --port 0";
+    const Outcome refused = runPanelhost(where + " --bind 0.0.0.0");
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_NE(refused.output.find("refusing to serve on 0.0.0.0: no account has a password"),
+              std::string::npos)
+        << refused.output;
+    EXPECT_EQ(runPanelhost("user passwd admin " + where.substr(0, where.find(" --port")),
+                           "a long password")
+                  .exitCode,
+              0);
 }

@@ -1,0 +1,57 @@
+#include "SqliteStatement.h"
+
+#include <sqlite3.h>
+
+namespace panelhost {
+
+SqliteStatement::SqliteStatement(sqlite3* db, const char* sql) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) {
+        statement_ = nullptr;
+    }
+}
+
+SqliteStatement::~SqliteStatement() {
+    sqlite3_finalize(statement_);
+}
+
+SqliteStatement& SqliteStatement::bind(int position, const std::string& text) {
+    sqlite3_bind_text(statement_, position, text.data(), static_cast<int>(text.size()),
+                      SQLITE_TRANSIENT);
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bind(int position, long long value) {
+    sqlite3_bind_int64(statement_, position, value);
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bindBlob(int position, const std::vector<unsigned char>& bytes) {
+    sqlite3_bind_blob(statement_, position, bytes.data(), static_cast<int>(bytes.size()),
+                      SQLITE_TRANSIENT);
+    return *this;
+}
+
+int SqliteStatement::step() {
+    return statement_ == nullptr ? sqlite3_errcode(db_) : sqlite3_step(statement_);
+}
+
+std::string SqliteStatement::text(int column) const {
+    const unsigned char* value = sqlite3_column_text(statement_, column);
+    return value == nullptr
+               ? std::string()
+               : std::string(reinterpret_cast<const char*>(value),
+                             static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
+}
+
+std::vector<unsigned char> SqliteStatement::blob(int column) const {
+    const auto* value = static_cast<const unsigned char*>(sqlite3_column_blob(statement_, column));
+    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement_, column));
+    return value == nullptr ? std::vector<unsigned char>()
+                            : std::vector<unsigned char>(value, value + size);
+}
+
+long long SqliteStatement::integer(int column) const {
+    return sqlite3_column_int64(statement_, column);
+}
+
+}  // namespace panelhost

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace panelhost {
+
+// One prepared SQLite statement, finalized when it goes out of scope. A
+// statement that failed to prepare reports the connection's error from
+// step(). The connection must outlive it; used by one thread at a time.
+class SqliteStatement {
+  public:
+    SqliteStatement(sqlite3* db, const char* sql);
+    ~SqliteStatement();
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+    SqliteStatement& bind(int position, const std::string& text);
+    SqliteStatement& bind(int position, long long value);
+    SqliteStatement& bindBlob(int position, const std::vector<unsigned char>& bytes);
+
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step();
+
+    std::string text(int column) const;
+    std::vector<unsigned char> blob(int column) const;
+    long long integer(int column) const;
+
+  private:
+    sqlite3* db_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+}  // namespace panelhost

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "AccountStore.h"
+
+namespace panelhost {
+
+// How a host with no accounts yet becomes usable with nothing set up, and
+// stays safe on a network: on the first start an `admin` account without a
+// password is made, and as long as no account has a password each start
+// prints a one-time login link for it (like a token printed by a notebook
+// server) and serving on anything but loopback is refused. The store must
+// outlive each call.
+class FirstStart {
+  public:
+    // The name of the account made on the first start.
+    static constexpr const char* kAdminName = "admin";
+
+    // Adds the `admin` account, without a password, when no account exists.
+    static void createAdmin(AccountStore& accounts);
+    // A refusal to serve on `bind` for the console, when it is not a
+    // loopback address and no account has a password; nothing otherwise.
+    static std::optional<std::string> refusal(const AccountStore& accounts,
+                                              const std::string& bind);
+    // While no account has a password: a new one-time login for the first
+    // admin account without one, as the link to open, `url` being the
+    // host's address ending in '/'. Nothing once some account has a password.
+    static std::optional<std::string> loginLink(AccountStore& accounts, const std::string& url);
+};
+
+}  // namespace panelhost
