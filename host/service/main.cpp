@@ -51,16 +51,6 @@ int serve(const HostOptions& options) {
     try {
         HostApplication host(options);
         std::cout << "panelhost: serving on " << host.url() << std::endl;
-        if (host.loginLink()) {
-            std::cout << "panelhost: no account has a password yet; log in as admin once with\n"
-                      << "    " << *host.loginLink() << "\n"
-                      << "panelhost: the link works once, for "
-                      << std::chrono::duration_cast<std::chrono::minutes>(
-                             AccountStore::kOnceLoginLifetime)
-                             .count()
-                      << " minutes; 'panelhost user passwd admin' gives the account a password"
-                      << std::endl;
-        }
         int received = 0;
         sigwait(&stopSignals, &received);
         host.log().add(0, "info", std::string("stopping on ") + strsignal(received));
