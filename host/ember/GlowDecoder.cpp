@@ -59,8 +59,20 @@ class Decoder {
 
     // A SEQUENCE OF [0] Element, the children of `parent`.
     bool collection(const BerReader& at, const BerElement& element, const GlowPath& parent) {
+        return taggedEntries(at, element, "collection",
+                             [&](const BerReader& r, const BerElement& inner) {
+                                 return this->element(r, inner, parent);
+                             });
+    }
+
+    // The entries of a SEQUENCE OF [0] X given as `container`; calls `entry`
+    // with each X. `what` names the sequence in the error for an entry
+    // without its tag.
+    template <typename Entry>
+    bool taggedEntries(const BerReader& at, const BerElement& container, const char* what,
+                       Entry entry) {
         BerReader items(nullptr, 0);
-        if (!at.enter(element, items, error)) {
+        if (!at.enter(container, items, error)) {
             return false;
         }
         while (!items.atEnd()) {
@@ -70,9 +82,9 @@ class Decoder {
                 return false;
             }
             if (!item.tag.is(Class::Context, 0)) {
-                return fail("collection entry without tag [0]");
+                return fail(std::string(what) + " entry without tag [0]");
             }
-            if (!items.unwrap(item, inner, error) || !this->element(items, inner, parent)) {
+            if (!items.unwrap(item, inner, error) || !entry(items, inner)) {
                 return false;
             }
         }
@@ -200,26 +212,13 @@ class Decoder {
     template <typename Field>
     bool contents(const BerReader& at, const BerElement& wrapped, Field field) {
         BerElement set;
-        BerReader fields(nullptr, 0);
         if (!at.unwrap(wrapped, set, error)) {
             return false;
         }
         if (!set.tag.is(Class::Universal, glow::kUniversalSet)) {
             return fail("contents are not a SET");
         }
-        if (!at.enter(set, fields, error)) {
-            return false;
-        }
-        while (!fields.atEnd()) {
-            BerElement f;
-            if (!fields.next(f, error)) {
-                return false;
-            }
-            if (f.tag.tagClass == Class::Context && !field(fields, f)) {
-                return false;
-            }
-        }
-        return true;
+        return fieldsOf(at, set, field);
     }
 
     // The entries of a SEQUENCE OF [0] X inside an explicit tag; calls
@@ -227,30 +226,13 @@ class Decoder {
     template <typename Entry>
     bool sequenceOf(const BerReader& at, const BerElement& wrapped, Entry entry) {
         BerElement sequence;
-        BerReader items(nullptr, 0);
         if (!at.unwrap(wrapped, sequence, error)) {
             return false;
         }
         if (!sequence.tag.is(Class::Universal, glow::kUniversalSequence)) {
             return fail("expected a SEQUENCE");
         }
-        if (!at.enter(sequence, items, error)) {
-            return false;
-        }
-        while (!items.atEnd()) {
-            BerElement item;
-            BerElement inner;
-            if (!items.next(item, error)) {
-                return false;
-            }
-            if (!item.tag.is(Class::Context, 0)) {
-                return fail("sequence entry without tag [0]");
-            }
-            if (!items.unwrap(item, inner, error) || !entry(items, inner)) {
-                return false;
-            }
-        }
-        return true;
+        return taggedEntries(at, sequence, "sequence", entry);
     }
 
     // The fields of an implicitly tagged SEQUENCE; calls `field` for each

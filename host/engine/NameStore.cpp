@@ -8,6 +8,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "SqliteStatement.h"
 #include "UtcTime.h"
 
 namespace panelhost {
@@ -30,55 +31,6 @@ CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL,
                       new TEXT NOT NULL);
 CREATE INDEX history_entry ON history (device, db, idx);
 )sql";
-
-// A prepared statement, finalized when it goes out of scope.
-class Statement {
-  public:
-    Statement(sqlite3* db, const char* sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) {
-            statement_ = nullptr;
-        }
-    }
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool ok() const { return statement_ != nullptr; }
-
-    Statement& bind(int position, const std::string& text) {
-        sqlite3_bind_text(statement_, position, text.data(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& bind(int position, long long value) {
-        sqlite3_bind_int64(statement_, position, value);
-        return *this;
-    }
-
-    // Makes the statement ready to run again with new values.
-    void reset() {
-        sqlite3_reset(statement_);
-        sqlite3_clear_bindings(statement_);
-    }
-
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int step() { return statement_ == nullptr ? sqlite3_errcode(db_) : sqlite3_step(statement_); }
-
-    std::string text(int column) const {
-        const unsigned char* value = sqlite3_column_text(statement_, column);
-        return value == nullptr
-                   ? std::string()
-                   : std::string(
-                         reinterpret_cast<const char*>(value),
-                         static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
-    }
-    long long integer(int column) const { return sqlite3_column_int64(statement_, column); }
-    int number(int column) const { return sqlite3_column_int(statement_, column); }
-
-  private:
-    sqlite3* db_;
-    sqlite3_stmt* statement_ = nullptr;
-};
 
 }  // namespace
 
@@ -115,7 +67,7 @@ NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : 
             checkExisting();
         }
         {
-            Statement wal(db_, "PRAGMA journal_mode=WAL");
+            SqliteStatement wal(db_, "PRAGMA journal_mode=WAL");
             if (wal.step() != SQLITE_ROW || wal.text(0) != "wal") {
                 fail("cannot switch to write-ahead logging");
             }
@@ -152,7 +104,7 @@ void NameStore::execute(const char* sql) {
 }
 
 void NameStore::checkExisting() {
-    Statement id(db_, "PRAGMA application_id");
+    SqliteStatement id(db_, "PRAGMA application_id");
     const int step = id.step();
     if (step == SQLITE_NOTADB || step == SQLITE_CORRUPT) {
         throw StoreError(file_.string() +
@@ -167,12 +119,12 @@ void NameStore::checkExisting() {
                          ": is a SQLite database of another program, not a panelhost data file; "
                          "it is left as it is");
     }
-    Statement check(db_, "PRAGMA quick_check");
+    SqliteStatement check(db_, "PRAGMA quick_check");
     if (check.step() != SQLITE_ROW || check.text(0) != "ok") {
         throw StoreError(file_.string() + ": is corrupt (" + check.text(0) +
                          "); it is left as it is");
     }
-    Statement version(db_, "PRAGMA user_version");
+    SqliteStatement version(db_, "PRAGMA user_version");
     if (version.step() != SQLITE_ROW || version.number(0) != kSchemaVersion) {
         throw StoreError(file_.string() + ": has data format " + version.text(0) +
                          ", this panelhost reads format " + std::to_string(kSchemaVersion) +
@@ -186,7 +138,7 @@ void NameStore::create(const SeedData& seed) {
         execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
         execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
         execute(kSchema);
-        Statement name(db_, "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?)");
+        SqliteStatement name(db_, "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?)");
         for (const SeedData::Name& entry : seed.names) {
             name.bind(1, entry.device)
                 .bind(2, entry.database)
@@ -197,7 +149,7 @@ void NameStore::create(const SeedData& seed) {
             }
             name.reset();
         }
-        Statement slot(db_, "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?)");
+        SqliteStatement slot(db_, "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?)");
         for (const SeedData::Slot& entry : seed.slots) {
             slot.bind(1, entry.device).bind(2, entry.index).bind(3, entry.text);
             if (slot.step() != SQLITE_DONE) {
@@ -213,7 +165,7 @@ void NameStore::create(const SeedData& seed) {
 }
 
 void NameStore::load() {
-    Statement names(db_, "SELECT device, db, idx, text FROM names");
+    SqliteStatement names(db_, "SELECT device, db, idx, text FROM names");
     int step = SQLITE_ROW;
     while ((step = names.step()) == SQLITE_ROW) {
         names_[NameKey{names.text(0), names.number(1), names.number(2)}] = names.text(3);
@@ -221,7 +173,7 @@ void NameStore::load() {
     if (step != SQLITE_DONE) {
         fail("cannot read the names");
     }
-    Statement slots(db_, "SELECT device, idx, text FROM slots");
+    SqliteStatement slots(db_, "SELECT device, idx, text FROM slots");
     while ((step = slots.step()) == SQLITE_ROW) {
         slots_[SlotKey{slots.text(0), slots.number(1)}] = slots.text(2);
     }
@@ -246,16 +198,17 @@ std::string NameStore::slot(const std::string& device, int index) const {
 
 void NameStore::insertHistory(const NameWrite& write, const std::string& oldText,
                               const std::string& time) {
-    Statement upsert(db_,
-                     "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?) "
-                     "ON CONFLICT (device, db, idx) DO UPDATE SET text = excluded.text");
+    SqliteStatement upsert(db_,
+                           "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?) "
+                           "ON CONFLICT (device, db, idx) DO UPDATE SET text = excluded.text");
     upsert.bind(1, write.device).bind(2, write.database).bind(3, write.index).bind(4, write.text);
     if (upsert.step() != SQLITE_DONE) {
         fail("cannot write a name");
     }
-    Statement history(db_,
-                      "INSERT INTO history (time, who, device, device_number, db, idx, old, new) "
-                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    SqliteStatement history(
+        db_,
+        "INSERT INTO history (time, who, device, device_number, db, idx, old, new) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     history.bind(1, time)
         .bind(2, write.who)
         .bind(3, write.device)
@@ -301,9 +254,9 @@ void NameStore::writeNames(const std::vector<NameWrite>& writes) {
 }
 
 void NameStore::writeSlot(const std::string& device, int index, const std::string& text) {
-    Statement upsert(db_,
-                     "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?) "
-                     "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text");
+    SqliteStatement upsert(db_,
+                           "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?) "
+                           "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text");
     upsert.bind(1, device).bind(2, index).bind(3, text);
     if (upsert.step() != SQLITE_DONE) {
         fail("cannot write a slot");
@@ -312,11 +265,12 @@ void NameStore::writeSlot(const std::string& device, int index, const std::strin
 }
 
 std::vector<HistoryEntry> NameStore::history(const HistoryQuery& query) const {
-    Statement select(db_,
-                     "SELECT id, time, who, device, device_number, db, idx, old, new FROM history "
-                     "WHERE (?1 IS NULL OR device = ?1) AND (?2 IS NULL OR db = ?2) "
-                     "AND (?3 IS NULL OR idx = ?3) AND (?4 = 0 OR id < ?4) "
-                     "ORDER BY id DESC LIMIT ?5");
+    SqliteStatement select(
+        db_,
+        "SELECT id, time, who, device, device_number, db, idx, old, new FROM history "
+        "WHERE (?1 IS NULL OR device = ?1) AND (?2 IS NULL OR db = ?2) "
+        "AND (?3 IS NULL OR idx = ?3) AND (?4 = 0 OR id < ?4) "
+        "ORDER BY id DESC LIMIT ?5");
     if (query.device) {
         select.bind(1, *query.device);
     }

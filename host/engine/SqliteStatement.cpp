@@ -35,6 +35,11 @@ int SqliteStatement::step() {
     return statement_ == nullptr ? sqlite3_errcode(db_) : sqlite3_step(statement_);
 }
 
+void SqliteStatement::reset() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+}
+
 std::string SqliteStatement::text(int column) const {
     const unsigned char* value = sqlite3_column_text(statement_, column);
     return value == nullptr
@@ -52,6 +57,10 @@ std::vector<unsigned char> SqliteStatement::blob(int column) const {
 
 long long SqliteStatement::integer(int column) const {
     return sqlite3_column_int64(statement_, column);
+}
+
+int SqliteStatement::number(int column) const {
+    return sqlite3_column_int(statement_, column);
 }
 
 }  // namespace panelhost

@@ -24,10 +24,13 @@ class SqliteStatement {
 
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step();
+    // Makes the statement ready to run again with new values.
+    void reset();
 
     std::string text(int column) const;
     std::vector<unsigned char> blob(int column) const;
     long long integer(int column) const;
+    int number(int column) const;
 
   private:
     sqlite3* db_;

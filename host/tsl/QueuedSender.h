@@ -11,7 +11,7 @@
 
 namespace tsl {
 
-// What the UDP and TCP senders share: the bounded queue their sender thread
+// What the UDP, TCP and serial senders share: the bounded queue their sender thread
 // drains and the status it reports. Callers queue without blocking; a full
 // queue drops its oldest packet and counts it in the status. The derived
 // sender owns the thread and must close the queue and join the thread in its
@@ -26,7 +26,7 @@ class QueuedSender : public TslTransport {
     TslTransportStatus status() const override;
 
   protected:
-    // `target` in "udp:HOST:PORT" form names the sender in its status.
+    // `target` (such as "udp:HOST:PORT") names the sender in its status.
     QueuedSender(std::string target, TslStatusCallback onStatus);
     ~QueuedSender() override = default;
 

@@ -22,10 +22,7 @@ std::string retryDetail(const std::string& error) {
 
 SerialTslSender::SerialTslSender(std::string name, std::string device, SerialSettings settings,
                                  TslStatusCallback onStatus)
-    : device_(std::move(device)),
-      settings_(settings),
-      status_(name, std::move(onStatus)),
-      queue_(PacketQueue::kSenderCapacity) {
+    : QueuedSender(name, std::move(onStatus)), device_(std::move(device)), settings_(settings) {
     SerialPort::Failure failure = SerialPort::Failure::None;
     std::string error;
     std::string kept;
@@ -48,18 +45,8 @@ SerialTslSender::~SerialTslSender() {
     worker_.join();
 }
 
-void SerialTslSender::send(std::vector<std::uint8_t> packet) {
-    if (!queue_.push(std::move(packet))) {
-        status_.countDropped();
-    }
-}
-
-bool SerialTslSender::flush(std::chrono::milliseconds timeout) {
-    return queue_.waitIdle(timeout);
-}
-
 TslTransportStatus SerialTslSender::status() const {
-    TslTransportStatus status = status_.snapshot();
+    TslTransportStatus status = QueuedSender::status();
     status.linkOpenings = openings_;
     return status;
 }

@@ -6,11 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "PacketQueue.h"
-#include "SenderStatus.h"
+#include "QueuedSender.h"
 #include "SerialPort.h"
 #include "SerialSettings.h"
-#include "TslTransport.h"
 
 namespace tsl {
 
@@ -23,7 +21,7 @@ namespace tsl {
 // meanwhile are dropped and counted, since the displays are sent the
 // whole wall again once the line is back (TslTransportStatus::linkOpenings
 // tells the output when). Never fatal after the start.
-class SerialTslSender : public TslTransport {
+class SerialTslSender : public QueuedSender {
   public:
     static constexpr std::chrono::milliseconds kReopenPeriod{1000};
     // A line that takes no byte for this long is treated as failed: at
@@ -40,11 +38,7 @@ class SerialTslSender : public TslTransport {
     // discarded (flush() first to send them).
     ~SerialTslSender() override;
 
-    SerialTslSender(const SerialTslSender&) = delete;
-    SerialTslSender& operator=(const SerialTslSender&) = delete;
-
-    void send(std::vector<std::uint8_t> packet) override;
-    bool flush(std::chrono::milliseconds timeout) override;
+    // The queued sender's status, with the times the line was opened.
     TslTransportStatus status() const override;
 
   private:
@@ -55,8 +49,6 @@ class SerialTslSender : public TslTransport {
 
     const std::string device_;
     const SerialSettings settings_;
-    SenderStatus status_;
-    PacketQueue queue_;
     SerialPort port_;
     std::chrono::steady_clock::time_point nextOpen_{};
     std::atomic<std::uint64_t> openings_{0};
