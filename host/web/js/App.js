@@ -32,6 +32,7 @@ export class App {
     };
     this.displayOutput = new DisplayOutputStatus(view('displays').querySelector('[data-tsl]'),
       view('displays').querySelector('[data-wall-grid]'), this.api, this.stream);
+    this.views.displays.onDrawn(() => this.displayOutput.markTiles());
     this.instanceNav = document.querySelector('[data-instances]');
     this.statusText = document.querySelector('[data-connection-text]');
   }

@@ -15,6 +15,7 @@ export class DisplayOutputStatus {
     this.grid = grid;
     this.api = api;
     this.timer = null;
+    this.displays = [];  // what the last reading said each display was sent
     stream.onResync(() => this.refresh());
     stream.on('tsl', () => this.schedule());
     stream.on('database', () => this.schedule());
@@ -54,11 +55,14 @@ export class DisplayOutputStatus {
     heading.textContent = `Display output (TSL UMD): ${status.packets} packets, ` +
       `${status.fullRefreshes} full refreshes`;
     this.root.replaceChildren(heading, list);
-    this.markTiles(status.displays);
+    this.displays = status.displays;
+    this.markTiles();
   }
 
-  markTiles(displays) {
-    for (const display of displays) {
+  // Marks the wall's tiles from the last reading; the wall calls it again
+  // whenever it has drawn its tiles, which may come after the reading.
+  markTiles() {
+    for (const display of this.displays) {
       const tile = this.grid.querySelector(`[data-source="${display.source}"]`);
       if (!tile) {
         continue;

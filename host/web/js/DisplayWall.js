@@ -13,7 +13,19 @@ export class DisplayWall {
     this.caption = root.querySelector('[data-wall-caption]');
     this.grid = root.querySelector('[data-wall-grid]');
     this.tiles = [];
+    this.drawnListeners = [];
     studio.onChange((change) => this.changed(change));
+  }
+
+  // `listener()` is called each time the tiles have been drawn anew.
+  onDrawn(listener) {
+    this.drawnListeners.push(listener);
+  }
+
+  drawn() {
+    for (const listener of this.drawnListeners) {
+      listener();
+    }
   }
 
   // Starts drawing; called when the view is first opened.
@@ -80,6 +92,7 @@ export class DisplayWall {
         `Slot ${NAMESET_SLOT} holds "${this.studio.slot(tally, NAMESET_SLOT)}", which is no name set.`;
       this.tiles.forEach((tile, index) => this.drawTile(index + 1, ''));
       this.root.dataset.nameset = '';
+      this.drawn();
       return;
     }
     const names = await this.studio.names(where.device, where.database);
@@ -89,6 +102,7 @@ export class DisplayWall {
     this.caption.textContent = `${this.sets.label(set)}, brightness ${this.brightness}`;
     this.tiles.forEach((tile, index) => this.drawTile(index + 1, names[index + 1] ?? ''));
     this.root.dataset.nameset = String(set);
+    this.drawn();
   }
 
   ensureTiles(count) {
