@@ -172,8 +172,7 @@ struct TextWrite {
 // The write a PUT asks for; nothing when the request has been answered with
 // an error.
 template <std::size_t count>
-std::optional<TextWrite<count>> textWrite(const HttpRequest& request,
-                                          HttpResponse& response) {
+std::optional<TextWrite<count>> textWrite(const HttpRequest& request, HttpResponse& response) {
     const auto path = pathNumbers<count>(request, response);
     const std::optional<json> body = path ? bodyWith(request, {"text"}, response) : std::nullopt;
     const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
@@ -506,9 +505,12 @@ void HttpApi::history(const Request& request, Response& response) {
     if (*index >= 0) {
         query.index = static_cast<int>(*index);
     }
-    std::optional<json> entries;
-    try {
-        entries = engine_.call([&](HostEngine& engine) -> std::optional<json> {
+    // A failed read is caught on the engine thread and handed over as text:
+    // an exception object shared between threads is freed by whichever
+    // thread lets go of it last, which the thread checker cannot follow.
+    std::string failure;
+    const std::optional<json> entries =
+        engine_.call([&](HostEngine& engine) -> std::optional<json> {
             if (*device != 0) {
                 const DeviceSpec* deviceSpec =
                     engine.devices().catalog().byNumber(static_cast<int>(*device));
@@ -518,14 +520,18 @@ void HttpApi::history(const Request& request, Response& response) {
                 query.device = deviceSpec->name;
             }
             json list = json::array();
-            for (const HistoryEntry& entry : engine.history(query)) {
-                list.push_back(historyJson(entry));
+            try {
+                for (const HistoryEntry& entry : engine.history(query)) {
+                    list.push_back(historyJson(entry));
+                }
+            } catch (const StoreError& error) {
+                failure = error.what();
             }
             return list;
         });
-    } catch (const StoreError& error) {
-        log_.add(0, "error", error.what());
-        sendError(response, kServerError, error.what());
+    if (!failure.empty()) {
+        log_.add(0, "error", failure);
+        sendError(response, kServerError, failure);
         return;
     }
     sendFound(response, entries, json::object(), "entries",
