@@ -11,7 +11,7 @@ install(FILES ${TOVI_PACKAGING_DIR}/panelhost.service DESTINATION lib/systemd/sy
 install(FILES ${TOVI_PACKAGING_DIR}/panelhost.toml DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/panelhost)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/panelhost.md
               ${PROJECT_SOURCE_DIR}/docs/http-api.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/panelhost)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME panelhost)
@@ -20,10 +20,12 @@ set(CPACK_PACKAGE_CONTACT "panelhost developers <panelhost@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "studio control panels and under-monitor displays served over HTTP")
 set(CPACK_PACKAGE_DESCRIPTION
-    "panelhost runs a panel plugin against simulated studio devices with persistent name\n"
-    "databases, serves its panels, devices and log to browsers over HTTP, and drives\n"
-    "under-monitor displays. It runs as the systemd service panelhost.")
+    "panelhost runs a panel plugin against simulated studio devices with persistent name \
+databases, serves its panels, devices and log to browsers over HTTP, and drives \
+under-monitor displays. It runs as the systemd service panelhost.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The build keeps its debugging information; the package does not need it.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
