@@ -99,13 +99,13 @@ std::vector<std::string> current(const CLI::Option& option) {
 void applyKey(CLI::App& app, const std::filesystem::path& file, const toml::key& key,
               const toml::node& node) {
     const std::string name(key.str());
-    CLI::Option* option = app.get_option_no_throw("--" + name);
-    if (option == nullptr || !keyed(*option)) {
-        throw ConfigFileError(where(file, key.source()) + "unknown key \"" + name + "\"");
-    }
     if (node.is_table()) {
         throw ConfigFileError(where(file, key.source()) +
                               "sections are not used; write \"KEY = VALUE\" lines at the top");
+    }
+    CLI::Option* option = app.get_option_no_throw("--" + name);
+    if (option == nullptr || !keyed(*option)) {
+        throw ConfigFileError(where(file, key.source()) + "unknown key \"" + name + "\"");
     }
     if (option->count() > 0) {
         return;  // the command line gave it

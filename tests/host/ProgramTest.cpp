@@ -51,6 +51,35 @@ TEST(Program, HelpNamesEveryOption) {
     }
 }
 
+TEST(Program, EveryOptionHasAKeyInTheConfigurationFile) {
+    TempFolder folder;
+    const Outcome help = runPanelhost("--help");
+    const auto config = folder.write("panelhost.toml", "port = 9123\n");
+    const Outcome printed = runPanelhost("--config " + config.string() + " --print-config");
+    EXPECT_EQ(printed.exitCode, 0) << printed.output;
+    EXPECT_NE(printed.output.find("\nport = 9123\n"), std::string::npos) << printed.output;
+    std::istringstream lines(help.output);
+    int options = 0;
+    for (std::string line; std::getline(lines, line);) {
+        // An option's own line: "  --port INT..." or "  -h,--help ...".
+        const auto dashes = line.find("--");
+        if (line.rfind("  -", 0) != 0 || dashes == std::string::npos) {
+            continue;
+        }
+        const auto end = line.find_first_of(" ,={", dashes);
+        const std::string key = line.substr(dashes + 2, end - dashes - 2);
+        if (key == "help" || key == "config" || key == "print-config") {
+            continue;
+        }
+        ++options;
+        EXPECT_TRUE(printed.output.find("\n" + key + " = ") != std::string::npos ||
+                    printed.output.find("# " + key + " is not set") != std::string::npos)
+            << key << "\n"
+            << printed.output;
+    }
+    EXPECT_GT(options, 15);
+}
+
 TEST(Program, APluginThatCannotBeLoadedStopsTheStart) {
     TempFolder data;
     const Outcome run = runPanelhost("--data " + data.path().string() + " --port 0 --plugin " +
