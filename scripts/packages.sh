@@ -8,7 +8,7 @@ TOVI_DEBIAN_PACKAGES=(
     libsqlite3-dev libboost-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libpugixml-dev
     libsodium-dev libtomlplusplus-dev libsystemd-dev
     nodejs clang libclang-rt-14-dev libtsan2
-    socat curl jq dpkg-dev
+    socat curl jq dpkg-dev lintian
 )
 
 # Another installer (unattended upgrades, a second build) may hold dpkg's

@@ -64,7 +64,8 @@ class HostApplication {
     // API serves).
     const std::optional<std::string>& loginLink() const { return loginLink_; }
     EventLog& log() { return log_; }
-    // Turns the console's --verbose lines on or off while running.
+    // Turns the console's --verbose lines on or off while running; any
+    // thread (a reload on the main thread).
     void setVerbose(bool verbose) { verbose_ = verbose; }
     // Event streams open now; 0 once shut down.
     std::size_t openStreams() const { return server_ ? server_->streams() : 0; }
@@ -79,7 +80,9 @@ class HostApplication {
     void startServer();
 
     HostOptions options_;
+    // Read by whichever thread adds a log entry.
     std::atomic<bool> verbose_;
+    // Counted by the log's listener and the API; outlives both.
     ServiceMetrics metrics_;
     std::unique_ptr<DeviceCatalog> catalog_;
     std::unique_ptr<NameStore> store_;
