@@ -298,7 +298,7 @@ std::optional<int> CommandLine::parse(int argc, char** argv, std::ostream& error
         std::string error;
         const std::optional<tsl::TslTarget> parsed = tsl::TslTarget::parse(targetText, error);
         if (!parsed) {
-            errors << "panelhost: tsl: " << error << std::endl;
+            errors << "panelhost: --tsl: " << error << std::endl;
             return StartupError::kConfiguration;
         }
         options.displays.targets.push_back(*parsed);
