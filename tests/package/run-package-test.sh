@@ -6,8 +6,9 @@
 # program with the unit's command line and a configuration file of its
 # own: /healthz answers, /metrics counts an operator's action, a reload
 # re-reads the file, the log lines carry the journal's priorities, SIGTERM
-# ends it cleanly, and a file with an unknown key stops the start naming
-# the file's line.
+# ends it cleanly, readiness, reload and end reach the service manager's
+# socket, and a file with an unknown key stops the start naming the file's
+# line.
 set -euo pipefail
 
 if [ $# -ne 1 ] || [ "$1" = "-h" ] || [ "$1" = "--help" ]; then
@@ -18,10 +19,11 @@ fi
 build_dir=$(cd "$1" && pwd)
 work=$(mktemp -d)
 host_pid=""
+listener_pid=""
 cleanup() {
-    if [ -n "$host_pid" ]; then
-        kill "$host_pid" 2>/dev/null || true
-    fi
+    for pid in $host_pid $listener_pid; do
+        kill "$pid" 2>/dev/null || true
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -121,9 +123,16 @@ TOML
 # Standard error is "the journal's stream" the way the service manager
 # announces it, so the program picks the journal's line format itself.
 journal_stream=$(stat -c '%d:%i' "$work/stderr")
-JOURNAL_STREAM=$journal_stream "${command[@]}" >"$work/stdout" 2>>"$work/stderr" &
+# The service manager's notification socket, as a Type=notify unit has it.
+: >"$work/notified"
+socat -u UNIX-RECV:"$work/notify" OPEN:"$work/notified",append &
+listener_pid=$!
+timeout 30 sh -c 'until [ -S "$0" ]; do sleep 0.1; done' "$work/notify"
+JOURNAL_STREAM=$journal_stream NOTIFY_SOCKET="$work/notify" "${command[@]}" \
+    >"$work/stdout" 2>>"$work/stderr" &
 host_pid=$!
-check "it starts serving" await "$work/stdout" "serving on"
+check "it tells the service manager it is ready" await "$work/notified" "READY=1"
+check "it serves by then" grep -q "serving on" "$work/stdout"
 url=$(sed -n 's/^panelhost: serving on //p' "$work/stdout")
 check "it uses the installed plugin" grep -q "plugin $root/usr/lib/panelhost/" "$work/stderr"
 
@@ -155,6 +164,10 @@ status=0
 wait "$host_pid" || status=$?
 host_pid=""
 check "SIGTERM ends it cleanly" test "$status" -eq 0
+check "it told the service manager of the reload and the end" \
+    sh -c 'grep -q RELOADING=1 "$0" && grep -q STOPPING=1 "$0"' "$work/notified"
+kill "$listener_pid" 2>/dev/null || true
+listener_pid=""
 
 echo "== a configuration with an unknown key"
 printf 'port = 0\n\ncolour = "blue"\n' >"$config"
