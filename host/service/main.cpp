@@ -311,6 +311,14 @@ std::optional<int> CommandLine::parse(int argc, char** argv, std::ostream& error
     return std::nullopt;
 }
 
+// What a message that ends the program starts with: in the journal, the
+// priority of an error, so that it is not filed as mere information.
+std::string fatalPrefix(const std::string& logFormat) {
+    const bool journal =
+        logFormat == "journal" || (logFormat == "auto" && SystemdService::stderrIsJournal());
+    return journal ? "<3>" : "";
+}
+
 // Re-reads the configuration file on SIGHUP: what can change while the
 // host runs (the console's verbosity) changes; every other difference is
 // logged as waiting for a restart.
@@ -379,7 +387,7 @@ int serve(const CommandLine& line, int argc, char** argv) {
         host.log().add(0, "info", std::string("stopping on ") + strsignal(received));
         host.shutdown();
     } catch (const StartupError& error) {
-        std::cerr << "panelhost: " << error.what() << std::endl;
+        std::cerr << fatalPrefix(line.logFormat) << "panelhost: " << error.what() << std::endl;
         return error.exitCode();
     }
     return 0;
@@ -389,7 +397,9 @@ int serve(const CommandLine& line, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     CommandLine line;
-    if (const std::optional<int> done = line.parse(argc, argv, std::cerr)) {
+    std::ostringstream refusal;
+    if (const std::optional<int> done = line.parse(argc, argv, refusal)) {
+        std::cerr << fatalPrefix(line.logFormat) << refusal.str() << std::flush;
         return *done;
     }
     HostOptions& options = line.options;
