@@ -78,11 +78,11 @@ void writeEngine(PrometheusText& out, const EngineView& view) {
     }
     const StoreWriteStats& store = view.counters.storeWrites;
     out.family("panelhost_store_writes_total", "counter",
-               "Writes to the data file, by result (committed, failed).");
+               "Writes of names and slots to the data file, by result (committed, failed).");
     out.sample("panelhost_store_writes_total", {{"result", "committed"}}, store.committed);
     out.sample("panelhost_store_writes_total", {{"result", "failed"}}, store.failed);
     out.family("panelhost_store_write_duration_seconds", "histogram",
-               "Time each write to the data file took, until durably committed.");
+               "Time each write of names or slots took, until durably committed.");
     out.histogram("panelhost_store_write_duration_seconds", {}, store.latency.read());
 }
 
