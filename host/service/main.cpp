@@ -128,6 +128,11 @@ struct CommandLine {
     void addSubcommands();
 };
 
+// Whether console lines take the journal's form (--log-format).
+bool journalWanted(const std::string& logFormat) {
+    return logFormat == "journal" || (logFormat == "auto" && SystemdService::stderrIsJournal());
+}
+
 // The plugin, layouts and web folder: beside an installed program
 // (PREFIX/bin/panelhost finds PREFIX/lib/panelhost/ and PREFIX/share/panelhost/)
 // when they are there, else in the build and source tree it was built from.
@@ -306,17 +311,14 @@ std::optional<int> CommandLine::parse(int argc, char** argv, std::ostream& error
     options.displays.screen = static_cast<std::uint16_t>(screen);
     options.displays.refreshPeriod = std::chrono::seconds(refreshSeconds);
     options.sessionIdle = std::chrono::minutes(sessionIdleMinutes);
-    options.journalLog =
-        logFormat == "journal" || (logFormat == "auto" && SystemdService::stderrIsJournal());
+    options.journalLog = journalWanted(logFormat);
     return std::nullopt;
 }
 
 // What a message that ends the program starts with: in the journal, the
 // priority of an error, so that it is not filed as mere information.
 std::string fatalPrefix(const std::string& logFormat) {
-    const bool journal =
-        logFormat == "journal" || (logFormat == "auto" && SystemdService::stderrIsJournal());
-    return journal ? "<3>" : "";
+    return journalWanted(logFormat) ? "<3>" : "";
 }
 
 // Re-reads the configuration file on SIGHUP: what can change while the
