@@ -17,11 +17,14 @@ struct Outcome {
     std::string output;
 };
 
-// Runs the panelhost program with `arguments`, standard error joined to the output and
-// `input` (one line) on standard input.
+// Runs the panelhost program with `arguments`, standard error joined to the
+// output and `input` (one line) on standard input. An empty configuration
+// file stands in for the machine's own, unless the test names one.
 Outcome runPanelhost(const std::string& arguments, const std::string& input = "") {
-    const std::string command =
-        "printf '%s\\n' '" + input + "' | " + PANELHOST_PROGRAM + " " + arguments + " 2>&1";
+    const std::string config =
+        arguments.find("--config") == std::string::npos ? " --config /dev/null" : "";
+    const std::string command = "printf '%s\\n' '" + input + "' | " + PANELHOST_PROGRAM + config +
+                                " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     std::array<char, 4096> chunk{};
