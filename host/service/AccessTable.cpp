@@ -63,8 +63,8 @@ const std::vector<AccessRule>& AccessTable::rules() {
         {"GET", "/api/stream", Role::Viewer},
         {"GET", "/api/wall", Role::Viewer},
         {"GET", "/api/tsl", Role::Viewer},
-        // Logging in and out, and the account routes, which the HTTP
-        // server's integration of the accounts adds.
+        // Logging in and out, and the account routes.
+        {"GET", "/login", std::nullopt},
         {"POST", "/api/login", std::nullopt},
         {"POST", "/api/logout", std::nullopt},
         {"GET", "/api/session", Role::Viewer},
@@ -75,6 +75,10 @@ const std::vector<AccessRule>& AccessTable::rules() {
         {"GET", "/api/tokens", Role::Admin},
         {"POST", "/api/tokens", Role::Admin},
         {"DELETE", "/api/tokens/{name}", Role::Admin},
+        // Whether the host is up says nothing about the studio; the figures
+        // of what it serves are studio data.
+        {"GET", "/healthz", std::nullopt},
+        {"GET", "/metrics", Role::Viewer},
     };
     return table;
 }

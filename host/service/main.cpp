@@ -51,6 +51,17 @@ int serve(const HostOptions& options) {
     try {
         HostApplication host(options);
         std::cout << "panelhost: serving on " << host.url() << std::endl;
+        if (host.loginLink()) {
+            // On the console only, never in the log that the API serves.
+            std::cout << "panelhost: no account has a password yet; log in as admin once with\n"
+                      << "    " << *host.loginLink() << "\n"
+                      << "then give admin a password (panelhost user passwd admin) or add "
+                         "accounts. The link works once and for "
+                      << std::chrono::duration_cast<std::chrono::minutes>(
+                             AccountStore::kOnceLoginLifetime)
+                             .count()
+                      << " minutes; a restart prints a new one." << std::endl;
+        }
         int received = 0;
         sigwait(&stopSignals, &received);
         host.log().add(0, "info", std::string("stopping on ") + strsignal(received));
@@ -127,6 +138,16 @@ int main(int argc, char** argv) {
                    "a further name clients address this host by, NAME or NAME:PORT (repeatable); "
                    "other names in a request's Host are refused")
         ->type_name("NAME");
+    app.add_option("--tls-cert", options.tlsCertificate,
+                   "serve HTTPS with this certificate chain (PEM); needs --tls-key")
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE");
+    CLI::Option* tlsKey =
+        app.add_option("--tls-key", options.tlsKey, "the private key (PEM) of --tls-cert")
+            ->check(CLI::ExistingFile)
+            ->type_name("FILE");
+    app.get_option("--tls-cert")->needs(tlsKey);
+    tlsKey->needs(app.get_option("--tls-cert"));
     int sessionIdleMinutes = static_cast<int>(
         std::chrono::duration_cast<std::chrono::minutes>(options.sessionIdle).count());
     app.add_option("--session-idle", sessionIdleMinutes,
