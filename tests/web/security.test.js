@@ -85,7 +85,7 @@ describe('each role sees what it may do, and the host refuses the rest', () => {
     await page.goto(`${HOST_URL}/?instance=1#devices`);
     await page.waitForSelector('[data-devices-entries] tr');
     assert.equal(await page.locator('[data-devices-entries] input').count(), 0);
-    assert.equal(await page.locator('[data-devices-slot-form]').isHidden(), true);
+    assert.equal(await page.locator('[data-devices-slot-form]').evaluate((form) => form.hidden), true);
     assert.equal(await writeSlotFromPage(page), 403);
     assert.deepEqual(await api('GET', '/api/panels/1'), before);
     await BrowserHarness.screenshot(page, 'viewer-devices');
@@ -107,7 +107,7 @@ describe('each role sees what it may do, and the host refuses the rest', () => {
   it('an engineer writes to the devices', async () => {
     const page = await openAs('engineer', '/?instance=1#devices');
     await page.waitForSelector('[data-devices-entries] input');
-    assert.equal(await page.locator('[data-devices-slot-form]').isHidden(), false);
+    assert.equal(await page.locator('[data-devices-slot-form]').evaluate((form) => form.hidden), false);
   });
 });
 
