@@ -33,6 +33,17 @@ void sendError(HttpResponse& response, int status, const std::string& message) {
     sendJson(response, json{{"error", message}});
 }
 
+// `text` from a client as the log may show it: control characters (a line
+// break that would forge a log line) become '?'.
+std::string printable(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f') {
+            c = '?';
+        }
+    }
+    return text;
+}
+
 // The body as a JSON object whose `fields` are texts; nothing, with a 400
 // in `response`, otherwise.
 std::optional<json> bodyWith(const HttpRequest& request, std::initializer_list<const char*> fields,
@@ -140,8 +151,8 @@ bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
                                       request.header("Origin"), request.header("Content-Type")});
     if (!verdict.allowed()) {
         log_.add(0, "warning",
-                 "refused " + request.method + " " + request.path + " from " + request.remoteAddr +
-                     ": " + verdict.message);
+                 "refused " + printable(request.method + " " + request.path) + " from " +
+                     request.remoteAddr + ": " + printable(verdict.message));
         sendError(response, verdict.status, verdict.message);
         return false;
     }
@@ -152,7 +163,7 @@ bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
             !(identity =
                   accounts_.verifyToken(authorization->substr(std::string(kBearer).size())))) {
             log_.add(0, "warning",
-                     "refused " + request.method + " " + request.path + " from " +
+                     "refused " + printable(request.method + " " + request.path) + " from " +
                          request.remoteAddr + ": an unknown or revoked API token");
             sendError(response, kUnauthorized, "the API token is unknown or was revoked");
             response.headers.emplace_back("WWW-Authenticate", "Bearer");
@@ -176,8 +187,8 @@ bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
         return false;
     }
     log_.add(0, "warning",
-             "refused " + request.method + " " + request.path + " to " + request.who() + ": " +
-                 roleName(*request.role) + " may not, it needs " + roleName(*least));
+             "refused " + printable(request.method + " " + request.path) + " to " + request.who() +
+                 ": " + roleName(*request.role) + " may not, it needs " + roleName(*least));
     sendError(response, kForbidden,
               "a " + roleName(*request.role) + " may not do this; it needs " + roleName(*least));
     return false;
@@ -247,7 +258,8 @@ void HttpAccess::login(const HttpRequest& request, HttpResponse& response) {
     const std::optional<NewSession> opened = accounts_.login(name, (*body)["password"]);
     if (!opened) {
         limiter_.failed(request.remoteAddr);
-        log_.add(0, "warning", "a failed login as \"" + name + "\" from " + request.remoteAddr);
+        log_.add(0, "warning",
+                 "a failed login as \"" + printable(name) + "\" from " + request.remoteAddr);
         sendError(response, kUnauthorized, "the name or the password is wrong");
         return;
     }

@@ -179,10 +179,10 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
   public:
     // `tls`: the TLS context for a TlsStream, nothing for a PlainStream.
     template <typename... Tls>
-    HttpSession(HttpServer::Impl& server, tcp::socket socket, Tls&... tls)
-        : server_(server), stream_(std::move(socket), tls...) {
+    HttpSession(HttpServer::Impl& server, tcp::socket connection, Tls&... tls)
+        : server_(server), stream_(std::move(connection), tls...) {
         ErrorCode ignored;
-        remoteAddr_ = socket_().remote_endpoint(ignored).address().to_string();
+        remoteAddr_ = socket().remote_endpoint(ignored).address().to_string();
     }
 
     void start() {
@@ -224,7 +224,7 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
         closed_ = true;
         queue_.clear();
         ErrorCode ignored;
-        socket_().shutdown(tcp::socket::shutdown_both, ignored);
+        socket().shutdown(tcp::socket::shutdown_both, ignored);
         transport().close();
         if (streaming_) {
             server_.streams.erase(this->shared_from_this());
@@ -235,7 +235,7 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
   private:
     // The TCP connection under the stream, with its timer.
     beast::tcp_stream& transport() { return beast::get_lowest_layer(stream_); }
-    tcp::socket& socket_() { return transport().socket(); }
+    tcp::socket& socket() { return transport().socket(); }
 
     void readHead() {
         request_ = HttpRequest();
@@ -384,7 +384,7 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
     // connection before the client has the answer.
     void linger() {
         ErrorCode ignored;
-        socket_().shutdown(tcp::socket::shutdown_send, ignored);
+        socket().shutdown(tcp::socket::shutdown_send, ignored);
         discard_.resize(kDiscardBuffer);
         discardNext();
     }
@@ -416,7 +416,7 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
         const int userTimeout = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(HttpServer::kWriteTimeout)
                 .count());
-        setsockopt(socket_().native_handle(), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout,
+        setsockopt(socket().native_handle(), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout,
                    sizeof userTimeout);
         auto head = std::make_shared<http::response<http::empty_body>>(http::status::ok, kHttp11);
         if (!response.contentType.empty()) {

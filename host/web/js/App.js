@@ -60,8 +60,6 @@ export class App {
   }
 
   applyRole({ user, role, token }) {
-    const body = this.document.body;
-    body.dataset.role = role;
     this.userText.textContent = `${token ? 'token ' : ''}${user} (${role})`;
     this.logoutButton.hidden = token;
     this.logoutButton.addEventListener('click', () => this.logout());
