@@ -1,17 +1,20 @@
 'use strict';
 // Runs the panelhost built in $PANELHOST for the display-output tests: a
-// host on a free loopback port with a fresh data folder, its HTTP API, and
+// host on a free loopback port with a fresh data folder, its HTTP API
+// (called with an admin token made in that folder before the start), and
 // the panel's controls.
 
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { spawn } = require('node:child_process');
+const { execFileSync, spawn } = require('node:child_process');
 
 const PANELHOST = process.env.PANELHOST;
 const WAIT_MS = 20000;
 const SOURCE_COUNT = 128;
+// The API token of each host started here, by its origin.
+const tokens = new Map();
 
 async function until(what, condition) {
   const end = Date.now() + WAIT_MS;
@@ -25,6 +28,8 @@ async function until(what, condition) {
 
 function startHost(args) {
   const data = fs.mkdtempSync(path.join(os.tmpdir(), 'panelhost-tsl-'));
+  const token = execFileSync(PANELHOST, ['token', 'create', '--role', 'admin', '--data', data],
+    { stdio: ['ignore', 'pipe', 'ignore'] }).toString().trim();
   const child = spawn(PANELHOST, ['--data', data, '--port', '0', ...args], {
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -34,6 +39,7 @@ function startHost(args) {
   const url = until('panelhost to serve', () => {
     const found = output.match(/serving on (http:\/\/[^\s]+)/);
     if (child.exitCode !== null) throw new Error(`panelhost exited: ${output}`);
+    if (found) tokens.set(new URL(found[1]).origin, token);
     return found && found[1];
   });
   const stop = () =>
@@ -50,7 +56,10 @@ function startHost(args) {
 async function api(base, method, route, body) {
   const response = await fetch(new URL(route, base), {
     method,
-    headers: { 'content-type': 'application/json' },
+    headers: {
+      'content-type': 'application/json',
+      authorization: `Bearer ${tokens.get(new URL(base).origin)}`,
+    },
     body: body === undefined ? undefined : JSON.stringify(body),
   });
   const json = await response.json();
