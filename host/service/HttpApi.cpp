@@ -143,23 +143,6 @@ std::optional<json> bodyWith(const HttpRequest& request, std::initializer_list<c
     return body;
 }
 
-// Who an API write is recorded as: the client's own name when it gives
-// one, and its address.
-std::optional<std::string> writer(const HttpRequest& request, const json& body,
-                                  HttpResponse& response) {
-    std::string client;
-    if (body.contains("client")) {
-        if (!body["client"].is_string() ||
-            body["client"].get<std::string>().size() > kLongestClient) {
-            sendError(response, kBadRequest, "\"client\" must be a text of at most 64 characters");
-            return std::nullopt;
-        }
-        client = body["client"].get<std::string>();
-    }
-    return "api " +
-           (client.empty() ? request.remoteAddr : client + " (" + request.remoteAddr + ")");
-}
-
 // What a PUT of a name or a slot carries: the route's numbers, the new text
 // and who writes it.
 template <std::size_t count>
@@ -175,7 +158,8 @@ template <std::size_t count>
 std::optional<TextWrite<count>> textWrite(const HttpRequest& request, HttpResponse& response) {
     const auto path = pathNumbers<count>(request, response);
     const std::optional<json> body = path ? bodyWith(request, {"text"}, response) : std::nullopt;
-    const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
+    const std::optional<std::string> who =
+        body ? HttpApi::writer(request, *body, response) : std::nullopt;
     if (!who) {
         return std::nullopt;
     }
@@ -191,7 +175,12 @@ json historyJson(const HistoryEntry& entry) {
             {"database", entry.database},
             {"index", entry.index},
             {"old", entry.oldText},
-            {"new", entry.newText}};
+            {"new", entry.newText},
+            {"batch",
+             entry.batch == 0
+                 ? json(nullptr)
+                 : json{{"id", entry.batch}, {"kind", entry.batchKind}, {"what", entry.batchWhat}}},
+            {"restores", entry.restores == 0 ? json(nullptr) : json(entry.restores)}};
 }
 
 // The error text of an answer the server made itself.
@@ -216,6 +205,23 @@ std::string refusal(const HttpRequest& request, int status) {
 
 }  // namespace
 
+// Who an API write is recorded as: the client's own name when it gives
+// one, and its address.
+std::optional<std::string> HttpApi::writer(const HttpRequest& request, const json& body,
+                                           HttpResponse& response) {
+    std::string client;
+    if (body.contains("client")) {
+        if (!body["client"].is_string() ||
+            body["client"].get<std::string>().size() > kLongestClient) {
+            sendError(response, kBadRequest, "\"client\" must be a text of at most 64 characters");
+            return std::nullopt;
+        }
+        client = body["client"].get<std::string>();
+    }
+    return "api " +
+           (client.empty() ? request.remoteAddr : client + " (" + request.remoteAddr + ")");
+}
+
 HttpApi::HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::path& webRoot,
                  const DisplayOutput* displays)
     : routes_{{"GET", std::regex(R"(/api/panels)"), &HttpApi::panels},
@@ -238,6 +244,7 @@ HttpApi::HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::pat
               {"GET", std::regex(R"(/api/wall)"), &HttpApi::wall},
               {"GET", std::regex(R"(/api/tsl)"), &HttpApi::displayOutput}},
       web_(webRoot, log),
+      nameSets_(engine, log),
       engine_(engine),
       log_(log),
       displays_(displays) {}
@@ -257,6 +264,9 @@ void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
             response = HttpResponse();
             sendError(response, kUnavailable, error.what());
         }
+        return;
+    }
+    if (nameSets_.answer(request, method, response)) {
         return;
     }
     if (method != "GET" || request.path.rfind("/api/", 0) == 0) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "EngineThread.h"
 #include "EventLog.h"
 #include "HttpService.h"
+#include "NameSetApi.h"
 #include "WebFolder.h"
 
 namespace panelhost {
@@ -45,6 +48,12 @@ class HttpApi : public HttpService {
     // A JSON error for /api/ paths, the bare status elsewhere.
     void refuse(const HttpRequest& request, int status, HttpResponse& response) override;
 
+    // Who a write through the API is recorded as in the history and the
+    // log; every route that writes names takes it from here. Answers 400
+    // and returns nothing when the body's "client" is unusable.
+    static std::optional<std::string> writer(const HttpRequest& request, const nlohmann::json& body,
+                                             HttpResponse& response);
+
   private:
     using Request = HttpRequest;
     using Response = HttpResponse;
@@ -76,6 +85,7 @@ class HttpApi : public HttpService {
 
     std::vector<Route> routes_;
     WebFolder web_;
+    NameSetApi nameSets_;
     EngineThread& engine_;
     EventLog& log_;
     const DisplayOutput* displays_;
