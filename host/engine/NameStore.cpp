@@ -47,12 +47,14 @@ CREATE INDEX history_batch ON history (batch);
 // The columns of a history entry as readEntries() reads them.
 constexpr const char* kEntryColumns =
     "SELECT h.id, h.time, h.who, h.device, h.device_number, h.db, h.idx, h.old, h.new, "
-    "h.batch, b.kind, b.what, h.restores FROM history h LEFT JOIN batches b ON b.id = h.batch ";
+    "h.batch, b.kind, b.what, (SELECT count(*) FROM history c WHERE c.batch = h.batch), "
+    "h.restores FROM history h LEFT JOIN batches b ON b.id = h.batch ";
 
 HistoryEntry entryOf(const SqliteStatement& row) {
-    return HistoryEntry{row.integer(0), row.text(1),   row.text(2),    row.text(3), row.number(4),
-                        row.number(5),  row.number(6), row.text(7),    row.text(8), row.integer(9),
-                        row.text(10),   row.text(11),  row.integer(12)};
+    return HistoryEntry{row.integer(0), row.text(1),    row.text(2),   row.text(3),
+                        row.number(4),  row.number(5),  row.number(6), row.text(7),
+                        row.text(8),    row.integer(9), row.text(10),  row.text(11),
+                        row.number(12), row.integer(13)};
 }
 
 }  // namespace

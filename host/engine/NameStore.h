@@ -59,11 +59,12 @@ struct HistoryEntry {
     int index = 0;
     std::string oldText;
     std::string newText;
-    // The batch the write belongs to (0: written alone), with its kind and
-    // description, and the entry it restored (0: none).
+    // The batch the write belongs to (0: written alone), with its kind,
+    // description and number of writes, and the entry it restored (0: none).
     long long batch = 0;
     std::string batchKind;
     std::string batchWhat;
+    int batchSize = 0;
     long long restores = 0;
 };
 

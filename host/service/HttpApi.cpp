@@ -176,10 +176,11 @@ json historyJson(const HistoryEntry& entry) {
             {"index", entry.index},
             {"old", entry.oldText},
             {"new", entry.newText},
-            {"batch",
-             entry.batch == 0
-                 ? json(nullptr)
-                 : json{{"id", entry.batch}, {"kind", entry.batchKind}, {"what", entry.batchWhat}}},
+            {"batch", entry.batch == 0 ? json(nullptr)
+                                       : json{{"id", entry.batch},
+                                              {"kind", entry.batchKind},
+                                              {"what", entry.batchWhat},
+                                              {"size", entry.batchSize}}},
             {"restores", entry.restores == 0 ? json(nullptr) : json(entry.restores)}};
 }
 

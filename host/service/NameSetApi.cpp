@@ -471,12 +471,13 @@ void NameSetApi::find(const HttpRequest& request, HttpResponse& response) {
                         more = true;
                         break;
                     }
-                    hits.push_back({{"device", spec.number},
-                                    {"deviceName", spec.name},
-                                    {"database", database},
-                                    {"index", index},
-                                    {"title", database == spec.titleDatabase},
-                                    {"text", text}});
+                    hits.push_back(
+                        {{"device", spec.number},
+                         {"deviceName", spec.name},
+                         {"database", database},
+                         {"index", index},
+                         {"title", spec.titleDatabase != 0 && database == spec.titleDatabase},
+                         {"text", text}});
                 }
             }
         }

@@ -48,7 +48,7 @@ TEST(NameSetCsv, EveryLineIsReported) {
                                 "line 4: source \"0\" is not a number from 1 to 128",
                                 "line 5: source \"129\" is not a number from 1 to 128",
                                 "line 6: source \"x\" is not a number from 1 to 128",
-                                "line 7: name \"Seventeen chars!!\" is longer than 16 characters",
+                                "line 7: name \"Seventeen chars!!\" is longer than 16 characters (17 bytes as stored)",
                                 "line 8: source 37 appears a second time",
                                 "line 9: not of the form source,name",
                                 "line 10: not of the form source,name",

@@ -4,16 +4,17 @@ import { DisplayOutputStatus } from './DisplayOutputStatus.js';
 import { DisplayWall } from './DisplayWall.js';
 import { HistoryPane } from './HistoryPane.js';
 import { HostApi } from './HostApi.js';
+import { NameSetsPane } from './NameSetsPane.js';
 import { PanelView } from './PanelView.js';
 import { ProtocolMonitor } from './ProtocolMonitor.js';
 import { Studio } from './Studio.js';
 
-const VIEWS = ['panel', 'displays', 'protocol', 'devices', 'history'];
+const VIEWS = ['panel', 'displays', 'protocol', 'devices', 'history', 'namesets'];
 const STATUS_TEXT = { connecting: 'connecting…', live: 'live', lost: 'connection lost, retrying…' };
 
 // The page: which panel instance it shows (?instance=N, the first one when
 // not given), which view is open (#panel, #displays, #protocol, #devices,
-// #history), and the wiring of the views to the host's API and stream.
+// #history, #namesets), and the wiring of the views to the host's API and stream.
 export class App {
   constructor(document) {
     this.document = document;
@@ -30,6 +31,8 @@ export class App {
       devices: new DevicesPane(view('devices'), this.studio),
       history: new HistoryPane(view('history'), this.api, this.studio),
     };
+    this.views.namesets = new NameSetsPane(view('namesets'), this.api, this.studio,
+      (device, database, index) => this.openEntry(device, database, index));
     this.displayOutput = new DisplayOutputStatus(view('displays').querySelector('[data-tsl]'),
       view('displays').querySelector('[data-wall-grid]'), this.api, this.stream);
     this.views.displays.onDrawn(() => this.displayOutput.markTiles());
@@ -101,6 +104,12 @@ export class App {
       }
     }
     this.views[name].activate?.();
+  }
+
+  // Shows one name in the devices view, ready to edit.
+  openEntry(device, database, index) {
+    this.document.location.hash = '#devices';
+    this.views.devices.open(device, database, index);
   }
 
   // The physical keyboard types into the panel's keyboard while that is

@@ -1,14 +1,19 @@
 import { NameSets } from './NameSets.js';
+import { undoBatch, undoText } from './NameSetsPane.js';
 
 // Entries one page of the history holds.
 const PAGE = 100;
+// How the history records a restore made here.
+const CLIENT_NAME = 'history';
 // How long the history waits after a write before it reads itself again,
 // so that a burst of writes costs one request.
 const REFRESH_DELAY_MS = 250;
 
 // The audit trail of name writes, newest first: who changed which name,
 // from what to what. Filtered by name set (or the titles) and source; it
-// reads itself again when a name is written.
+// reads itself again when a name is written. Any write can be restored
+// (its old text written back); the writes of one import or copy show as
+// one row that undoes them together.
 export class HistoryPane {
   constructor(root, api, studio) {
     this.api = api;
@@ -21,6 +26,8 @@ export class HistoryPane {
     this.rows = root.querySelector('[data-history-rows]');
     this.more = root.querySelector('[data-history-more]');
     this.status = root.querySelector('[data-history-status]');
+    // What the last restore or undo did; kept while the list reloads.
+    this.result = root.querySelector('[data-history-result]');
     root.querySelector('[data-history-filter]').addEventListener('submit', (event) => {
       event.preventDefault();
       this.load(false);
@@ -82,7 +89,8 @@ export class HistoryPane {
       this.shown = more ? this.shown.concat(answer.entries) : answer.entries;
       this.more.hidden = answer.entries.length < limit;
       this.status.textContent = this.shown.length ? `${this.shown.length} writes, newest first` : 'No writes match.';
-      this.rows.replaceChildren(...this.shown.map((entry) => this.row(entry)));
+      this.rows.replaceChildren(...this.grouped().flatMap((group) =>
+        group.batch ? [this.batchRow(group)] : group.entries.map((entry) => this.row(entry))));
     } catch (error) {
       this.status.textContent = error.message;
     }
@@ -100,6 +108,74 @@ export class HistoryPane {
     for (const text of cells) {
       row.insertCell().textContent = text;
     }
+    row.insertCell().append(this.button('Restore', `Restore "${entry.old}"`, () => this.restore(entry)));
     return row;
+  }
+
+  // The rows shown, consecutive writes of one batch taken together.
+  grouped() {
+    const groups = [];
+    for (const entry of this.shown) {
+      const last = groups.at(-1);
+      if (entry.batch && last?.batch?.id === entry.batch.id) {
+        last.entries.push(entry);
+      } else {
+        groups.push({ batch: entry.batch, entries: [entry] });
+      }
+    }
+    return groups;
+  }
+
+  batchRow(group) {
+    const row = document.createElement('tr');
+    row.className = 'batch';
+    const first = group.entries[0];
+    const count = group.batch.size;
+    const cells = [new Date(first.time).toLocaleString(), first.who,
+      `${group.batch.kind} ${group.batch.id}: ${group.batch.what} (${count} ${count === 1 ? 'name' : 'names'})`, '', ''];
+    for (const text of cells) {
+      row.insertCell().textContent = text;
+    }
+    const details = [];
+    const show = this.button('Names', 'Show the names', async () => {
+      if (details.length) {
+        details.splice(0).forEach((detail) => detail.remove());
+        return;
+      }
+      try {
+        const { entries } = await this.api.request('GET', `/api/batches/${group.batch.id}`);
+        details.push(...entries.map((entry) => this.row(entry)));
+        row.after(...details);
+      } catch (error) {
+        this.status.textContent = error.message;
+      }
+    });
+    const undo = this.button('Undo', `Undo ${group.batch.kind} ${group.batch.id}`, async () => {
+      try {
+        this.result.textContent = undoText(await undoBatch(this.api, group.batch.id));
+      } catch (error) {
+        this.result.textContent = error.message;
+      }
+    });
+    row.insertCell().append(show, undo);
+    return row;
+  }
+
+  button(text, label, action) {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.textContent = text;
+    button.setAttribute('aria-label', label);
+    button.addEventListener('click', action);
+    return button;
+  }
+
+  async restore(entry) {
+    try {
+      await this.api.request('POST', `/api/history/${entry.id}/restore`, { client: CLIENT_NAME });
+      this.result.textContent = `Restored "${entry.old}" (history entry ${entry.id}).`;
+    } catch (error) {
+      this.result.textContent = error.message;
+    }
   }
 }
