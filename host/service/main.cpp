@@ -6,15 +6,19 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "AccountCommands.h"
+#include "FileLock.h"
 #include "HostApplication.h"
 #include "NameSeed.h"
+#include "NameSetClient.h"
 #include "NameSetFiles.h"
 #include "PasswordPrompt.h"
 
@@ -24,6 +28,7 @@ using panelhost::AccountCommands;
 using panelhost::AccountStore;
 using panelhost::HostApplication;
 using panelhost::HostOptions;
+using panelhost::NameSetClient;
 using panelhost::NameSetFiles;
 using panelhost::StartupError;
 
@@ -51,9 +56,14 @@ int serve(const HostOptions& options) {
     try {
         HostApplication host(options);
         std::cout << "panelhost: serving on " << host.url() << std::endl;
+        // Where export-set and import-set find this host while it serves.
+        const std::filesystem::path address = NameSetClient::addressFile(options.dataFolder());
+        std::ofstream(address) << host.url() << "\n";
         int received = 0;
         sigwait(&stopSignals, &received);
         host.log().add(0, "info", std::string("stopping on ") + strsignal(received));
+        std::error_code ignored;
+        std::filesystem::remove(address, ignored);
         host.shutdown();
     } catch (const StartupError& error) {
         std::cerr << "panelhost: " << error.what() << std::endl;
@@ -90,6 +100,23 @@ std::unique_ptr<AccountStore> openAccounts(const HostOptions& options) {
         std::cerr << "panelhost: " << error.what() << std::endl;
         return nullptr;
     }
+}
+
+// The address of the panelhost that holds the data file, read from the file
+// it keeps beside it; nothing when none holds it (the lock is free), so the
+// commands may open the file themselves.
+std::optional<std::string> runningHost(const HostOptions& options) {
+    try {
+        const panelhost::FileLock probe(options.dataFile().string() + "-lock");
+        return std::nullopt;
+    } catch (const std::system_error& error) {
+        if (error.code() != std::errc::resource_unavailable_try_again) {
+            return std::nullopt;
+        }
+    }
+    std::string url;
+    std::ifstream(NameSetClient::addressFile(options.dataFolder())) >> url;
+    return url;
 }
 
 AccountCommands::PasswordSource passwordFor(const std::string& name, bool confirm) {
@@ -179,6 +206,14 @@ int main(int argc, char** argv) {
     importSet->add_option("--set", set, "name set: the database number on the device")->required();
     importSet->add_option("--device", device, "device that holds the set")->capture_default_str();
     importSet->add_option("--input", file, "CSV file to read")->required();
+    std::string apiToken;
+    for (CLI::App* command : {exportSet, importSet}) {
+        command
+            ->add_option("--token", apiToken,
+                         "API token for going through a running panelhost (default: "
+                         "$PANELHOST_TOKEN)")
+            ->envname("PANELHOST_TOKEN");
+    }
 
     std::string name;
     std::string role;
@@ -268,6 +303,20 @@ int main(int argc, char** argv) {
         const auto where = target(options, device, set);
         if (!where) {
             return StartupError::kConfiguration;
+        }
+        // While a panelhost holds the data file, the commands go through
+        // its API; otherwise they open the file as before.
+        if (const std::optional<std::string> url = runningHost(options)) {
+            if (url->empty()) {
+                std::cerr << "panelhost: a panelhost uses " << options.dataFile().string()
+                          << " but has not said where it serves ("
+                          << NameSetClient::addressFile(options.dataFolder()).string()
+                          << " is missing)" << std::endl;
+                return StartupError::kDataFile;
+            }
+            const NameSetClient client(*url, apiToken);
+            return exportSet->parsed() ? client.exportSet(device, set, file, std::cout, std::cerr)
+                                       : client.importSet(device, set, file, std::cout, std::cerr);
         }
         return exportSet->parsed() ? NameSetFiles::exportSet(*where, file, std::cout, std::cerr)
                                    : NameSetFiles::importSet(*where, file, std::cout, std::cerr);
