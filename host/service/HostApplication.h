@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -72,6 +73,9 @@ class HostApplication {
   private:
     void printEntry(const LogEntry& entry) const;
     void startServer();
+    // Writes the address file of the data folder (NameSetClient), removed
+    // again on shutdown.
+    void publishAddress();
 
     HostOptions options_;
     std::unique_ptr<DeviceCatalog> catalog_;
@@ -92,6 +96,7 @@ class HostApplication {
     std::unique_ptr<HttpServer> server_;
     std::unique_ptr<StreamFanOut> fanOut_;
     int port_ = 0;
+    std::filesystem::path addressFile_;
 };
 
 }  // namespace panelhost

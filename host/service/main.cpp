@@ -56,14 +56,9 @@ int serve(const HostOptions& options) {
     try {
         HostApplication host(options);
         std::cout << "panelhost: serving on " << host.url() << std::endl;
-        // Where export-set and import-set find this host while it serves.
-        const std::filesystem::path address = NameSetClient::addressFile(options.dataFolder());
-        std::ofstream(address) << host.url() << "\n";
         int received = 0;
         sigwait(&stopSignals, &received);
         host.log().add(0, "info", std::string("stopping on ") + strsignal(received));
-        std::error_code ignored;
-        std::filesystem::remove(address, ignored);
         host.shutdown();
     } catch (const StartupError& error) {
         std::cerr << "panelhost: " << error.what() << std::endl;
