@@ -46,9 +46,10 @@ CREATE INDEX history_batch ON history (batch);
 
 // The columns of a history entry as readEntries() reads them.
 constexpr const char* kEntryColumns =
-    "SELECT h.id, h.time, h.who, h.device, h.device_number, h.db, h.idx, h.old, h.new, "
-    "h.batch, b.kind, b.what, (SELECT count(*) FROM history c WHERE c.batch = h.batch), "
-    "h.restores FROM history h LEFT JOIN batches b ON b.id = h.batch ";
+    "SELECT id, time, who, device, device_number, db, idx, old, new, batch, "
+    "(SELECT kind FROM batches b WHERE b.id = history.batch), "
+    "(SELECT what FROM batches b WHERE b.id = history.batch), "
+    "(SELECT count(*) FROM history c WHERE c.batch = history.batch), restores FROM history ";
 
 HistoryEntry entryOf(const SqliteStatement& row) {
     return HistoryEntry{row.integer(0), row.text(1),    row.text(2),   row.text(3),
@@ -344,12 +345,11 @@ void NameStore::writeSlot(const std::string& device, int index, const std::strin
 }
 
 std::vector<HistoryEntry> NameStore::history(const HistoryQuery& query) const {
-    SqliteStatement select(db_,
-                           (std::string(kEntryColumns) +
-                            "WHERE (?1 IS NULL OR h.device = ?1) AND (?2 IS NULL OR h.db = ?2) "
-                            "AND (?3 IS NULL OR h.idx = ?3) AND (?4 = 0 OR h.id < ?4) "
-                            "ORDER BY h.id DESC LIMIT ?5")
-                               .c_str());
+    SqliteStatement select(db_, (std::string(kEntryColumns) +
+                                 "WHERE (?1 IS NULL OR device = ?1) AND (?2 IS NULL OR db = ?2) "
+                                 "AND (?3 IS NULL OR idx = ?3) AND (?4 = 0 OR id < ?4) "
+                                 "ORDER BY id DESC LIMIT ?5")
+                                    .c_str());
     if (query.device) {
         select.bind(1, *query.device);
     }
@@ -373,8 +373,8 @@ std::vector<HistoryEntry> NameStore::history(const HistoryQuery& query) const {
 
 std::vector<HistoryEntry> NameStore::readEntries(const char* where, long long value,
                                                  int limit) const {
-    SqliteStatement select(
-        db_, (std::string(kEntryColumns) + where + " ORDER BY h.id LIMIT ?2").c_str());
+    SqliteStatement select(db_,
+                           (std::string(kEntryColumns) + where + " ORDER BY id LIMIT ?2").c_str());
     select.bind(1, value).bind(2, limit);
     std::vector<HistoryEntry> entries;
     int step = SQLITE_ROW;
@@ -388,7 +388,7 @@ std::vector<HistoryEntry> NameStore::readEntries(const char* where, long long va
 }
 
 std::optional<HistoryEntry> NameStore::historyEntry(long long id) const {
-    std::vector<HistoryEntry> found = readEntries("WHERE h.id = ?1", id, 1);
+    std::vector<HistoryEntry> found = readEntries("WHERE id = ?1", id, 1);
     if (found.empty()) {
         return std::nullopt;
     }
@@ -396,7 +396,7 @@ std::optional<HistoryEntry> NameStore::historyEntry(long long id) const {
 }
 
 std::vector<HistoryEntry> NameStore::batchEntries(long long id) const {
-    return readEntries("WHERE h.batch = ?1", id, -1);
+    return readEntries("WHERE batch = ?1", id, -1);
 }
 
 long long NameStore::newestEntry(const std::string& device, int database, int index) const {

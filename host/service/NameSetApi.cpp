@@ -25,6 +25,8 @@ constexpr int kBadRequest = 400;
 constexpr int kNotFound = 404;
 constexpr int kServerError = 500;
 constexpr int kUnavailable = 503;
+// Longest file name an import is recorded with: what file systems allow.
+constexpr std::size_t kLongestFileName = 255;
 
 void sendJson(HttpResponse& response, const json& body) {
     response.contentType = "application/json";
@@ -253,9 +255,17 @@ void NameSetApi::importSet(const HttpRequest& request, HttpResponse& response, b
         sendError(response, kBadRequest, "the body needs the text field \"csv\"");
         return;
     }
-    const std::string file = body->contains("file") && (*body)["file"].is_string()
-                                 ? (*body)["file"].get<std::string>()
-                                 : std::string("CSV");
+    std::string file = "CSV";
+    if (body->contains("file")) {
+        if (!(*body)["file"].is_string() || (*body)["file"].get<std::string>().empty() ||
+            (*body)["file"].get<std::string>().size() > kLongestFileName) {
+            sendError(response, kBadRequest,
+                      "\"file\" must be a file name of 1 to " + std::to_string(kLongestFileName) +
+                          " characters");
+            return;
+        }
+        file = (*body)["file"].get<std::string>();
+    }
     std::optional<std::string> who;
     if (apply && !(who = HttpApi::writer(request, *body, response))) {
         return;
