@@ -143,6 +143,23 @@ std::optional<json> bodyWith(const HttpRequest& request, std::initializer_list<c
     return body;
 }
 
+// Who an API write is recorded as: the client's own name when it gives
+// one, and its address.
+std::optional<std::string> writer(const HttpRequest& request, const json& body,
+                                  HttpResponse& response) {
+    std::string client;
+    if (body.contains("client")) {
+        if (!body["client"].is_string() ||
+            body["client"].get<std::string>().size() > kLongestClient) {
+            sendError(response, kBadRequest, "\"client\" must be a text of at most 64 characters");
+            return std::nullopt;
+        }
+        client = body["client"].get<std::string>();
+    }
+    return "api " +
+           (client.empty() ? request.remoteAddr : client + " (" + request.remoteAddr + ")");
+}
+
 // What a PUT of a name or a slot carries: the route's numbers, the new text
 // and who writes it.
 template <std::size_t count>
@@ -158,8 +175,7 @@ template <std::size_t count>
 std::optional<TextWrite<count>> textWrite(const HttpRequest& request, HttpResponse& response) {
     const auto path = pathNumbers<count>(request, response);
     const std::optional<json> body = path ? bodyWith(request, {"text"}, response) : std::nullopt;
-    const std::optional<std::string> who =
-        body ? HttpApi::writer(request, *body, response) : std::nullopt;
+    const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
     if (!who) {
         return std::nullopt;
     }
@@ -206,21 +222,9 @@ std::string refusal(const HttpRequest& request, int status) {
 
 }  // namespace
 
-// Who an API write is recorded as: the client's own name when it gives
-// one, and its address.
 std::optional<std::string> HttpApi::writer(const HttpRequest& request, const json& body,
                                            HttpResponse& response) {
-    std::string client;
-    if (body.contains("client")) {
-        if (!body["client"].is_string() ||
-            body["client"].get<std::string>().size() > kLongestClient) {
-            sendError(response, kBadRequest, "\"client\" must be a text of at most 64 characters");
-            return std::nullopt;
-        }
-        client = body["client"].get<std::string>();
-    }
-    return "api " +
-           (client.empty() ? request.remoteAddr : client + " (" + request.remoteAddr + ")");
+    return panelhost::writer(request, body, response);
 }
 
 HttpApi::HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::path& webRoot,
