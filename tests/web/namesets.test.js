@@ -58,6 +58,7 @@ describe('the name sets view', () => {
     ]);
     assert.equal(await view.getByRole('button', { name: 'Apply import' }).isDisabled(), true);
     assert.equal(await nameOf(8, 1), untouched);
+    await BrowserHarness.screenshot(page, 'namesets-import-preview');
 
     const imported = ['1,Anchor', '2,"Smith, J"', '3,"The ""Big"" One"', '4,Kamera Süd', '77,Zebra Cam'];
     await view.getByLabel('CSV file').setInputFiles(csvFile('show.csv', ['source,name', ...imported]));
@@ -136,6 +137,7 @@ describe('the name sets view', () => {
     const third = await page.locator('[data-compare-rows] tr:nth-child(3) td').allTextContents();
     assert.deepEqual(third, ['3', 'The "Big" One', 'Zebra Router']);
     assert.equal(await page.locator('[data-compare-right-head]').textContent(), 'Set 0 (router database 0)');
+    await BrowserHarness.screenshot(page, 'namesets-compare');
   });
 
   it('finds a text in every set, the titles and the router\'s names, and opens a hit', async () => {
