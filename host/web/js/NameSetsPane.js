@@ -113,7 +113,13 @@ export class NameSetsPane {
 
   async readFile() {
     const file = this.importFile.files[0];
-    this.importCsv = file ? { name: file.name, text: await file.text() } : null;
+    if (!file) {
+      return;
+    }
+    this.importCsv = { name: file.name, text: await file.text() };
+    // Emptied, so that choosing the same file again once it is corrected
+    // reads it again; the status names the file read.
+    this.importFile.value = '';
     await this.previewImport();
   }
 
@@ -135,9 +141,9 @@ export class NameSetsPane {
       this.drawImport(answer);
       const { counts } = answer;
       this.importApply.disabled = counts.wrong > 0 || counts.new + counts.changed === 0;
-      this.importStatus.textContent = counts.wrong > 0 ?
+      this.importStatus.textContent = `${this.importCsv.name}: ` + (counts.wrong > 0 ?
         `${counts.wrong} wrong lines: correct the file and choose it again; nothing will be written.` :
-        `${counts.new} new, ${counts.changed} changed, ${counts.unchanged} unchanged.`;
+        `${counts.new} new, ${counts.changed} changed, ${counts.unchanged} unchanged.`);
     } catch (error) {
       this.importStatus.textContent = error.message;
     }
