@@ -270,7 +270,8 @@ void NameSetApi::importSet(const HttpRequest& request, HttpResponse& response, b
     if (apply && !(who = HttpApi::writer(request, *body, response))) {
         return;
     }
-    const auto [device, database] = *path;
+    const int device = (*path)[0];
+    const int database = (*path)[1];
     const std::string csv = (*body)["csv"];
     const Outcome outcome = engine_.call([&](HostEngine& engine) {
         const std::optional<std::vector<std::string>> current = namesOf(engine, device, database);
@@ -321,7 +322,8 @@ void NameSetApi::exportSet(const HttpRequest& request, HttpResponse& response) {
     if (!path) {
         return;
     }
-    const auto [device, database] = *path;
+    const int device = (*path)[0];
+    const int database = (*path)[1];
     const std::optional<std::vector<std::string>> names =
         engine_.call([&](HostEngine& engine) { return namesOf(engine, device, database); });
     if (!names) {
@@ -365,7 +367,8 @@ void NameSetApi::copySet(const HttpRequest& request, HttpResponse& response, boo
     if (apply && !(who = HttpApi::writer(request, *body, response))) {
         return;
     }
-    const auto [device, database] = *path;
+    const int device = (*path)[0];
+    const int database = (*path)[1];
     const int fromDevice = from["device"];
     const int fromDatabase = from["database"];
     const bool withTitle = title.get<bool>();
