@@ -44,6 +44,15 @@ NameSetClient::NameSetClient(std::string url, std::string token) : token_(std::m
     const auto colon = rest.rfind(':');
     host_ = colon == std::string::npos ? rest : rest.substr(0, colon);
     port_ = colon == std::string::npos ? "80" : rest.substr(colon + 1);
+    if (host_.size() >= 2 && host_.front() == '[' && host_.back() == ']') {
+        host_ = host_.substr(1, host_.size() - 2);
+    }
+    // A host serving on every address is reached on this machine's own.
+    if (host_ == "0.0.0.0") {
+        host_ = "127.0.0.1";
+    } else if (host_ == "::" || host_ == "::0") {
+        host_ = "::1";
+    }
 }
 
 NameSetClient::Answer NameSetClient::request(const std::string& method, const std::string& target,
@@ -61,7 +70,8 @@ NameSetClient::Answer NameSetClient::request(const std::string& method, const st
                                  " cannot be reached: " + error.message());
     }
     http::request<http::string_body> outgoing(http::string_to_verb(method), target, kHttp11);
-    outgoing.set(http::field::host, host_ + ":" + port_);
+    const bool v6 = host_.find(':') != std::string::npos;
+    outgoing.set(http::field::host, (v6 ? "[" + host_ + "]" : host_) + ":" + port_);
     if (!token_.empty()) {
         outgoing.set(http::field::authorization, "Bearer " + token_);
     }
