@@ -21,6 +21,7 @@ namespace {
 
 using nlohmann::json;
 
+constexpr int kOk = 200;
 constexpr int kBadRequest = 400;
 constexpr int kNotFound = 404;
 constexpr int kServerError = 500;
@@ -142,17 +143,18 @@ json entryJson(const HistoryEntry& entry) {
 // with its status. A store failure travels as text, never as an exception
 // object shared between the threads.
 struct Outcome {
-    int status = 200;
+    int status = kOk;
     std::string error;
     json body = json::object();
 
+    static Outcome ok(json body) { return Outcome{kOk, "", std::move(body)}; }
     static Outcome failed(int status, std::string error, json body = json::object()) {
         return Outcome{status, std::move(error), std::move(body)};
     }
 };
 
 void send(HttpResponse& response, const Outcome& outcome) {
-    if (outcome.status == 200) {
+    if (outcome.status == kOk) {
         sendJson(response, outcome.body);
     } else {
         sendError(response, outcome.status, outcome.error, outcome.body);
@@ -162,7 +164,7 @@ void send(HttpResponse& response, const Outcome& outcome) {
 int statusOf(const HostResult& result) {
     switch (result.status) {
         case HostResult::Status::Ok:
-            return 200;
+            return kOk;
         case HostResult::Status::NotFound:
             return kNotFound;
         case HostResult::Status::Invalid:
@@ -284,7 +286,7 @@ void NameSetApi::importSet(const HttpRequest& request, HttpResponse& response, b
         const std::vector<NameSetDiff::Line> lines = NameSetDiff::importPreview(report, *current);
         json result = linesJson(lines);
         if (!apply) {
-            return Outcome{200, "", result};
+            return Outcome::ok(result);
         }
         if (NameSetDiff::anyWrong(lines)) {
             return Outcome::failed(kBadRequest,
@@ -298,7 +300,7 @@ void NameSetApi::importSet(const HttpRequest& request, HttpResponse& response, b
         }
         result["batch"] = nullptr;
         if (changes.empty()) {
-            return Outcome{200, "", result};
+            return Outcome::ok(result);
         }
         const std::string name = engine.devices().catalog().byNumber(device)->name;
         NameBatch batch{0,
@@ -312,7 +314,7 @@ void NameSetApi::importSet(const HttpRequest& request, HttpResponse& response, b
             return Outcome::failed(statusOf(written), written.error);
         }
         result["batch"] = batchJson(batch);
-        return Outcome{200, "", result};
+        return Outcome::ok(result);
     });
     send(response, outcome);
 }
@@ -414,7 +416,7 @@ void NameSetApi::copySet(const HttpRequest& request, HttpResponse& response, boo
         }
         result["batch"] = nullptr;
         if (!apply || changes.empty()) {
-            return Outcome{200, "", result};
+            return Outcome::ok(result);
         }
         NameBatch batch{0,
                         "",
@@ -428,7 +430,7 @@ void NameSetApi::copySet(const HttpRequest& request, HttpResponse& response, boo
             return Outcome::failed(statusOf(written), written.error);
         }
         result["batch"] = batchJson(batch);
-        return Outcome{200, "", result};
+        return Outcome::ok(result);
     });
     send(response, outcome);
 }
@@ -458,7 +460,7 @@ void NameSetApi::compare(const HttpRequest& request, HttpResponse& response) {
             differences += a != b ? 1 : 0;
             rows.push_back({{"index", i + 1}, {"left", a}, {"right", b}, {"same", a == b}});
         }
-        return Outcome{200, "", {{"rows", rows}, {"differences", differences}}};
+        return Outcome::ok({{"rows", rows}, {"differences", differences}});
     });
     send(response, outcome);
 }
@@ -529,13 +531,11 @@ void NameSetApi::restore(const HttpRequest& request, HttpResponse& response) {
         if (!written.ok()) {
             return Outcome::failed(statusOf(written), written.error);
         }
-        return Outcome{200,
-                       "",
-                       {{"restores", id},
-                        {"device", spec->number},
-                        {"database", entry->database},
-                        {"index", entry->index},
-                        {"text", entry->oldText}}};
+        return Outcome::ok({{"restores", id},
+                            {"device", spec->number},
+                            {"database", entry->database},
+                            {"index", entry->index},
+                            {"text", entry->oldText}});
     });
     send(response, outcome);
 }
@@ -558,7 +558,7 @@ void NameSetApi::batch(const HttpRequest& request, HttpResponse& response) {
             }
             json result = batchJson(*found);
             result["entries"] = entries;
-            return Outcome{200, "", result};
+            return Outcome::ok(result);
         } catch (const StoreError& error) {
             return Outcome::failed(kServerError, error.what());
         }
@@ -626,10 +626,8 @@ void NameSetApi::undo(const HttpRequest& request, HttpResponse& response) {
             restored += static_cast<int>(list.size());
             batches.push_back(batchJson(batch));
         }
-        return Outcome{
-            200,
-            "",
-            {{"undoes", id}, {"restored", restored}, {"batches", batches}, {"skipped", skipped}}};
+        return Outcome::ok(
+            {{"undoes", id}, {"restored", restored}, {"batches", batches}, {"skipped", skipped}});
     });
     send(response, outcome);
 }
