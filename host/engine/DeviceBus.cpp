@@ -91,31 +91,29 @@ HostResult DeviceBus::writeSlot(const std::string& who, int device, int index,
     return HostResult::success();
 }
 
-HostResult DeviceBus::writeName(const std::string& who, int device, int database, int index,
-                                const std::string& text) {
+const DeviceSpec* DeviceBus::nameEntry(int device, int database, int index, const std::string& text,
+                                       HostResult& error) const {
     const DeviceSpec* deviceSpec = catalog_.byNumber(device);
     if (deviceSpec == nullptr) {
-        return HostResult::notFound("there is no " + deviceText(device));
+        error = HostResult::notFound("there is no " + deviceText(device));
+        return nullptr;
     }
     if (!deviceSpec->hasEntry(database, index)) {
-        return HostResult::notFound(deviceText(device) + " (" + deviceSpec->name +
-                                    ") has no entry " + std::to_string(index) + " in database " +
-                                    std::to_string(database));
+        error = HostResult::notFound(deviceText(device) + " (" + deviceSpec->name +
+                                     ") has no entry " + std::to_string(index) + " in database " +
+                                     std::to_string(database));
+        return nullptr;
     }
     if (text.size() > kLongestText) {
-        return HostResult::invalid("a name holds at most 256 characters, this one has " +
-                                   std::to_string(text.size()));
+        error = HostResult::invalid("a name holds at most 256 characters, this one has " +
+                                    std::to_string(text.size()));
+        return nullptr;
     }
-    std::string oldText;
-    try {
-        oldText = store_.writeName(NameWrite{deviceSpec->name, device, database, index, text, who});
-    } catch (const StoreError& error) {
-        return HostResult::failed(error.what());
-    }
-    log_.add(0, "info",
-             who + " wrote entry " + std::to_string(index) + " of database " +
-                 std::to_string(database) + " of " + deviceText(device) + ": '" + oldText +
-                 "' -> '" + text + "'");
+    return deviceSpec;
+}
+
+void DeviceBus::announceName(const std::string& who, int device, int database, int index,
+                             const std::string& oldText, const std::string& text) {
     feed_.publish("database", {{"device", device},
                                {"database", database},
                                {"index", index},
@@ -124,6 +122,61 @@ HostResult DeviceBus::writeName(const std::string& who, int device, int database
                                {"who", who}});
     for (const int instance : registered(nameRegistrations_, device, index)) {
         queue_.pushRecord(instance, tovi_type::kDatabaseChange, device, database, index, text);
+    }
+}
+
+HostResult DeviceBus::writeName(const std::string& who, int device, int database, int index,
+                                const std::string& text, long long restores) {
+    HostResult result;
+    const DeviceSpec* deviceSpec = nameEntry(device, database, index, text, result);
+    if (deviceSpec == nullptr) {
+        return result;
+    }
+    std::string oldText;
+    try {
+        oldText = store_.writeName(
+            NameWrite{deviceSpec->name, device, database, index, text, who, restores});
+    } catch (const StoreError& error) {
+        return HostResult::failed(error.what());
+    }
+    log_.add(0, "info",
+             who + " wrote entry " + std::to_string(index) + " of database " +
+                 std::to_string(database) + " of " + deviceText(device) + ": '" + oldText +
+                 "' -> '" + text + "'" +
+                 (restores != 0 ? " (restoring history entry " + std::to_string(restores) + ")"
+                                : std::string()));
+    announceName(who, device, database, index, oldText, text);
+    return HostResult::success();
+}
+
+HostResult DeviceBus::writeBatch(NameBatch& batch, int device,
+                                 const std::vector<NameChange>& changes) {
+    std::vector<NameWrite> writes;
+    std::vector<std::string> oldTexts;
+    for (const NameChange& change : changes) {
+        HostResult result;
+        const DeviceSpec* deviceSpec =
+            nameEntry(device, change.database, change.index, change.text, result);
+        if (deviceSpec == nullptr) {
+            return result;
+        }
+        writes.push_back(NameWrite{deviceSpec->name, device, change.database, change.index,
+                                   change.text, batch.who, 0});
+        oldTexts.push_back(
+            store_.name(deviceSpec->name, change.database, change.index).value_or(""));
+    }
+    try {
+        batch = store_.writeBatch(batch, writes);
+    } catch (const StoreError& error) {
+        return HostResult::failed(error.what());
+    }
+    log_.add(0, "info",
+             batch.who + " wrote " + std::to_string(writes.size()) + " names of " +
+                 deviceText(device) + " in one " + batch.kind + " (" + batch.what + ", batch " +
+                 std::to_string(batch.id) + ")");
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        announceName(batch.who, device, changes[i].database, changes[i].index, oldTexts[i],
+                     changes[i].text);
     }
     return HostResult::success();
 }

@@ -15,6 +15,13 @@
 
 namespace panelhost {
 
+// One name of a batch: which entry of the device, and its new text.
+struct NameChange {
+    int database = 0;
+    int index = 0;
+    std::string text;
+};
+
 // The simulated devices as the panel instances and the API reach them:
 // checks every address against the catalog, persists writes before anyone
 // hears of them, keeps who registered for what, and queues the revertives
@@ -44,8 +51,15 @@ class DeviceBus {
     HostResult writeSlot(const std::string& who, int device, int index, const std::string& text);
     // Writes a name, records it in the history under `who`, and queues a
     // database change to every instance registered for that entry.
+    // `restores`, when not 0, is the history entry whose text this puts back.
     HostResult writeName(const std::string& who, int device, int database, int index,
-                         const std::string& text);
+                         const std::string& text, long long restores = 0);
+    // Writes several names of `device` in one transaction, recorded as the
+    // batch `batch` (which receives its id and time), and notifies each
+    // like writeName. Nothing is written when any entry does not exist or
+    // any text is too long. A change of a name it already changed sees
+    // the earlier change as its old text; callers pass each entry once.
+    HostResult writeBatch(NameBatch& batch, int device, const std::vector<NameChange>& changes);
 
     // "IR" and "RR": registers `instance` for slots (or entries) `from` to
     // `to`; `add` keeps its earlier ranges on that device, otherwise they
@@ -65,6 +79,10 @@ class DeviceBus {
     using Registrations = std::map<std::pair<int, int>, std::vector<Range>>;
 
     const DeviceSpec* slotDevice(int device, HostResult& error) const;
+    const DeviceSpec* nameEntry(int device, int database, int index, const std::string& text,
+                                HostResult& error) const;
+    void announceName(const std::string& who, int device, int database, int index,
+                      const std::string& oldText, const std::string& text);
     static HostResult checkRange(const DeviceSpec& device, int from, int to, int last,
                                  const char* what);
     static void addRange(Registrations& table, int instance, int device, int from, int to,

@@ -301,8 +301,15 @@ HostResult HostEngine::hostMessage(int id, const std::string& text,
 }
 
 HostResult HostEngine::writeName(const std::string& who, int device, int database, int index,
-                                 const std::string& text) {
-    const HostResult result = devices_.writeName(who, device, database, index, text);
+                                 const std::string& text, long long restores) {
+    const HostResult result = devices_.writeName(who, device, database, index, text, restores);
+    deliverPending();
+    return result;
+}
+
+HostResult HostEngine::writeBatch(NameBatch& batch, int device,
+                                  const std::vector<NameChange>& changes) {
+    const HostResult result = devices_.writeBatch(batch, device, changes);
     deliverPending();
     return result;
 }

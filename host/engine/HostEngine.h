@@ -90,7 +90,10 @@ class HostEngine {
                            std::optional<std::string>& answer, const std::string& actor = "");
     // Changes made elsewhere: written, persisted and notified like "RM"/"IW".
     HostResult writeName(const std::string& who, int device, int database, int index,
-                         const std::string& text);
+                         const std::string& text, long long restores = 0);
+    // Several names of one device, written and notified as one batch
+    // (DeviceBus::writeBatch).
+    HostResult writeBatch(NameBatch& batch, int device, const std::vector<NameChange>& changes);
     HostResult writeSlot(const std::string& who, int device, int index, const std::string& text);
 
     // Delivers a tick of every timer due now.
@@ -101,6 +104,8 @@ class HostEngine {
     std::vector<HistoryEntry> history(const HistoryQuery& query) const {
         return store_.history(query);
     }
+    // The stored names and their history, to read.
+    const NameStore& store() const { return store_; }
     std::vector<int> instanceIds() const;
     EngineCounters counters() const;
     // One instance as the HTTP API shows it; nothing when there is none.

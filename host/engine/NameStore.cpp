@@ -33,6 +33,32 @@ CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL,
 CREATE INDEX history_entry ON history (device, db, idx);
 )sql";
 
+// Batches came after the first files were made; a file without them gets
+// them on opening. Older panelhosts ignore the added columns and write
+// them as NULL (no batch, nothing restored), so the format stays 1.
+constexpr const char* kBatches = R"sql(
+CREATE TABLE IF NOT EXISTS batches (id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL,
+                                    who TEXT NOT NULL, kind TEXT NOT NULL, what TEXT NOT NULL,
+                                    undoes INTEGER);
+ALTER TABLE history ADD COLUMN batch INTEGER;
+ALTER TABLE history ADD COLUMN restores INTEGER;
+CREATE INDEX history_batch ON history (batch);
+)sql";
+
+// The columns of a history entry as readEntries() reads them.
+constexpr const char* kEntryColumns =
+    "SELECT id, time, who, device, device_number, db, idx, old, new, batch, "
+    "(SELECT kind FROM batches b WHERE b.id = history.batch), "
+    "(SELECT what FROM batches b WHERE b.id = history.batch), "
+    "(SELECT count(*) FROM history c WHERE c.batch = history.batch), restores FROM history ";
+
+HistoryEntry entryOf(const SqliteStatement& row) {
+    return HistoryEntry{row.integer(0), row.text(1),    row.text(2),   row.text(3),
+                        row.number(4),  row.number(5),  row.number(6), row.text(7),
+                        row.text(8),    row.integer(9), row.text(10),  row.text(11),
+                        row.number(12), row.integer(13)};
+}
+
 }  // namespace
 
 NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : file_(file) {
@@ -77,6 +103,7 @@ NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : 
         if (fresh) {
             create(seed);
         }
+        addBatches();
         load();
     } catch (...) {
         sqlite3_close(db_);
@@ -165,6 +192,25 @@ void NameStore::create(const SeedData& seed) {
     }
 }
 
+void NameStore::addBatches() {
+    SqliteStatement columns(db_, "SELECT 1 FROM pragma_table_info('history') WHERE name = 'batch'");
+    const int step = columns.step();
+    if (step == SQLITE_ROW) {
+        return;
+    }
+    if (step != SQLITE_DONE) {
+        fail("cannot be read");
+    }
+    execute("BEGIN IMMEDIATE");
+    try {
+        execute(kBatches);
+        execute("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
 void NameStore::load() {
     SqliteStatement names(db_, "SELECT device, db, idx, text FROM names");
     int step = SQLITE_ROW;
@@ -198,7 +244,7 @@ std::string NameStore::slot(const std::string& device, int index) const {
 }
 
 void NameStore::insertHistory(const NameWrite& write, const std::string& oldText,
-                              const std::string& time) {
+                              const std::string& time, long long batch) {
     SqliteStatement upsert(db_,
                            "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?) "
                            "ON CONFLICT (device, db, idx) DO UPDATE SET text = excluded.text");
@@ -208,8 +254,8 @@ void NameStore::insertHistory(const NameWrite& write, const std::string& oldText
     }
     SqliteStatement history(
         db_,
-        "INSERT INTO history (time, who, device, device_number, db, idx, old, new) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        "INSERT INTO history (time, who, device, device_number, db, idx, old, new, batch, "
+        "restores) VALUES (?, ?, ?, ?, ?, ?, ?, ?, NULLIF(?, 0), NULLIF(?, 0))");
     history.bind(1, time)
         .bind(2, write.who)
         .bind(3, write.device)
@@ -217,7 +263,9 @@ void NameStore::insertHistory(const NameWrite& write, const std::string& oldText
         .bind(5, write.database)
         .bind(6, write.index)
         .bind(7, oldText)
-        .bind(8, write.text);
+        .bind(8, write.text)
+        .bind(9, batch)
+        .bind(10, write.restores);
     if (history.step() != SQLITE_DONE) {
         fail("cannot record the history of a name");
     }
@@ -249,6 +297,38 @@ void NameStore::writeNames(const std::vector<NameWrite>& writes) {
 
 void NameStore::commitNames(const std::vector<NameWrite>& writes) {
     execute("BEGIN IMMEDIATE");
+    writeAll(writes, 0);
+}
+
+NameBatch NameStore::writeBatch(const NameBatch& batch, const std::vector<NameWrite>& writes) {
+    NameBatch recorded = batch;
+    execute("BEGIN IMMEDIATE");
+    try {
+        recorded.time = utcNow();
+        SqliteStatement insert(
+            db_,
+            "INSERT INTO batches (time, who, kind, what, undoes) VALUES (?, ?, ?, ?, "
+            "NULLIF(?, 0))");
+        insert.bind(1, recorded.time)
+            .bind(2, recorded.who)
+            .bind(3, recorded.kind)
+            .bind(4, recorded.what)
+            .bind(5, recorded.undoes);
+        if (insert.step() != SQLITE_DONE) {
+            fail("cannot record a batch of names");
+        }
+        recorded.id = sqlite3_last_insert_rowid(db_);
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    writeAll(writes, recorded.id);
+    return recorded;
+}
+
+// Runs inside a transaction that the caller began; commits it, or rolls it
+// back and rethrows.
+void NameStore::writeAll(const std::vector<NameWrite>& writes, long long batch) {
     std::map<NameKey, std::string> written;
     try {
         const std::string time = utcNow();
@@ -259,7 +339,7 @@ void NameStore::commitNames(const std::vector<NameWrite>& writes) {
                 earlier != written.end()
                     ? earlier->second
                     : name(write.device, write.database, write.index).value_or("");
-            insertHistory(write, oldText, time);
+            insertHistory(write, oldText, time, batch);
             written[key] = write.text;
         }
         execute("COMMIT");
@@ -286,12 +366,11 @@ void NameStore::writeSlot(const std::string& device, int index, const std::strin
 }
 
 std::vector<HistoryEntry> NameStore::history(const HistoryQuery& query) const {
-    SqliteStatement select(
-        db_,
-        "SELECT id, time, who, device, device_number, db, idx, old, new FROM history "
-        "WHERE (?1 IS NULL OR device = ?1) AND (?2 IS NULL OR db = ?2) "
-        "AND (?3 IS NULL OR idx = ?3) AND (?4 = 0 OR id < ?4) "
-        "ORDER BY id DESC LIMIT ?5");
+    SqliteStatement select(db_, (std::string(kEntryColumns) +
+                                 "WHERE (?1 IS NULL OR device = ?1) AND (?2 IS NULL OR db = ?2) "
+                                 "AND (?3 IS NULL OR idx = ?3) AND (?4 = 0 OR id < ?4) "
+                                 "ORDER BY id DESC LIMIT ?5")
+                                    .c_str());
     if (query.device) {
         select.bind(1, *query.device);
     }
@@ -305,14 +384,65 @@ std::vector<HistoryEntry> NameStore::history(const HistoryQuery& query) const {
     std::vector<HistoryEntry> entries;
     int step = SQLITE_ROW;
     while ((step = select.step()) == SQLITE_ROW) {
-        entries.push_back(HistoryEntry{select.integer(0), select.text(1), select.text(2),
-                                       select.text(3), select.number(4), select.number(5),
-                                       select.number(6), select.text(7), select.text(8)});
+        entries.push_back(entryOf(select));
     }
     if (step != SQLITE_DONE) {
         fail("cannot read the history");
     }
     return entries;
+}
+
+std::vector<HistoryEntry> NameStore::readEntries(const char* where, long long value,
+                                                 int limit) const {
+    SqliteStatement select(db_,
+                           (std::string(kEntryColumns) + where + " ORDER BY id LIMIT ?2").c_str());
+    select.bind(1, value).bind(2, limit);
+    std::vector<HistoryEntry> entries;
+    int step = SQLITE_ROW;
+    while ((step = select.step()) == SQLITE_ROW) {
+        entries.push_back(entryOf(select));
+    }
+    if (step != SQLITE_DONE) {
+        fail("cannot read the history");
+    }
+    return entries;
+}
+
+std::optional<HistoryEntry> NameStore::historyEntry(long long id) const {
+    std::vector<HistoryEntry> found = readEntries("WHERE id = ?1", id, 1);
+    if (found.empty()) {
+        return std::nullopt;
+    }
+    return std::move(found.front());
+}
+
+std::vector<HistoryEntry> NameStore::batchEntries(long long id) const {
+    return readEntries("WHERE batch = ?1", id, -1);
+}
+
+long long NameStore::newestEntry(const std::string& device, int database, int index) const {
+    SqliteStatement select(db_,
+                           "SELECT max(id) FROM history WHERE device = ? AND db = ? AND idx = ?");
+    select.bind(1, device).bind(2, database).bind(3, index);
+    if (select.step() != SQLITE_ROW) {
+        fail("cannot read the history");
+    }
+    return select.integer(0);
+}
+
+std::optional<NameBatch> NameStore::batch(long long id) const {
+    SqliteStatement select(db_,
+                           "SELECT id, time, who, kind, what, undoes FROM batches WHERE id = ?");
+    select.bind(1, id);
+    const int step = select.step();
+    if (step == SQLITE_DONE) {
+        return std::nullopt;
+    }
+    if (step != SQLITE_ROW) {
+        fail("cannot read the history");
+    }
+    return NameBatch{select.integer(0), select.text(1), select.text(2),
+                     select.text(3),    select.text(4), select.integer(5)};
 }
 
 }  // namespace panelhost

@@ -31,6 +31,22 @@ struct NameWrite {
     int index = 0;
     std::string text;
     std::string who;
+    // The history entry whose earlier text this write puts back; 0: none.
+    long long restores = 0;
+};
+
+// Several writes recorded together as one step of the history (an import,
+// a copy, or the undoing of one of them), so that they can be shown and
+// undone as one.
+struct NameBatch {
+    long long id = 0;
+    std::string time;  // UTC, ISO 8601 with milliseconds
+    std::string who;
+    std::string kind;  // "import", "copy" or "undo"
+    // What the batch did, in words ("news.csv into set 3").
+    std::string what;
+    // The batch this one undid; 0: none.
+    long long undoes = 0;
 };
 
 // One recorded database write.
@@ -44,6 +60,13 @@ struct HistoryEntry {
     int index = 0;
     std::string oldText;
     std::string newText;
+    // The batch the write belongs to (0: written alone), with its kind,
+    // description and number of writes, and the entry it restored (0: none).
+    long long batch = 0;
+    std::string batchKind;
+    std::string batchWhat;
+    int batchSize = 0;
+    long long restores = 0;
 };
 
 // The writes a store committed or failed, and how long each took.
@@ -86,7 +109,8 @@ struct SeedData {
 // file (FILE-lock) while it lives, so a second panelhost or an import on the
 // same file is refused. Other connections (the accounts of AccountStore,
 // also from other processes) share the file through SQLite's own locking
-// and never touch these tables. Every write is one transaction, committed
+// and never touch these tables. Writes may be grouped into batches that the
+// history shows as one step. Every write is one transaction, committed
 // (durably: WAL, synchronous FULL) before the call returns, so a caller may
 // notify others as soon as it returns. Devices are keyed by instance name,
 // so renumbering a device keeps its data. Not thread-safe: one thread uses it.
@@ -115,11 +139,23 @@ class NameStore {
     std::string writeName(const NameWrite& write);
     // Writes several names and their history in one transaction.
     void writeNames(const std::vector<NameWrite>& writes);
+    // Writes several names in one transaction, their history entries
+    // recorded as the one batch `batch` (its id and time are assigned
+    // here); returns the batch as recorded. Throws StoreError (nothing
+    // changed).
+    NameBatch writeBatch(const NameBatch& batch, const std::vector<NameWrite>& writes);
     // Writes one slot. Throws StoreError (nothing changed).
     void writeSlot(const std::string& device, int index, const std::string& text);
 
     // Throws StoreError when the entries cannot all be read.
     std::vector<HistoryEntry> history(const HistoryQuery& query) const;
+    // One history entry by id; nothing when there is none.
+    std::optional<HistoryEntry> historyEntry(long long id) const;
+    // The id of the newest history entry of a name; 0 when it has none.
+    long long newestEntry(const std::string& device, int database, int index) const;
+    // A batch by id, and its entries in the order they were written.
+    std::optional<NameBatch> batch(long long id) const;
+    std::vector<HistoryEntry> batchEntries(long long id) const;
 
     const std::filesystem::path& file() const { return file_; }
     // Every writeName, writeNames and writeSlot since the store was opened.
@@ -131,10 +167,14 @@ class NameStore {
 
     void checkExisting();
     void create(const SeedData& seed);
+    void addBatches();
+    void writeAll(const std::vector<NameWrite>& writes, long long batch);
+    std::vector<HistoryEntry> readEntries(const char* where, long long value, int limit) const;
     void load();
     void execute(const char* sql);
     [[noreturn]] void fail(const std::string& what) const;
-    void insertHistory(const NameWrite& write, const std::string& oldText, const std::string& time);
+    void insertHistory(const NameWrite& write, const std::string& oldText, const std::string& time,
+                       long long batch);
     void commitNames(const std::vector<NameWrite>& writes);
     template <typename Write>
     void timed(Write&& write);

@@ -63,6 +63,17 @@ const std::vector<AccessRule>& AccessTable::rules() {
         {"GET", "/api/stream", Role::Viewer},
         {"GET", "/api/wall", Role::Viewer},
         {"GET", "/api/tsl", Role::Viewer},
+        // Bulk work on name sets: the previews only read, but take a body.
+        {"POST", "/api/devices/{n}/databases/{n}/import/preview", Role::Viewer},
+        {"POST", "/api/devices/{n}/databases/{n}/import", Role::Engineer},
+        {"GET", "/api/devices/{n}/databases/{n}/csv", Role::Viewer},
+        {"POST", "/api/devices/{n}/databases/{n}/copy/preview", Role::Viewer},
+        {"POST", "/api/devices/{n}/databases/{n}/copy", Role::Engineer},
+        {"GET", "/api/compare", Role::Viewer},
+        {"GET", "/api/find", Role::Viewer},
+        {"POST", "/api/history/{n}/restore", Role::Engineer},
+        {"GET", "/api/batches/{n}", Role::Viewer},
+        {"POST", "/api/batches/{n}/undo", Role::Engineer},
         // Logging in and out, and the account routes.
         {"GET", "/login", std::nullopt},
         {"POST", "/api/login", std::nullopt},

@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 
 #include "FirstStart.h"
 #include "LogEntryJson.h"
 #include "NameSeed.h"
+#include "NameSetClient.h"
+#include "RequestGuard.h"
 
 namespace panelhost {
 namespace {
@@ -126,6 +129,7 @@ HostApplication::HostApplication(const HostOptions& options)
     }
     startServer();
     log_.add(0, "info", "serving on " + url());
+    publishAddress();
     try {
         loginLink_ = FirstStart::loginLink(*accounts_, url());
     } catch (const StoreError& error) {
@@ -201,7 +205,25 @@ void HostApplication::startServer() {
     fanOut_ = std::make_unique<StreamFanOut>(feed_, *server_, log_);
 }
 
+void HostApplication::publishAddress() {
+    const std::filesystem::path file = NameSetClient::addressFile(options_.dataFolder());
+    std::ofstream(file) << url() << "\n";
+    if (std::ifstream(file).good()) {
+        addressFile_ = file;
+    } else {
+        log_.add(0, "warning",
+                 file.string() +
+                     " cannot be written: export-set and import-set will not find "
+                     "this host");
+    }
+}
+
 void HostApplication::shutdown() {
+    if (!addressFile_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(addressFile_, ignored);
+        addressFile_.clear();
+    }
     feed_.close();
     fanOut_.reset();
     metrics_.watchServer(nullptr);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -79,6 +80,9 @@ class HostApplication {
     void printEntry(const LogEntry& entry) const;
     void printLine(int priority, const std::string& line) const;
     void startServer();
+    // Writes the address file of the data folder (NameSetClient), removed
+    // again on shutdown.
+    void publishAddress();
 
     HostOptions options_;
     // Read by whichever thread adds a log entry.
@@ -104,6 +108,7 @@ class HostApplication {
     std::unique_ptr<HttpServer> server_;
     std::unique_ptr<StreamFanOut> fanOut_;
     int port_ = 0;
+    std::filesystem::path addressFile_;
 };
 
 }  // namespace panelhost

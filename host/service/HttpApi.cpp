@@ -172,7 +172,13 @@ json historyJson(const HistoryEntry& entry) {
             {"database", entry.database},
             {"index", entry.index},
             {"old", entry.oldText},
-            {"new", entry.newText}};
+            {"new", entry.newText},
+            {"batch", entry.batch == 0 ? json(nullptr)
+                                       : json{{"id", entry.batch},
+                                              {"kind", entry.batchKind},
+                                              {"what", entry.batchWhat},
+                                              {"size", entry.batchSize}}},
+            {"restores", entry.restores == 0 ? json(nullptr) : json(entry.restores)}};
 }
 
 // The error text of an answer the server made itself.
@@ -222,6 +228,7 @@ HttpApi::HttpApi(EngineThread& engine, EventLog& log, HttpAccess& access,
               {"GET", std::regex(R"(/healthz)"), &HttpApi::health},
               {"GET", std::regex(R"(/metrics)"), &HttpApi::metricsPage}},
       web_(webRoot, log),
+      nameSets_(engine, log),
       engine_(engine),
       access_(access),
       log_(log),
@@ -247,6 +254,9 @@ void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
             response = HttpResponse();
             sendError(response, kUnavailable, error.what());
         }
+        return;
+    }
+    if (nameSets_.answer(request, method, response)) {
         return;
     }
     if (method != "GET" || request.path.rfind("/api/", 0) == 0) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "EventLog.h"
 #include "HttpAccess.h"
 #include "HttpService.h"
+#include "NameSetApi.h"
 #include "ServiceMetrics.h"
 #include "WebFolder.h"
 
@@ -28,11 +31,11 @@ namespace panelhost {
 // the API goes.
 class HttpApi : public HttpService {
   public:
-    // Longest request body taken: the largest a request needs, a
-    // 256-character text with its client name, is a few kilobytes even
-    // fully escaped. Longer bodies are refused before they are read into
-    // memory; so are bodies sent in chunks, which would be read whole
-    // whatever their length.
+    // Longest request body taken: the largest a request needs, a CSV
+    // import of a whole name set (128 lines of at most 16-byte names), is
+    // under 16 KiB even fully escaped. Longer bodies are refused before
+    // they are read into memory; so are bodies sent in chunks, which would
+    // be read whole whatever their length.
     static constexpr std::size_t kLongestBody = 64 * 1024;
     // Most log entries one request returns.
     static constexpr std::size_t kLogPage = 10000;
@@ -90,6 +93,7 @@ class HttpApi : public HttpService {
 
     std::vector<Route> routes_;
     WebFolder web_;
+    NameSetApi nameSets_;
     EngineThread& engine_;
     HttpAccess& access_;
     EventLog& log_;

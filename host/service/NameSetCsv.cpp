@@ -2,11 +2,14 @@
 
 #include <charconv>
 #include <set>
+#include <string_view>
 
 namespace panelhost {
 namespace {
 
 constexpr const char* kHeader = "source,name";
+// What spreadsheets put before the first line of a UTF-8 CSV file.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string field(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
@@ -51,6 +54,47 @@ bool split(const std::string& line, std::vector<std::string>& fields) {
     return !quoted;
 }
 
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates):
+// a file saved in another encoding would otherwise put mangled names on
+// the displays.
+bool isUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        unsigned int low = 0x80;
+        unsigned int high = 0xBF;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string NameSetCsv::write(const std::vector<std::string>& names) {
@@ -70,12 +114,16 @@ NameSetCsv::Report NameSetCsv::read(std::istream& in, int sources, std::size_t l
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
+        if (number == 1 && line.rfind(kByteOrderMark, 0) == 0) {
+            line.erase(0, kByteOrderMark.size());
+        }
         const std::string where = "line " + std::to_string(number) + ": ";
         if (line.empty() || (number == 1 && line == kHeader)) {
             continue;
         }
         auto refuse = [&](const std::string& why) {
             report.valid = false;
+            report.wrong.push_back(Wrong{number, line, why});
             report.lines.push_back(where + why);
         };
         if (!split(line, fields) || fields.size() != 2) {
@@ -90,9 +138,13 @@ NameSetCsv::Report NameSetCsv::read(std::istream& in, int sources, std::size_t l
             refuse("source \"" + text + "\" is not a number from 1 to " + std::to_string(sources));
             continue;
         }
+        if (!isUtf8(fields[1])) {
+            refuse("name is not UTF-8 text (save the file as UTF-8)");
+            continue;
+        }
         if (fields[1].size() > longestName) {
             refuse("name \"" + fields[1] + "\" is longer than " + std::to_string(longestName) +
-                   " characters");
+                   " characters (" + std::to_string(fields[1].size()) + " bytes as stored)");
             continue;
         }
         if (!seen.insert(source).second) {

@@ -18,21 +18,31 @@ class NameSetCsv {
         std::string name;
     };
 
-    // What reading a file found: every valid row, and one report line per
-    // line of the file. `valid` is false when any line is wrong; then
-    // nothing must be written.
+    // A line that cannot be taken, and why.
+    struct Wrong {
+        int line = 0;
+        std::string text;
+        std::string reason;
+    };
+
+    // What reading a file found: every valid row, every wrong line, and one
+    // report line per line of the file. `valid` is false when any line is
+    // wrong; then nothing must be written.
     struct Report {
         bool valid = true;
         std::vector<Row> rows;
+        std::vector<Wrong> wrong;
         std::vector<std::string> lines;
     };
 
     // `names[i]` is the name of source i + 1.
     static std::string write(const std::vector<std::string>& names);
 
-    // Reads rows whose source lies in 1..`sources` and whose name has at
-    // most `longestName` characters, each source once. A first line
-    // "source,name" is the header; empty lines are skipped.
+    // Reads rows whose source lies in 1..`sources` and whose name is UTF-8
+    // text of at most `longestName` bytes (the devices store and count
+    // bytes, so a name with accents holds fewer letters), each source once.
+    // A first line "source,name" is the header, also after the byte order
+    // mark spreadsheets write; empty lines are skipped.
     static Report read(std::istream& in, int sources, std::size_t longestName);
 };
 

@@ -87,13 +87,18 @@ int NameSetFiles::importSet(const Target& target, const std::filesystem::path& i
     if (!store) {
         return kFailure;
     }
+    const std::string who = "csv import " + input.filename().string();
     std::vector<NameWrite> writes;
     for (const NameSetCsv::Row& row : report.rows) {
-        writes.push_back(NameWrite{device->name, device->number, target.set, row.source, row.name,
-                                   "csv import " + input.filename().string()});
+        writes.push_back(
+            NameWrite{device->name, device->number, target.set, row.source, row.name, who, 0});
     }
     try {
-        store->writeNames(writes);
+        store->writeBatch(NameBatch{0, "", who, "import",
+                                    input.filename().string() + " into database " +
+                                        std::to_string(target.set) + " of " + device->name,
+                                    0},
+                          writes);
     } catch (const StoreError& error) {
         err << "panelhost: " << error.what() << "; nothing was written\n";
         return kFailure;

@@ -7,17 +7,21 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "AccountCommands.h"
 #include "ConfigFile.h"
+#include "FileLock.h"
 #include "HostApplication.h"
 #include "NameSeed.h"
+#include "NameSetClient.h"
 #include "NameSetFiles.h"
 #include "PasswordPrompt.h"
 #include "SystemdService.h"
@@ -30,6 +34,7 @@ using panelhost::ConfigFile;
 using panelhost::ConfigFileError;
 using panelhost::HostApplication;
 using panelhost::HostOptions;
+using panelhost::NameSetClient;
 using panelhost::NameSetFiles;
 using panelhost::StartupError;
 using panelhost::SystemdService;
@@ -76,6 +81,23 @@ std::unique_ptr<AccountStore> openAccounts(const HostOptions& options) {
     }
 }
 
+// The address of the panelhost that holds the data file, read from the file
+// it keeps beside it; nothing when none holds it (the lock is free), so the
+// commands may open the file themselves.
+std::optional<std::string> runningHost(const HostOptions& options) {
+    try {
+        const panelhost::FileLock probe(options.dataFile().string() + "-lock");
+        return std::nullopt;
+    } catch (const std::system_error& error) {
+        if (error.code() != std::errc::resource_unavailable_try_again) {
+            return std::nullopt;
+        }
+    }
+    std::string url;
+    std::ifstream(NameSetClient::addressFile(options.dataFolder())) >> url;
+    return url;
+}
+
 AccountCommands::PasswordSource passwordFor(const std::string& name, bool confirm) {
     return [name, confirm] {
         return panelhost::PasswordPrompt::read("Password for " + name + ": ", confirm);
@@ -108,6 +130,7 @@ struct CommandLine {
 
     std::string device = "StC_UMD_Names_DriverID";
     int set = 1;
+    std::string apiToken;
     std::string file = "-";
     std::string name;
     std::string role;
@@ -246,6 +269,13 @@ void CommandLine::addSubcommands() {
     importSet->add_option("--set", set, "name set: the database number on the device")->required();
     importSet->add_option("--device", device, "device that holds the set")->capture_default_str();
     importSet->add_option("--input", file, "CSV file to read")->required();
+    for (CLI::App* command : {exportSet, importSet}) {
+        command
+            ->add_option("--token", apiToken,
+                         "API token for going through a running panelhost (default: "
+                         "$PANELHOST_TOKEN)")
+            ->envname("PANELHOST_TOKEN");
+    }
 
     user = app.add_subcommand("user", "manage the accounts (also while panelhost runs)");
     userAdd = user->add_subcommand(
@@ -465,6 +495,21 @@ int main(int argc, char** argv) {
         const auto where = target(options, line.device, line.set);
         if (!where) {
             return StartupError::kConfiguration;
+        }
+        // While a panelhost holds the data file, the commands go through
+        // its API; otherwise they open the file as before.
+        if (const std::optional<std::string> url = runningHost(options)) {
+            if (url->empty()) {
+                std::cerr << "panelhost: a panelhost uses " << options.dataFile().string()
+                          << " but has not said where it serves ("
+                          << NameSetClient::addressFile(options.dataFolder()).string()
+                          << " is missing)" << std::endl;
+                return StartupError::kDataFile;
+            }
+            const NameSetClient client(*url, line.apiToken);
+            return line.exportSet->parsed()
+                       ? client.exportSet(line.device, line.set, line.file, std::cout, std::cerr)
+                       : client.importSet(line.device, line.set, line.file, std::cout, std::cerr);
         }
         return line.exportSet->parsed()
                    ? NameSetFiles::exportSet(*where, line.file, std::cout, std::cerr)

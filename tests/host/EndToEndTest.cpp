@@ -805,3 +805,42 @@ TEST(EndToEnd, LoggingInWithALinkOrAPasswordAndOut) {
         EXPECT_EQ(entry.text.find(host.token()), std::string::npos) << entry.text;
     }
 }
+
+// A bulk import and its undo through the API: wrong lines write nothing,
+// the undo keeps a later change, a second undo changes nothing, and a
+// restore of the later change is recorded as one.
+TEST(EndToEnd, AnImportIsUndoneWithoutLosingLaterChanges) {
+    TempFolder data;
+    RunningHost host(data.path(), 1);
+    const std::string set = "/api/devices/12/databases/6";
+    const json wrong{{"csv", "1,One\n1,Again\n"}};
+    EXPECT_EQ(host.send("POST", set + "/import", wrong.dump()).first, 400);
+    EXPECT_EQ(host.get(set + "/1").second["text"], "Drama Cam 1");
+
+    const json csv{{"csv", "source,name\n1,One\n2,Two\n3,Drama Cam 3\n"}, {"file", "a.csv"}};
+    const auto [status, imported] = host.send("POST", set + "/import", csv.dump());
+    ASSERT_EQ(status, 200) << imported.dump();
+    EXPECT_EQ(imported["counts"],
+              json({{"new", 0}, {"changed", 2}, {"unchanged", 1}, {"wrong", 0}}));
+    const std::string batch = "/api/batches/" + std::to_string(imported["batch"]["id"].get<int>());
+    EXPECT_EQ(host.get(batch).second["entries"].size(), 2u);
+    EXPECT_EQ(host.send("PUT", set + "/2", R"({"text": "Later"})").first, 200);
+
+    const auto [undoStatus, undone] = host.send("POST", batch + "/undo", "{}");
+    ASSERT_EQ(undoStatus, 200) << undone.dump();
+    EXPECT_EQ(undone["restored"], 1);
+    ASSERT_EQ(undone["skipped"].size(), 1u);
+    EXPECT_EQ(undone["skipped"][0]["index"], 2);
+    EXPECT_EQ(host.get(set + "/1").second["text"], "Drama Cam 1");
+    EXPECT_EQ(host.get(set + "/2").second["text"], "Later");
+    EXPECT_EQ(host.send("POST", batch + "/undo", "{}").second["restored"], 0);
+
+    const json later = host.get("/api/history?limit=1&index=2").second["entries"][0];
+    ASSERT_EQ(later["new"], "Later");
+    const std::string restore =
+        "/api/history/" + std::to_string(later["id"].get<int>()) + "/restore";
+    EXPECT_EQ(host.send("POST", restore, "{}").first, 200);
+    EXPECT_EQ(host.get(set + "/2").second["text"], "Two");
+    EXPECT_EQ(host.get("/api/history?limit=1").second["entries"][0]["restores"], later["id"]);
+    EXPECT_EQ(host.send("POST", "/api/history/99999/restore", "{}").first, 404);
+}

@@ -4,6 +4,7 @@
 
 #include "NameSeed.h"
 #include "NameSetCsv.h"
+#include "NameSetDiff.h"
 #include "NameSetFiles.h"
 #include "NameStore.h"
 #include "TempFolder.h"
@@ -11,6 +12,7 @@
 using panelhost::DeviceCatalog;
 using panelhost::NameSeed;
 using panelhost::NameSetCsv;
+using panelhost::NameSetDiff;
 using panelhost::NameSetFiles;
 using panelhost::NameStore;
 
@@ -43,18 +45,61 @@ TEST(NameSetCsv, EveryLineIsReported) {
     EXPECT_FALSE(report.valid);
     ASSERT_EQ(report.rows.size(), 1u);
     EXPECT_EQ(report.rows[0].line, 2);
-    EXPECT_EQ(report.lines, (std::vector<std::string>{
-                                "line 2: source 37 \"Guest Cam\"",
-                                "line 4: source \"0\" is not a number from 1 to 128",
-                                "line 5: source \"129\" is not a number from 1 to 128",
-                                "line 6: source \"x\" is not a number from 1 to 128",
-                                "line 7: name \"Seventeen chars!!\" is longer than 16 characters",
-                                "line 8: source 37 appears a second time",
-                                "line 9: not of the form source,name",
-                                "line 10: not of the form source,name",
-                                "line 11: not of the form source,name",
-                                "line 12: not of the form source,name",
-                            }));
+    EXPECT_EQ(
+        report.lines,
+        (std::vector<std::string>{
+            "line 2: source 37 \"Guest Cam\"",
+            "line 4: source \"0\" is not a number from 1 to 128",
+            "line 5: source \"129\" is not a number from 1 to 128",
+            "line 6: source \"x\" is not a number from 1 to 128",
+            "line 7: name \"Seventeen chars!!\" is longer than 16 characters (17 bytes as stored)",
+            "line 8: source 37 appears a second time",
+            "line 9: not of the form source,name",
+            "line 10: not of the form source,name",
+            "line 11: not of the form source,name",
+            "line 12: not of the form source,name",
+        }));
+}
+
+// What a spreadsheet hands over: a byte order mark before the header, CRLF
+// line ends, accented names; names count in bytes as the devices store
+// them, and a file in another encoding is refused rather than stored as
+// mangled text.
+TEST(NameSetCsv, SpreadsheetFilesAreReadAsTheDevicesStoreThem) {
+    const auto report = read(
+        "\xEF\xBB\xBFsource,name\r\n1,Kamera Süd Link\r\n2,Kamera Süd Links\r\n"
+        "3,Caf\xE9"
+        "\r\n4,\"Quote \"\"A\"\", B\"\r\n");
+    EXPECT_FALSE(report.valid);
+    ASSERT_EQ(report.rows.size(), 2u);
+    EXPECT_EQ(report.rows[0].name, "Kamera Süd Link");  // 15 letters, 16 bytes
+    EXPECT_EQ(report.rows[1].name, "Quote \"A\", B");
+    ASSERT_EQ(report.wrong.size(), 2u);
+    EXPECT_EQ(report.wrong[0].line, 3);
+    EXPECT_EQ(report.wrong[0].reason,
+              "name \"Kamera Süd Links\" is longer than 16 characters (17 bytes as stored)");
+    EXPECT_EQ(report.wrong[1].text, "3,Caf\xE9");
+    EXPECT_EQ(report.wrong[1].reason, "name is not UTF-8 text (save the file as UTF-8)");
+}
+
+TEST(NameSetDiff, AnImportPreviewSaysWhatEachLineWouldDo) {
+    std::vector<std::string> current(128, "Old");
+    current[1] = "";
+    current[2] = "Same";
+    const auto lines = NameSetDiff::importPreview(
+        read("source,name\n3,Same\n1,New 1\n2,Fresh\n0,Zero\n"), current);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].status, NameSetDiff::Status::Unchanged);
+    EXPECT_EQ(lines[1].status, NameSetDiff::Status::Changed);
+    EXPECT_EQ(lines[1].oldText, "Old");
+    EXPECT_EQ(lines[2].status, NameSetDiff::Status::New);
+    EXPECT_EQ(lines[3].status, NameSetDiff::Status::Wrong);
+    EXPECT_EQ(lines[3].line, 5);
+    EXPECT_TRUE(NameSetDiff::anyWrong(lines));
+    const auto writes = NameSetDiff::writes(lines);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].source, 1);
+    EXPECT_EQ(writes[1].source, 2);
 }
 
 class NameSetFilesTest : public ::testing::Test {
@@ -86,6 +131,10 @@ TEST_F(NameSetFilesTest, AnImportWritesEveryNameWithHistory) {
     const auto history = store.history({});
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].who, "csv import news.csv");
+    EXPECT_NE(history[0].batch, 0);
+    EXPECT_EQ(history[0].batch, history[1].batch);
+    EXPECT_EQ(history[0].batchKind, "import");
+    EXPECT_EQ(history[0].batchSize, 2);
 }
 
 TEST_F(NameSetFilesTest, AnInvalidLineMeansNothingIsWritten) {

@@ -11,6 +11,7 @@
 
 using panelhost::DeviceCatalog;
 using panelhost::HistoryQuery;
+using panelhost::NameBatch;
 using panelhost::NameSeed;
 using panelhost::NameStore;
 using panelhost::NameWrite;
@@ -152,4 +153,48 @@ TEST(NameStore, ASecondProcessCannotUseTheFile) {
     const auto file = folder.path() / "names.db";
     NameStore first(file, NameSeed::forCatalog(DeviceCatalog::defaults()));
     EXPECT_NE(openError(file).find("in use by another process"), std::string::npos);
+}
+
+// A batch is one transaction and one step of the history; a file made
+// before batches existed gains them on opening and keeps its history.
+TEST(NameStore, BatchesAreRecordedAsOneAndOlderFilesGainThem) {
+    TempFolder folder;
+    const auto file = folder.path() / "names.db";
+    const auto seed = NameSeed::forCatalog(DeviceCatalog::defaults());
+    const std::string names = "StC_UMD_Names_DriverID";
+    {
+        NameStore store(file, seed);
+        store.writeName(NameWrite{names, 12, 3, 1, "Before", "test", 0});
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DROP INDEX history_batch; DROP TABLE batches; "
+                           "ALTER TABLE history DROP COLUMN batch; "
+                           "ALTER TABLE history DROP COLUMN restores",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    NameStore store(file, seed);
+    ASSERT_EQ(store.history({}).size(), 1u);
+    EXPECT_EQ(store.history({})[0].batch, 0);
+    const NameBatch batch = store.writeBatch(NameBatch{0, "", "someone", "import", "news.csv", 0},
+                                             {NameWrite{names, 12, 3, 1, "One", "someone", 0},
+                                              NameWrite{names, 12, 3, 2, "Two", "someone", 0}});
+    EXPECT_NE(batch.id, 0);
+    EXPECT_FALSE(batch.time.empty());
+    const auto entries = store.batchEntries(batch.id);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].oldText, "Before");
+    EXPECT_EQ(entries[1].newText, "Two");
+    EXPECT_EQ(entries[1].batchSize, 2);
+    EXPECT_EQ(store.newestEntry(names, 3, 2), entries[1].id);
+    EXPECT_EQ(store.batch(batch.id)->what, "news.csv");
+    EXPECT_EQ(store.batch(batch.id + 1), std::nullopt);
+
+    store.writeName(NameWrite{names, 12, 3, 2, "News Cam 2", "someone", entries[1].id});
+    EXPECT_NE(store.newestEntry(names, 3, 2), entries[1].id);
+    EXPECT_EQ(store.historyEntry(store.newestEntry(names, 3, 2))->restores, entries[1].id);
 }

@@ -140,6 +140,53 @@ TEST(Program, NameSetsGoOutAndComeInAsCsv) {
         0u);
 }
 
+TEST(Program, NameSetsGoThroughTheHostRunningOnTheDataFolder) {
+    TempFolder data;
+    panelhost::HostOptions options;
+    options.plugin = PANELHOST_PLUGIN;
+    options.layouts = PANELHOST_LAYOUTS;
+    options.web = PANELHOST_WEB;
+    options.data = data.path();
+    options.port = 0;
+    options.consoleLog = false;
+    const std::string where = " --data " + data.path().string();
+    {
+        panelhost::HostApplication host(options);
+        const auto bad = data.write("bad.csv", "1,Anchor\n200,Far away\n");
+        const Outcome anonymous =
+            runPanelhost("import-set --set 3 --input " + bad.string() + where);
+        EXPECT_EQ(anonymous.exitCode, 1);
+        EXPECT_NE(anonymous.output.find("--token"), std::string::npos) << anonymous.output;
+
+        const Outcome token = runPanelhost("token create --role engineer --name sets" + where);
+        ASSERT_EQ(token.exitCode, 0) << token.output;
+        const std::string withToken =
+            " --token " + token.output.substr(0, token.output.find_first_of("\r\n")) + where;
+        const Outcome refused =
+            runPanelhost("import-set --set 3 --input " + bad.string() + withToken);
+        EXPECT_EQ(refused.exitCode, 2) << refused.output;
+        EXPECT_NE(refused.output.find("line 2: source \"200\" is not a number from 1 to 128"),
+                  std::string::npos)
+            << refused.output;
+
+        const auto good = data.write("good.csv", "source,name\n1,Anchor\n2,\"Smith, J\"\n");
+        const Outcome imported =
+            runPanelhost("import-set --set 3 --input " + good.string() + withToken);
+        EXPECT_EQ(imported.exitCode, 0) << imported.output;
+        EXPECT_NE(imported.output.find("2 names written to name set 3 of "
+                                       "\"StC_UMD_Names_DriverID\" through the running panelhost"),
+                  std::string::npos)
+            << imported.output;
+        const Outcome exported = runPanelhost("export-set --set 3" + withToken);
+        EXPECT_EQ(exported.output.rfind("source,name\n1,Anchor\n2,\"Smith, J\"\n3,News Cam 3\n", 0),
+                  0u)
+            << exported.output;
+    }
+    // Once the host has gone, the commands open the data file themselves.
+    const Outcome offline = runPanelhost("export-set --set 3" + where);
+    EXPECT_EQ(offline.output.rfind("source,name\n1,Anchor\n", 0), 0u) << offline.output;
+}
+
 TEST(Program, AccountsAreManagedWhileTheHostRunsOnTheDataFolder) {
     TempFolder data;
     panelhost::HostOptions options;

@@ -102,6 +102,18 @@ describe('each role sees what it may do, and the host refuses the rest', () => {
     await page.waitForSelector('[data-devices-entries] tr');
     assert.equal(await page.locator('[data-devices-entries] input').count(), 0);
     assert.equal(await writeSlotFromPage(page), 403);
+
+    // Bulk work on the name sets is for engineers: previews and exports
+    // only, and no restore or undo in the history.
+    await page.goto(`${HOST_URL}/?instance=1#namesets`);
+    await page.waitForSelector('[data-namesets-access]:not([hidden])');
+    for (const apply of ['[data-import-apply]', '[data-copy-apply]']) {
+      assert.equal(await page.locator(apply).isVisible(), false, apply);
+    }
+    await api('PUT', '/api/devices/12/databases/6/20', { text: 'Operator check' });
+    await page.goto(`${HOST_URL}/?instance=1#history`);
+    await page.waitForSelector('[data-history-rows] tr');
+    assert.equal(await page.getByRole('button', { name: /^Restore/ }).count(), 0);
   });
 
   it('an engineer writes to the devices', async () => {

@@ -4,11 +4,12 @@ import { DisplayOutputStatus } from './DisplayOutputStatus.js';
 import { DisplayWall } from './DisplayWall.js';
 import { HistoryPane } from './HistoryPane.js';
 import { HostApi, LOGIN_PAGE } from './HostApi.js';
+import { NameSetsPane } from './NameSetsPane.js';
 import { PanelView } from './PanelView.js';
 import { ProtocolMonitor } from './ProtocolMonitor.js';
 import { Studio } from './Studio.js';
 
-const VIEWS = ['panel', 'displays', 'protocol', 'devices', 'history'];
+const VIEWS = ['panel', 'displays', 'protocol', 'devices', 'history', 'namesets'];
 // What each role may do beyond reading, as the host enforces it.
 const ROLES = ['viewer', 'operator', 'engineer', 'admin'];
 const mayOperate = (role) => ROLES.indexOf(role) >= ROLES.indexOf('operator');
@@ -17,9 +18,9 @@ const STATUS_TEXT = { connecting: 'connecting…', live: 'live', lost: 'connecti
 
 // The page: which panel instance it shows (?instance=N, the first one when
 // not given), which view is open (#panel, #displays, #protocol, #devices,
-// #history), who is logged in (the login page when nobody is), and the
-// wiring of the views to the host's API and stream. The views offer only
-// what the account's role may do; the host refuses anything else anyway.
+// #history, #namesets), who is logged in (the login page when nobody is),
+// and the wiring of the views to the host's API and stream. The views offer
+// only what the account's role may do; the host refuses anything else anyway.
 export class App {
   constructor(document) {
     this.document = document;
@@ -36,6 +37,8 @@ export class App {
       devices: new DevicesPane(view('devices'), this.studio),
       history: new HistoryPane(view('history'), this.api, this.studio),
     };
+    this.views.namesets = new NameSetsPane(view('namesets'), this.api, this.studio,
+      (device, database, index) => this.openEntry(device, database, index));
     this.displayOutput = new DisplayOutputStatus(view('displays').querySelector('[data-tsl]'),
       view('displays').querySelector('[data-wall-grid]'), this.api, this.stream);
     this.views.displays.onDrawn(() => this.displayOutput.markTiles());
@@ -65,6 +68,8 @@ export class App {
     this.logoutButton.addEventListener('click', () => this.logout());
     this.views.panel.setOperable(mayOperate(role), role);
     this.views.devices.setWritable(mayWriteDevices(role), role);
+    this.views.namesets.setWritable(mayWriteDevices(role), role);
+    this.views.history.setWritable(mayWriteDevices(role));
   }
 
   async logout() {
@@ -139,6 +144,12 @@ export class App {
       }
     }
     this.views[name].activate?.();
+  }
+
+  // Shows one name in the devices view, ready to edit.
+  openEntry(device, database, index) {
+    this.document.location.hash = '#devices';
+    this.views.devices.open(device, database, index);
   }
 
   // The physical keyboard types into the panel's keyboard while that is

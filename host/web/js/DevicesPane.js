@@ -54,6 +54,18 @@ export class DevicesPane {
     return this.studio.deviceNumbered(Number(this.deviceSelect.value));
   }
 
+  // Shows one entry of a database with its text ready to edit.
+  async open(device, database, index) {
+    this.activate();
+    this.deviceSelect.value = String(device);
+    this.drawDevice();
+    this.databaseSelect.value = String(database);
+    await this.drawDatabase().catch((error) => this.report(error));
+    const input = this.entries.querySelector(`tr[data-entry="${index}"] input`);
+    input?.scrollIntoView({ block: 'center' });
+    input?.focus();
+  }
+
   changed(change) {
     if (!this.active) {
       return;

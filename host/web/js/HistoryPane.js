@@ -1,4 +1,5 @@
 import { NameSets } from './NameSets.js';
+import { undoBatch, undoText } from './NameSetsPane.js';
 
 // Entries one page of the history holds.
 const PAGE = 100;
@@ -8,19 +9,26 @@ const REFRESH_DELAY_MS = 250;
 
 // The audit trail of name writes, newest first: who changed which name,
 // from what to what. Filtered by name set (or the titles) and source; it
-// reads itself again when a name is written.
+// reads itself again when a name is written. Any write can be restored
+// (its old text written back); the writes of one import or copy show as
+// one row that undoes them together.
 export class HistoryPane {
   constructor(root, api, studio) {
     this.api = api;
     this.studio = studio;
     this.sets = new NameSets(studio);
     this.active = false;
+    // Whether the account may write names: only then are there restore
+    // and undo buttons.
+    this.writable = true;
     this.shown = [];
     this.setSelect = root.querySelector('[data-history-set]');
     this.sourceInput = root.querySelector('[data-history-source]');
     this.rows = root.querySelector('[data-history-rows]');
     this.more = root.querySelector('[data-history-more]');
     this.status = root.querySelector('[data-history-status]');
+    // What the last restore or undo did; kept while the list reloads.
+    this.result = root.querySelector('[data-history-result]');
     root.querySelector('[data-history-filter]').addEventListener('submit', (event) => {
       event.preventDefault();
       this.load(false);
@@ -33,6 +41,13 @@ export class HistoryPane {
         this.refreshTimer = setTimeout(() => this.load(false), REFRESH_DELAY_MS);
       }
     });
+  }
+
+  setWritable(writable) {
+    this.writable = writable;
+    if (this.active) {
+      this.load(false);
+    }
   }
 
   async activate() {
@@ -82,7 +97,8 @@ export class HistoryPane {
       this.shown = more ? this.shown.concat(answer.entries) : answer.entries;
       this.more.hidden = answer.entries.length < limit;
       this.status.textContent = this.shown.length ? `${this.shown.length} writes, newest first` : 'No writes match.';
-      this.rows.replaceChildren(...this.shown.map((entry) => this.row(entry)));
+      this.rows.replaceChildren(...this.grouped().flatMap((group) =>
+        group.batch ? [this.batchRow(group)] : group.entries.map((entry) => this.row(entry))));
     } catch (error) {
       this.status.textContent = error.message;
     }
@@ -100,6 +116,77 @@ export class HistoryPane {
     for (const text of cells) {
       row.insertCell().textContent = text;
     }
+    const actions = row.insertCell();
+    if (this.writable) {
+      actions.append(this.button('Restore', `Restore "${entry.old}"`, () => this.restore(entry)));
+    }
     return row;
+  }
+
+  // The rows shown, consecutive writes of one batch taken together.
+  grouped() {
+    const groups = [];
+    for (const entry of this.shown) {
+      const last = groups.at(-1);
+      if (entry.batch && last?.batch?.id === entry.batch.id) {
+        last.entries.push(entry);
+      } else {
+        groups.push({ batch: entry.batch, entries: [entry] });
+      }
+    }
+    return groups;
+  }
+
+  batchRow(group) {
+    const row = document.createElement('tr');
+    row.className = 'batch';
+    const first = group.entries[0];
+    const count = group.batch.size;
+    const cells = [new Date(first.time).toLocaleString(), first.who,
+      `${group.batch.kind} ${group.batch.id}: ${group.batch.what} (${count} ${count === 1 ? 'name' : 'names'})`, '', ''];
+    for (const text of cells) {
+      row.insertCell().textContent = text;
+    }
+    const details = [];
+    const show = this.button('Names', 'Show the names', async () => {
+      if (details.length) {
+        details.splice(0).forEach((detail) => detail.remove());
+        return;
+      }
+      try {
+        const { entries } = await this.api.request('GET', `/api/batches/${group.batch.id}`);
+        details.push(...entries.map((entry) => this.row(entry)));
+        row.after(...details);
+      } catch (error) {
+        this.status.textContent = error.message;
+      }
+    });
+    const undo = this.button('Undo', `Undo ${group.batch.kind} ${group.batch.id}`, async () => {
+      try {
+        this.result.textContent = undoText(await undoBatch(this.api, group.batch.id));
+      } catch (error) {
+        this.result.textContent = error.message;
+      }
+    });
+    row.insertCell().append(...(this.writable ? [show, undo] : [show]));
+    return row;
+  }
+
+  button(text, label, action) {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.textContent = text;
+    button.setAttribute('aria-label', label);
+    button.addEventListener('click', action);
+    return button;
+  }
+
+  async restore(entry) {
+    try {
+      await this.api.request('POST', `/api/history/${entry.id}/restore`, {});
+      this.result.textContent = `Restored "${entry.old}" (history entry ${entry.id}).`;
+    } catch (error) {
+      this.result.textContent = error.message;
+    }
   }
 }
