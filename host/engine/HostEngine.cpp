@@ -39,6 +39,7 @@ HostEngine::HostEngine(const DeviceCatalog& catalog, NameStore& store, EventLog&
       feed_(feed),
       clock_(std::move(clock)),
       devices_(catalog, store, queue_, feed, log),
+      router_(devices_, store, log, feed),
       interpreter_(devices_, timers_, answers_, log, feed, clock_) {}
 
 HostEngine::~HostEngine() {
@@ -283,6 +284,11 @@ HostResult HostEngine::writeName(const std::string& who, int device, int databas
     const HostResult result = devices_.writeName(who, device, database, index, text);
     deliverPending();
     return result;
+}
+
+void HostEngine::applyRouter(const RouterUpdate& update) {
+    router_.apply(update);
+    deliverPending();
 }
 
 HostResult HostEngine::writeSlot(const std::string& who, int device, int index,

@@ -10,6 +10,7 @@
 #include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "RequestGuard.h"
+#include "UmdWall.h"
 
 namespace panelhost {
 namespace {
@@ -101,6 +102,17 @@ HostApplication::HostApplication(const HostOptions& options)
         shutdown();
         throw StartupError(StartupError::kPlugin, error.what());
     }
+    if (options_.router) {
+        const std::string endpoint = options_.router->toString();
+        if (!thread_->call(
+                [&](HostEngine& engine) { return engine.router().configure(endpoint); })) {
+            shutdown();
+            throw StartupError(StartupError::kConfiguration,
+                               std::string("--router: the device configuration has no \"") +
+                                   UmdWall::kRouter + "\" for the router to back");
+        }
+        router_ = std::make_unique<RouterLink>(*options_.router, *thread_, log_);
+    }
     if (!options_.displays.targets.empty()) {
         try {
             displays_ = std::make_unique<DisplayOutput>(options_.displays, *thread_, feed_, log_);
@@ -160,6 +172,7 @@ void HostApplication::shutdown() {
     feed_.close();
     fanOut_.reset();
     server_.reset();
+    router_.reset();
     displays_.reset();
     if (thread_) {
         try {

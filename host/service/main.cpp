@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "AccountCommands.h"
@@ -37,6 +38,8 @@ constexpr int kDefaultRefreshSeconds = 5;
 constexpr int kLongestRefreshSeconds = 3600;
 // A session may stay idle for up to a week; longer is rather "never".
 constexpr int kLongestSessionIdleMinutes = 7 * 24 * 60;
+// --router names the protocol first, so other kinds of router can follow.
+constexpr std::string_view kEmberPrefix = "ember:";
 const std::vector<std::string> kRoles = {"viewer", "operator", "engineer", "admin"};
 
 // Runs the host until SIGINT or SIGTERM.
@@ -141,6 +144,14 @@ int main(int argc, char** argv) {
     app.add_flag("!--no-capture", options.captureStderr,
                  "leave standard error alone (the plugin's debug lines then miss the log)");
 
+    std::string router;
+    app.add_option("--router", router,
+                   "back the router device with a real router: ember:HOST:PORT[,matrix=PATH] "
+                   "follows an Ember+ matrix (its source labels become database 0, its target "
+                   "labels database 2, its crosspoints what ,follow=router displays show); "
+                   "simulated when not given")
+        ->type_name("ember:HOST:PORT");
+
     std::vector<std::string> displayTargets;
     int refreshSeconds = kDefaultRefreshSeconds;
     int screen = 0;
@@ -149,7 +160,8 @@ int main(int argc, char** argv) {
         "drive under-monitor displays with TSL UMD 5.0 (udp:HOST:PORT, tcp:HOST:PORT) or "
         "3.1 (udp31:HOST:PORT, serial:DEVICE, 38400 8E1 unless ,baud=N ,parity=P "
         ",stop=N say otherwise); ,sources=FIRST-LAST and ,offset=N choose what a "
-        "target shows where (repeatable; off when not given)");
+        "target shows where; ,follow=router makes display N show the source routed to router "
+        "destination N (repeatable; off when not given)");
     app.add_option("--tsl-offset", options.displays.indexOffset,
                    "display index of source 1, or of a target's first source, unless the target "
                    "gives its own offset (display index = source - first + offset)")
@@ -231,6 +243,22 @@ int main(int argc, char** argv) {
             return StartupError::kConfiguration;
         }
         options.displays.targets.push_back(*parsed);
+    }
+    if (!router.empty()) {
+        ember::EmberEndpoint endpoint;
+        std::string error;
+        if (router.rfind(kEmberPrefix, 0) != 0) {
+            std::cerr << "panelhost: --router: \"" << router
+                      << "\" names no known router protocol (expected ember:HOST:PORT"
+                         "[,matrix=PATH])"
+                      << std::endl;
+            return StartupError::kConfiguration;
+        }
+        if (!ember::EmberEndpoint::parse(router.substr(kEmberPrefix.size()), endpoint, error)) {
+            std::cerr << "panelhost: --router: " << error << std::endl;
+            return StartupError::kConfiguration;
+        }
+        options.router = endpoint;
     }
     options.displays.screen = static_cast<std::uint16_t>(screen);
     options.displays.refreshPeriod = std::chrono::seconds(refreshSeconds);
