@@ -23,8 +23,10 @@ async function until(what, condition) {
   }
 }
 
-function startHost(args) {
-  const data = fs.mkdtempSync(path.join(os.tmpdir(), 'panelhost-tsl-'));
+// A panelhost on a fresh data folder, or on `options.data`, which it then
+// leaves in place for a later start.
+function startHost(args, options = {}) {
+  const data = options.data || fs.mkdtempSync(path.join(os.tmpdir(), 'panelhost-tsl-'));
   const child = spawn(PANELHOST, ['--data', data, '--port', '0', ...args], {
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -39,7 +41,7 @@ function startHost(args) {
   const stop = () =>
     new Promise((resolve) => {
       child.on('close', () => {
-        fs.rmSync(data, { recursive: true, force: true });
+        if (!options.data) fs.rmSync(data, { recursive: true, force: true });
         resolve();
       });
       child.kill('SIGTERM');
