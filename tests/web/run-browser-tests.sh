@@ -43,12 +43,14 @@ stop_host() {
 trap stop_host EXIT
 
 # The display output goes to loopback ports nobody needs to read, one TSL
-# 5.0 and one TSL 3.1 receiver: the page shows what was sent, whoever
+# 5.0 and one TSL 3.1 receiver, and one 5.0 receiver of displays that
+# follow router destinations: the page shows what was sent, whoever
 # listens.
 tsl_port=$((20000 + RANDOM % 20000))
 "$host" --data "$scratch/data" --port 0 --panels 2 --layouts "$root/layouts" \
     --web "$root/host/web" --tsl "udp:127.0.0.1:$tsl_port" \
     --tsl "udp31:127.0.0.1:$((tsl_port + 1))" \
+    --tsl "udp:127.0.0.1:$((tsl_port + 2)),follow=router,sources=1-8" \
     >"$scratch/host.out" 2>"$scratch/host.err" &
 host_pid=$!
 
