@@ -233,6 +233,12 @@ nlohmann::json DisplayOutput::statusJson() const {
                               {"text", display.text},
                               {"sent", display.sent},
                               {"exact", display.exact}});
+            if (!display.shownAs.empty()) {
+                routed.back()["shownAs"] = display.shownAs;
+            }
+            if (!display.unsentTo.empty()) {
+                routed.back()["unsentTo"] = display.unsentTo;
+            }
         }
         result["routed"] = routed;
     }
