@@ -6,9 +6,9 @@ TOVI_DEBIAN_PACKAGES=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev libboost-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libpugixml-dev
-    libsodium-dev
+    libsodium-dev libtomlplusplus-dev libsystemd-dev
     nodejs clang libclang-rt-14-dev libtsan2
-    socat
+    socat curl jq dpkg-dev lintian
 )
 
 # Another installer (unattended upgrades, a second build) may hold dpkg's

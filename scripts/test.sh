@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test suite: the native suites, the
 # display-output cross-check, the Ember+ consumer against an independent
-# provider, the browser tests, the native suites again under the
+# provider, the browser tests, the Debian package (built, unpacked and its
+# program run as the service would), the native suites again under the
 # sanitizers, the host's suites under ThreadSanitizer, a short run of every
 # fuzz target, and the 32-bit Windows build under Wine.
 # Installs the Debian packages it needs first (only what is missing), so it
@@ -10,7 +11,7 @@
 set -uo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -56,6 +57,7 @@ stage native native
 stage display-decoder tests/tsl/run-decoder-test.sh build/default
 stage ember-provider tests/ember/run-provider-test.sh build/default
 stage browser tests/web/run-browser-tests.sh build/default
+stage package tests/package/run-package-test.sh build/default
 stage sanitize sanitized
 stage tsan threads
 stage fuzz scripts/fuzz.sh 30
@@ -65,7 +67,7 @@ echo
 echo "== summary"
 failed=0
 for i in "${!stages[@]}"; do
-    summary=$(grep -E "tests passed|^# (pass|fail) |passed, [0-9]+ failed" \
+    summary=$(grep -E "tests passed|^# (pass|fail) |passed, [0-9]+ failed|^package: " \
         "$logs/${stages[$i]}.log" | tr '\n' ' ')
     echo "${stages[$i]}: ${results[$i]}  $summary"
     [ "${results[$i]}" = "passed" ] || failed=$((failed + 1))

@@ -70,9 +70,11 @@ void* CommandInterpreter::execute(PanelInstance& instance, const char* line) {
     std::string error;
     const std::optional<CommandLine> command = CommandLine::parse(text, error);
     if (!command) {
+        ++commandCounts_["malformed"];
         report(instance, "error", "malformed command line (" + error + "); answered null");
         return nullptr;
     }
+    ++commandCounts_[commandWordText(command->word)];
     return answer(instance, run(instance, *command, text), text);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "AnswerLedger.h"
@@ -31,6 +33,10 @@ class CommandInterpreter {
                        ChangeFeed& feed, Clock clock);
 
     void* execute(PanelInstance& instance, const char* line);
+
+    // Lines executed since the start, by command word; lines that could not
+    // be parsed count as "malformed".
+    const std::map<std::string, std::uint64_t>& commandCounts() const { return commandCounts_; }
 
     // Tells the event stream that `panel` of `instance` changed state
     // (loaded, shown, removed).
@@ -66,6 +72,7 @@ class CommandInterpreter {
     EventLog& log_;
     ChangeFeed& feed_;
     Clock clock_;
+    std::map<std::string, std::uint64_t> commandCounts_;
 };
 
 }  // namespace panelhost

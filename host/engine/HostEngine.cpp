@@ -15,6 +15,17 @@ std::string apostrophed(const std::string& text) {
     return "'" + text + "'";
 }
 
+const char* kindOf(const Notification& notification) {
+    switch (notification.type) {
+        case tovi_type::kRevertive:
+            return "revertive";
+        case tovi_type::kDatabaseChange:
+            return "database change";
+        default:
+            return "timer";
+    }
+}
+
 std::string describe(const Notification& notification) {
     const tovi_revertive_record& record = notification.record;
     switch (notification.type) {
@@ -199,6 +210,7 @@ void HostEngine::deliver(const Notification& notification) {
     if (notification.type == tovi_type::kTimer && !timers_.current(notification.tick)) {
         return;
     }
+    ++notificationCounts_[kindOf(notification)];
     log_.add(notification.instance, "notify", describe(notification));
     tovi_client_callback* script = instance->script;
     if (notification.type == tovi_type::kTimer) {
@@ -311,6 +323,10 @@ std::vector<int> HostEngine::instanceIds() const {
         ids.push_back(id);
     }
     return ids;
+}
+
+EngineCounters HostEngine::counters() const {
+    return EngineCounters{interpreter_.commandCounts(), notificationCounts_, store_.writeStats()};
 }
 
 std::optional<nlohmann::json> HostEngine::instanceJson(int id) const {

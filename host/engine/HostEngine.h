@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,6 +26,16 @@
 #include "tovi_client_callback.h"
 
 namespace panelhost {
+
+// What the engine counted since it started, for the metrics page: plain
+// numbers, copied out on the engine thread.
+struct EngineCounters {
+    // Command lines by command word ("malformed": not parsed).
+    std::map<std::string, std::uint64_t> commands;
+    // Notifications delivered, by kind: revertive, database change, timer.
+    std::map<std::string, std::uint64_t> notifications;
+    StoreWriteStats storeWrites;
+};
 
 // Makes one script object for a host object and a layout folder, as the
 // plugin's load_tovi_client_script does.
@@ -95,6 +106,7 @@ class HostEngine {
         return store_.history(query);
     }
     std::vector<int> instanceIds() const;
+    EngineCounters counters() const;
     // One instance as the HTTP API shows it; nothing when there is none.
     std::optional<nlohmann::json> instanceJson(int instance) const;
 
@@ -129,6 +141,7 @@ class HostEngine {
     std::map<int, std::unique_ptr<Instance>> instances_;
     int lastId_ = 0;
     ScriptCallObserver* observer_ = nullptr;
+    std::map<std::string, std::uint64_t> notificationCounts_;
 };
 
 }  // namespace panelhost

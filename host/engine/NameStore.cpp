@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <system_error>
@@ -243,7 +244,25 @@ std::string NameStore::writeName(const NameWrite& write) {
     return oldText;
 }
 
+template <typename Write>
+void NameStore::timed(Write&& write) {
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        write();
+    } catch (...) {
+        ++writeStats_.failed;
+        writeStats_.latency.record(std::chrono::steady_clock::now() - started);
+        throw;
+    }
+    ++writeStats_.committed;
+    writeStats_.latency.record(std::chrono::steady_clock::now() - started);
+}
+
 void NameStore::writeNames(const std::vector<NameWrite>& writes) {
+    timed([&] { commitNames(writes); });
+}
+
+void NameStore::commitNames(const std::vector<NameWrite>& writes) {
     execute("BEGIN IMMEDIATE");
     std::map<NameKey, std::string> written;
     try {
@@ -269,13 +288,15 @@ void NameStore::writeNames(const std::vector<NameWrite>& writes) {
 }
 
 void NameStore::writeSlot(const std::string& device, int index, const std::string& text) {
-    SqliteStatement upsert(db_,
-                           "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?) "
-                           "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text");
-    upsert.bind(1, device).bind(2, index).bind(3, text);
-    if (upsert.step() != SQLITE_DONE) {
-        fail("cannot write a slot");
-    }
+    timed([&] {
+        SqliteStatement upsert(db_,
+                               "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?) "
+                               "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text");
+        upsert.bind(1, device).bind(2, index).bind(3, text);
+        if (upsert.step() != SQLITE_DONE) {
+            fail("cannot write a slot");
+        }
+    });
     slots_[SlotKey{device, index}] = text;
 }
 

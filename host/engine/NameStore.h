@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FileLock.h"
+#include "LatencyHistogram.h"
 
 struct sqlite3;
 
@@ -43,6 +44,13 @@ struct HistoryEntry {
     int index = 0;
     std::string oldText;
     std::string newText;
+};
+
+// The writes a store committed or failed, and how long each took.
+struct StoreWriteStats {
+    std::uint64_t committed = 0;
+    std::uint64_t failed = 0;
+    LatencyHistogram latency;
 };
 
 // Which history entries to read: newest first, at most `limit`, only those
@@ -121,6 +129,8 @@ class NameStore {
     std::vector<HistoryEntry> history(const HistoryQuery& query) const;
 
     const std::filesystem::path& file() const { return file_; }
+    // Every writeName, writeNames and writeSlot since the store was opened.
+    const StoreWriteStats& writeStats() const { return writeStats_; }
 
   private:
     using NameKey = std::tuple<std::string, int, int>;
@@ -132,6 +142,9 @@ class NameStore {
     void execute(const char* sql);
     [[noreturn]] void fail(const std::string& what) const;
     void insertHistory(const NameWrite& write, const std::string& oldText, const std::string& time);
+    void commitNames(const std::vector<NameWrite>& writes);
+    template <typename Write>
+    void timed(Write&& write);
 
     std::filesystem::path file_;
     FileLock lock_;
@@ -139,6 +152,7 @@ class NameStore {
     std::map<NameKey, std::string> names_;
     std::map<SlotKey, std::string> slots_;
     std::map<std::string, std::map<int, int>> crosspoints_;
+    StoreWriteStats writeStats_;
 };
 
 }  // namespace panelhost

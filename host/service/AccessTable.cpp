@@ -75,18 +75,30 @@ const std::vector<AccessRule>& AccessTable::rules() {
         {"GET", "/api/tokens", Role::Admin},
         {"POST", "/api/tokens", Role::Admin},
         {"DELETE", "/api/tokens/{name}", Role::Admin},
+        // Service monitoring: whether the host is up answers anyone; the
+        // metrics name targets and counts, so they need a viewer.
+        {"GET", "/healthz", std::nullopt},
+        {"GET", "/metrics", Role::Viewer},
     };
     return table;
 }
 
-std::optional<Role> AccessTable::leastRole(const std::string& method, const std::string& path) {
+const AccessRule* AccessTable::ruleFor(const std::string& method, const std::string& path) {
     // HEAD reads what GET reads.
     const std::string asked = method == "HEAD" ? "GET" : method;
     for (const AccessRule& rule : rules()) {
         if (asked == rule.method && matches(rule.path, path)) {
-            return rule.least;
+            return &rule;
         }
     }
+    return nullptr;
+}
+
+std::optional<Role> AccessTable::leastRole(const std::string& method, const std::string& path) {
+    if (const AccessRule* rule = ruleFor(method, path)) {
+        return rule->least;
+    }
+    const std::string asked = method == "HEAD" ? "GET" : method;
     const bool reads = asked == "GET";
     if (path.rfind("/api/", 0) == 0 || path == "/api") {
         return reads ? Role::Viewer : Role::Admin;

@@ -28,6 +28,9 @@ class AccessTable {
   public:
     static const std::vector<AccessRule>& rules();
 
+    // The rule that names the request (HEAD as GET); null when none does.
+    static const AccessRule* ruleFor(const std::string& method, const std::string& path);
+
     // The least role for the request; nothing when anyone may make it.
     static std::optional<Role> leastRole(const std::string& method, const std::string& path);
     // Whether a client holding `role` (nothing: not logged in) may make it.

@@ -43,14 +43,21 @@ void EngineThread::stop() {
 
 void EngineThread::loop() {
     std::unique_lock<std::mutex> lock(mutex_);
+    // Timers and queued work take turns: when the scripts' ticks take longer
+    // than their intervals, timers are due again at once, and without turns
+    // no call from an HTTP handler would ever run.
+    bool timersRanLast = false;
     for (;;) {
         const auto due = engine_.nextTimerDue();
-        if (due && *due <= std::chrono::steady_clock::now() && !stopping_) {
+        const bool timersDue = due && *due <= std::chrono::steady_clock::now() && !stopping_;
+        if (timersDue && !(timersRanLast && !tasks_.empty())) {
             lock.unlock();
             engine_.runTimers();
             lock.lock();
+            timersRanLast = true;
             continue;
         }
+        timersRanLast = false;
         if (!tasks_.empty()) {
             std::function<void()> task = std::move(tasks_.front());
             tasks_.pop_front();

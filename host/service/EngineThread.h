@@ -15,7 +15,8 @@ namespace panelhost {
 
 // The engine's one thread. Other threads (HTTP handlers, the main thread)
 // hand it work with call() and wait for the result; between pieces of work
-// it delivers the ticks of due timers. So every call into the engine, and
+// it delivers the ticks of due timers, taking turns with the work so that
+// neither starves the other. So every call into the engine, and
 // through it into every script, happens on this thread, one at a time.
 // The engine must outlive the thread object.
 class EngineThread {

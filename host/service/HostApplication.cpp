@@ -19,6 +19,22 @@ bool everyday(const std::string& kind) {
     return kind == "info" || kind == "warning" || kind == "error";
 }
 
+// The journal's priorities (syslog's levels) of the log's kinds.
+constexpr int kErrorPriority = 3;
+constexpr int kWarningPriority = 4;
+constexpr int kInfoPriority = 6;
+constexpr int kDebugPriority = 7;
+
+int priorityOf(const std::string& kind) {
+    if (kind == "error") {
+        return kErrorPriority;
+    }
+    if (kind == "warning") {
+        return kWarningPriority;
+    }
+    return kind == "info" ? kInfoPriority : kDebugPriority;
+}
+
 // Every event stream holds a socket: the soft limit on open files (often
 // 1024) is raised to the hard one so that the limit on streams, not the
 // descriptors, decides how many are served.
@@ -33,13 +49,14 @@ void raiseFileLimit() {
 }  // namespace
 
 HostApplication::HostApplication(const HostOptions& options)
-    : options_(options), log_(options.logCapacity) {
+    : options_(options), verbose_(options.verbose), log_(options.logCapacity) {
     console_ = std::make_unique<ConsoleWriter>([this](std::uint64_t count) {
         log_.add(0, "warning",
                  std::to_string(count) +
                      " console lines were dropped: the console did not keep up (the log keeps "
                      "them)");
     });
+    log_.addListener([this](const LogEntry& entry) { metrics_.countLogEntry(entry.kind); });
     log_.addListener([this](const LogEntry& entry) { printEntry(entry); });
     log_.addListener([this](const LogEntry& entry) { feed_.publish("log", logEntryJson(entry)); });
     try {
@@ -77,7 +94,7 @@ HostApplication::HostApplication(const HostOptions& options)
     }
     if (options_.captureStderr) {
         capture_ = std::make_unique<StderrCapture>([this](int instance, const std::string& line) {
-            console_->write(line + "\n");
+            printLine(kDebugPriority, line);
             log_.add(instance, "debug", line);
         });
     }
@@ -140,18 +157,36 @@ std::string HostApplication::url() const {
 }
 
 void HostApplication::printEntry(const LogEntry& entry) const {
-    if (!options_.consoleLog || entry.kind == "debug" ||
-        (!options_.verbose && !everyday(entry.kind))) {
+    if (!options_.consoleLog || entry.kind == "debug" || (!verbose_ && !everyday(entry.kind))) {
         return;
     }
     const std::string who =
         entry.instance == 0 ? "host" : "panel instance " + std::to_string(entry.instance);
-    console_->write(entry.time + " " + who + " " + entry.kind + ": " + entry.text + "\n");
+    const std::string line = who + " " + entry.kind + ": " + entry.text;
+    printLine(priorityOf(entry.kind), options_.journalLog ? line : entry.time + " " + line);
+}
+
+void HostApplication::printLine(int priority, const std::string& line) const {
+    if (!options_.journalLog) {
+        console_->write(line + "\n");
+        return;
+    }
+    // The journal takes a line as one entry: a line break inside a text
+    // would split it, and the second half would lose its priority.
+    std::string single = "<" + std::to_string(priority) + ">";
+    for (const char c : line) {
+        if (c == '\n') {
+            single += "\\n";
+        } else if (c != '\r') {
+            single += c;
+        }
+    }
+    console_->write(single + "\n");
 }
 
 void HostApplication::startServer() {
     raiseFileLimit();
-    api_ = std::make_unique<HttpApi>(*thread_, log_, options_.web, displays_.get());
+    api_ = std::make_unique<HttpApi>(*thread_, log_, options_.web, displays_.get(), &metrics_);
     HttpServer::Limits limits;
     limits.longestBody = HttpApi::kLongestBody;
     limits.streams = options_.streams;
@@ -165,12 +200,14 @@ void HostApplication::startServer() {
                                "; is the port in use, or the address not one of this machine?)");
     }
     port_ = server_->port();
+    metrics_.watchServer(server_.get());
     fanOut_ = std::make_unique<StreamFanOut>(feed_, *server_, log_);
 }
 
 void HostApplication::shutdown() {
     feed_.close();
     fanOut_.reset();
+    metrics_.watchServer(nullptr);
     server_.reset();
     router_.reset();
     displays_.reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -19,6 +20,7 @@
 #include "NameStore.h"
 #include "PluginLibrary.h"
 #include "RouterLink.h"
+#include "ServiceMetrics.h"
 #include "StderrCapture.h"
 #include "StreamFanOut.h"
 
@@ -64,6 +66,9 @@ class HostApplication {
     // API serves).
     const std::optional<std::string>& loginLink() const { return loginLink_; }
     EventLog& log() { return log_; }
+    // Turns the console's --verbose lines on or off while running; any
+    // thread (a reload on the main thread).
+    void setVerbose(bool verbose) { verbose_ = verbose; }
     // Event streams open now; 0 once shut down.
     std::size_t openStreams() const { return server_ ? server_->streams() : 0; }
 
@@ -73,9 +78,14 @@ class HostApplication {
 
   private:
     void printEntry(const LogEntry& entry) const;
+    void printLine(int priority, const std::string& line) const;
     void startServer();
 
     HostOptions options_;
+    // Read by whichever thread adds a log entry.
+    std::atomic<bool> verbose_;
+    // Counted by the log's listener and the API; outlives both.
+    ServiceMetrics metrics_;
     std::unique_ptr<DeviceCatalog> catalog_;
     std::unique_ptr<NameStore> store_;
     std::unique_ptr<AccountStore> accounts_;

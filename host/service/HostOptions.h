@@ -46,6 +46,10 @@ struct HostOptions {
     // `verbose` also commands, answers, notifications and events.
     bool consoleLog = true;
     bool verbose = false;
+    // Console lines for the journal: each entry one line with its priority
+    // in front (<3> errors, <4> warnings, <6> information, <7> the rest) and
+    // no time of day, which the journal adds itself.
+    bool journalLog = false;
     std::size_t logCapacity = kDefaultLogCapacity;
     // The router behind the router device; nothing: the device is
     // simulated.

@@ -9,6 +9,7 @@
 
 #include "JsonText.h"
 #include "LogEntryJson.h"
+#include "PrometheusText.h"
 #include "UmdWall.h"
 
 namespace panelhost {
@@ -217,7 +218,7 @@ std::string refusal(const HttpRequest& request, int status) {
 }  // namespace
 
 HttpApi::HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::path& webRoot,
-                 const DisplayOutput* displays)
+                 const DisplayOutput* displays, ServiceMetrics* metrics)
     : routes_{{"GET", std::regex(R"(/api/panels)"), &HttpApi::panels},
               {"GET", std::regex(R"(/api/panels/(\d+))"), &HttpApi::panel},
               {"POST", std::regex(R"(/api/panels/(\d+)/events)"), &HttpApi::controlEvent},
@@ -236,13 +237,17 @@ HttpApi::HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::pat
               {"GET", std::regex(R"(/api/history)"), &HttpApi::history},
               {"GET", std::regex(R"(/api/stream)"), &HttpApi::stream},
               {"GET", std::regex(R"(/api/wall)"), &HttpApi::wall},
-              {"GET", std::regex(R"(/api/tsl)"), &HttpApi::displayOutput}},
+              {"GET", std::regex(R"(/api/tsl)"), &HttpApi::displayOutput},
+              {"GET", std::regex(R"(/healthz)"), &HttpApi::health},
+              {"GET", std::regex(R"(/metrics)"), &HttpApi::metricsPage}},
       web_(webRoot, log),
       engine_(engine),
       log_(log),
-      displays_(displays) {}
+      displays_(displays),
+      metrics_(metrics) {}
 
 void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
+    const ServiceMetrics::RequestMeter meter(metrics_, request, response);
     // A HEAD is answered as its GET; the server leaves the body out.
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
     for (const Route& route : routes_) {
@@ -337,6 +342,22 @@ void HttpApi::displayOutput(const Request&, Response& response) {
     // The router the displays may follow, and whether it is reachable.
     status["router"] = engine_.call([](HostEngine& engine) { return engine.router().toJson(); });
     sendJson(response, status);
+}
+
+void HttpApi::health(const Request&, Response& response) {
+    // Ready once the engine takes work; a stopped engine throws, which
+    // answer() turns into 503.
+    const bool ready = engine_.call([](HostEngine&) { return true; });
+    sendJson(response, {{"status", "up"}, {"ready", ready}});
+}
+
+void HttpApi::metricsPage(const Request& request, Response& response) {
+    if (metrics_ == nullptr) {
+        refuse(request, kNotFound, response);
+        return;
+    }
+    response.contentType = PrometheusText::kContentType;
+    response.body = metrics_->page(engine_, displays_);
 }
 
 void HttpApi::devices(const Request&, Response& response) {

@@ -9,6 +9,7 @@
 #include "EngineThread.h"
 #include "EventLog.h"
 #include "HttpService.h"
+#include "ServiceMetrics.h"
 #include "WebFolder.h"
 
 namespace panelhost {
@@ -34,9 +35,11 @@ class HttpApi : public HttpService {
     // Most history entries one request returns.
     static constexpr int kHistoryPage = 1000;
 
-    // `displays` (may be null: no display output) must outlive the API.
+    // `displays` (may be null: no display output) and `metrics` (may be
+    // null: requests are not counted and /metrics is not served) must
+    // outlive the API.
     HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::path& webRoot,
-            const DisplayOutput* displays = nullptr);
+            const DisplayOutput* displays = nullptr, ServiceMetrics* metrics = nullptr);
 
     // Every request passes here first: this is where checks that apply to
     // all routes belong. Then the route that matches the method and path
@@ -73,12 +76,15 @@ class HttpApi : public HttpService {
     void stream(const Request& request, Response& response);
     void wall(const Request& request, Response& response);
     void displayOutput(const Request& request, Response& response);
+    void health(const Request& request, Response& response);
+    void metricsPage(const Request& request, Response& response);
 
     std::vector<Route> routes_;
     WebFolder web_;
     EngineThread& engine_;
     EventLog& log_;
     const DisplayOutput* displays_;
+    ServiceMetrics* metrics_;
 };
 
 }  // namespace panelhost

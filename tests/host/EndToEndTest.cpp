@@ -9,8 +9,12 @@
 
 #include <array>
 #include <atomic>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "HostApplication.h"
 #include "SqliteReadFault.h"
@@ -42,6 +46,13 @@ class RunningHost {
         const auto result = client_->Get(path.c_str());
         EXPECT_TRUE(result) << path;
         return {result->status, json::parse(result->body, nullptr, false)};
+    }
+
+    // The body of a GET that answers 200, as text.
+    std::string text(const std::string& path) {
+        const auto result = client_->Get(path.c_str());
+        EXPECT_TRUE(result && result->status == 200) << path;
+        return result ? result->body : "";
     }
 
     std::pair<int, json> send(const std::string& method, const std::string& path,
@@ -157,7 +168,94 @@ class RawStream {
     std::string received_;
 };
 
+// A metrics page read back: each sample's value by its series (name and
+// labels as written). Fails the test for a line that is not a HELP, a TYPE
+// or a sample, and for a sample whose family was not announced before it.
+std::map<std::string, double> readMetrics(const std::string& page) {
+    const std::regex sampleLine(R"re(^([a-z_]+)(\{([a-z]+="([^"\\]|\\.)*",?)*\})? (\S+)$)re");
+    const std::regex typeLine(R"(^# TYPE ([a-z_]+) (counter|gauge|histogram)$)");
+    std::map<std::string, double> samples;
+    std::string family;
+    std::istringstream lines(page);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch found;
+        if (std::regex_match(line, found, typeLine)) {
+            family = found[1];
+        } else if (std::regex_match(line, found, sampleLine)) {
+            EXPECT_EQ(found[1].str().rfind(family, 0), 0U) << line;
+            samples[line.substr(0, line.rfind(' '))] = std::stod(found[5]);
+        } else {
+            EXPECT_EQ(line.rfind("# HELP ", 0), 0U) << line;
+        }
+    }
+    return samples;
+}
+
 }  // namespace
+
+TEST(EndToEnd, MetricsCountWhatTheHostDidAndHealthSaysReady) {
+    TempFolder data;
+    RunningHost host(data.path(), 1);
+    const auto [healthStatus, health] = host.get("/healthz");
+    EXPECT_EQ(healthStatus, 200);
+    EXPECT_EQ(health, (json{{"status", "up"}, {"ready", true}}));
+    auto before = readMetrics(host.text("/metrics"));
+
+    host.act(1, "1", "Select_3", "button=pressed");
+    host.act(1, "1", "Confirm", "button=pressed");
+    EXPECT_EQ(host.send("PUT", "/api/devices/12/databases/5/37", R"({"text": "Desk"})").first, 200);
+    EXPECT_EQ(host.get("/api/panels/7").first, 404);
+    // Requests from several clients at once are all counted.
+    constexpr int kClients = 4;
+    constexpr int kEach = 25;
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&host] {
+            httplib::Client client("127.0.0.1", host.port());
+            for (int n = 0; n < kEach; ++n) {
+                client.Get("/healthz");
+            }
+        });
+    }
+    for (std::thread& client : clients) {
+        client.join();
+    }
+
+    auto after = readMetrics(host.text("/metrics"));
+    const auto moved = [&](const std::string& series) { return after[series] - before[series]; };
+    const std::string events =
+        R"(panelhost_http_requests_total{method="POST",route="/api/panels/{n}/events",status="200"})";
+    EXPECT_EQ(moved(events), 2);
+    EXPECT_EQ(
+        moved(
+            R"(panelhost_http_requests_total{method="PUT",route="/api/devices/{n}/databases/{n}/{n}",status="200"})"),
+        1);
+    EXPECT_EQ(
+        moved(
+            R"(panelhost_http_requests_total{method="GET",route="/api/panels/{n}",status="404"})"),
+        1);
+    EXPECT_EQ(moved(R"(panelhost_http_requests_total{method="GET",route="/healthz",status="200"})"),
+              kClients * kEach);
+    EXPECT_EQ(
+        after[R"(panelhost_http_request_duration_seconds_count{method="GET",route="/healthz"})"],
+        after[R"(panelhost_http_requests_total{method="GET",route="/healthz",status="200"})"]);
+    EXPECT_EQ(
+        after
+            [R"(panelhost_http_request_duration_seconds_bucket{method="GET",route="/healthz",le="+Inf"})"],
+        kClients * kEach + 1);
+    // Confirm writes a slot, the PUT a name: two committed writes.
+    EXPECT_EQ(moved(R"(panelhost_store_writes_total{result="committed"})"), 2);
+    EXPECT_EQ(moved("panelhost_store_write_duration_seconds_count"), 2);
+    EXPECT_GT(moved(R"(panelhost_commands_total{command="TP"})"), 0);
+    EXPECT_GT(moved(R"(panelhost_notifications_total{kind="database change"})"), 0);
+    EXPECT_GT(moved(R"(panelhost_log_entries_total{kind="event"})"), 1);
+    EXPECT_EQ(after[R"(panelhost_panel_instance_state{instance="1",state="running"})"], 1);
+    EXPECT_EQ(after["panelhost_event_stream_clients"], 0);
+    EXPECT_EQ(after["panelhost_errors_total"], 0);
+    for (const auto& [series, value] : after) {
+        EXPECT_EQ(series.find("/api/panels/1"), std::string::npos) << "a raw path: " << series;
+    }
+}
 
 TEST(EndToEnd, ChoosingAndConfirmingASetChangesWhatTheDisplaysShow) {
     TempFolder data;

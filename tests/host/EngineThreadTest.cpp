@@ -65,3 +65,39 @@ TEST_F(EngineThreadTest, TimerTicksReachTheScriptOnTheEngineThread) {
         return std::this_thread::get_id();
     }));
 }
+
+// A script whose ticks take longer than its timer's interval keeps its timer
+// due all the time; calls from other threads must still get their turn.
+TEST_F(EngineThreadTest, CallsRunWhileTicksTakeLongerThanTheirInterval) {
+    std::mutex mutex;
+    std::condition_variable ticked;
+    int ticks = 0;
+    EngineThread thread(engine_);
+    thread.call([&](HostEngine& engine) {
+        return engine.createInstance(
+            [&](tovi_client_callback* host, const char*) {
+                auto* script = new FakeScript(host, {"ET 1 10"});
+                script->react = [&](FakeScript&, const FakeScript::Notice& notice) {
+                    if (notice.type == 4) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+                        const std::lock_guard<std::mutex> lock(mutex);
+                        ++ticks;
+                        ticked.notify_all();
+                    }
+                };
+                return script;
+            },
+            "");
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(ticked.wait_for(lock, std::chrono::seconds(30), [&] { return ticks > 0; }));
+    }
+    for (int call = 0; call < 5; ++call) {
+        EXPECT_EQ(thread.call([](HostEngine&) { return 7; }), 7);
+    }
+    thread.call([](HostEngine& engine) {
+        engine.destroyAll();
+        return 0;
+    });
+}

@@ -17,11 +17,14 @@ struct Outcome {
     std::string output;
 };
 
-// Runs the panelhost program with `arguments`, standard error joined to the output and
-// `input` (one line) on standard input.
+// Runs the panelhost program with `arguments`, standard error joined to the
+// output and `input` (one line) on standard input. An empty configuration
+// file stands in for the machine's own, unless the test names one.
 Outcome runPanelhost(const std::string& arguments, const std::string& input = "") {
-    const std::string command =
-        "printf '%s\\n' '" + input + "' | " + PANELHOST_PROGRAM + " " + arguments + " 2>&1";
+    const std::string config =
+        arguments.find("--config") == std::string::npos ? " --config /dev/null" : "";
+    const std::string command = "printf '%s\\n' '" + input + "' | " + PANELHOST_PROGRAM + config +
+                                " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     std::array<char, 4096> chunk{};
@@ -49,6 +52,35 @@ TEST(Program, HelpNamesEveryOption) {
           "--allow-host", "--session-idle", "export-set", "import-set", "user", "token"}) {
         EXPECT_NE(run.output.find(option), std::string::npos) << option;
     }
+}
+
+TEST(Program, EveryOptionHasAKeyInTheConfigurationFile) {
+    TempFolder folder;
+    const Outcome help = runPanelhost("--help");
+    const auto config = folder.write("panelhost.toml", "port = 9123\n");
+    const Outcome printed = runPanelhost("--config " + config.string() + " --print-config");
+    EXPECT_EQ(printed.exitCode, 0) << printed.output;
+    EXPECT_NE(printed.output.find("\nport = 9123\n"), std::string::npos) << printed.output;
+    std::istringstream lines(help.output);
+    int options = 0;
+    for (std::string line; std::getline(lines, line);) {
+        // An option's own line: "  --port INT..." or "  -h,--help ...".
+        const auto dashes = line.find("--");
+        if (line.rfind("  -", 0) != 0 || dashes == std::string::npos) {
+            continue;
+        }
+        const auto end = line.find_first_of(" ,={", dashes);
+        const std::string key = line.substr(dashes + 2, end - dashes - 2);
+        if (key == "help" || key == "config" || key == "print-config") {
+            continue;
+        }
+        ++options;
+        EXPECT_TRUE(printed.output.find("\n" + key + " = ") != std::string::npos ||
+                    printed.output.find("# " + key + " is not set") != std::string::npos)
+            << key << "\n"
+            << printed.output;
+    }
+    EXPECT_GT(options, 15);
 }
 
 TEST(Program, APluginThatCannotBeLoadedStopsTheStart) {

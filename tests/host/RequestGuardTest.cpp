@@ -153,6 +153,9 @@ TEST(AccessTable, EachRoleReachesWhatItMayAndNoMore) {
         {"POST", "/api/login", std::nullopt},
         {"GET", "/", std::nullopt},
         {"GET", "/js/app.js", std::nullopt},
+        {"GET", "/healthz", std::nullopt},
+        {"GET", "/metrics", Role::Viewer},
+        {"POST", "/metrics", Role::Admin},
         // Not in the table: reads need an account, anything else an admin.
         {"GET", "/api/something-new", Role::Viewer},
         {"POST", "/api/panels/x/events", Role::Admin},
