@@ -42,8 +42,11 @@ class RouterMirror {
     // The source routed to `destination` as last known; 0 for none.
     int source(int destination) const;
     const std::map<int, int>& crosspoints() const { return crosspoints_; }
-    // {"enabled", "router", "state", "detail"}: state "connecting",
-    // "connected" or "disconnected".
+    // The router as given to configure(); "" while the device is simulated.
+    const std::string& endpoint() const { return endpoint_; }
+    // "connecting", "connected" or "disconnected".
+    const std::string& state() const { return state_; }
+    // {"enabled", "router", "state", "detail"}.
     nlohmann::json toJson() const;
 
   private:

@@ -144,6 +144,8 @@ test('the wall follows the router: labels, crosspoints, faults and a restart', a
     return status.router.state === 'disconnected';
   });
   assert.match(status.router.detail, /closed the connection|cannot connect/);
+  const metrics = await (await fetch(new URL('/metrics', base))).text();
+  assert.match(metrics, /^panelhost_router_state\{router="127\.0\.0\.1:\d+",state="disconnected"\} 1$/m);
   assert.equal(status.routed[2].source, 8);
   assert.ok(followsRoutes(following.rx, routes, label(sourceNames)));
 
