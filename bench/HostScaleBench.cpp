@@ -116,7 +116,7 @@ void measurePresses(benchmark::State& state, LoopbackHost& host, StreamWatcher& 
 
 void HostEventLatency(benchmark::State& state) {
     LoopbackHost host(1, onDisk());
-    StreamWatcher stream(host.port());
+    StreamWatcher stream(host.port(), host.token());
     measurePresses(state, host, stream);
 }
 
@@ -132,11 +132,11 @@ bool openPages(benchmark::State& state, StreamCrowd& pages) {
 // The press as above, seen by one more page while a thousand are open.
 void HostEventLatencyWithPages(benchmark::State& state) {
     LoopbackHost host(1, onDisk());
-    StreamCrowd pages(host.port(), kPages);
+    StreamCrowd pages(host.port(), kPages, host.token());
     if (!openPages(state, pages)) {
         return;
     }
-    StreamWatcher stream(host.port());
+    StreamWatcher stream(host.port(), host.token());
     measurePresses(state, host, stream);
 }
 
@@ -144,7 +144,7 @@ void HostEventLatencyWithPages(benchmark::State& state) {
 // are open on the stream.
 void PanelsWithPages(benchmark::State& state) {
     LoopbackHost host(1, onDisk());
-    StreamCrowd pages(host.port(), kPages);
+    StreamCrowd pages(host.port(), kPages, host.token());
     if (!openPages(state, pages)) {
         return;
     }
@@ -167,7 +167,7 @@ void PanelsWithPages(benchmark::State& state) {
 // on its stream.
 void NameFanOutToPages(benchmark::State& state) {
     LoopbackHost host(1, onDisk());
-    StreamCrowd pages(host.port(), kPages);
+    StreamCrowd pages(host.port(), kPages, host.token());
     if (!openPages(state, pages)) {
         return;
     }

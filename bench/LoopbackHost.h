@@ -25,6 +25,8 @@ class LoopbackHost {
     LoopbackHost& operator=(const LoopbackHost&) = delete;
 
     int port() const { return host_->port(); }
+    // An admin API token of the host, for further clients.
+    const std::string& token() const { return token_; }
     // The HTTP status of a request (with a JSON body), or 0 when the
     // request did not get through.
     int get(const std::string& path);
@@ -34,5 +36,6 @@ class LoopbackHost {
   private:
     ScratchFolder data_;
     std::unique_ptr<panelhost::HostApplication> host_;
+    std::string token_;
     std::unique_ptr<httplib::Client> client_;
 };

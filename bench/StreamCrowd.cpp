@@ -13,20 +13,21 @@
 namespace {
 
 constexpr const char* kLoopback = "127.0.0.1";
-constexpr const char* kRequest = "GET /api/stream HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 constexpr const char* kServed = "HTTP/1.1 200 OK\r\n";
 // How long the reader waits for data before it looks whether to stop.
 constexpr int kPollMilliseconds = 50;
 constexpr int kEventsPerWait = 256;
 constexpr std::size_t kReadSize = 16 * 1024;
 
-int connectTo(int port) {
+int connectTo(int port, const std::string& token) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     inet_pton(AF_INET, kLoopback, &address.sin_addr);
-    const std::string request = kRequest;
+    const std::string request =
+        "GET /api/stream HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nAuthorization: Bearer " + token + "\r\n\r\n";
     if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
             static_cast<ssize_t>(request.size())) {
@@ -41,11 +42,12 @@ int connectTo(int port) {
 
 }  // namespace
 
-StreamCrowd::StreamCrowd(int port, std::size_t count) : streams_(count), expected_(kServed) {
+StreamCrowd::StreamCrowd(int port, std::size_t count, const std::string& token)
+    : streams_(count), expected_(kServed) {
     epoll_ = epoll_create1(0);
     try {
         for (std::size_t i = 0; i < count; ++i) {
-            streams_[i].fd = connectTo(port);
+            streams_[i].fd = connectTo(port, token);
             epoll_event event{};
             event.events = EPOLLIN;
             event.data.u64 = i;

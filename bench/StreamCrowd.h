@@ -20,10 +20,11 @@ class StreamCrowd {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // Opens `count` streams to the host on the loopback `port`; throws
+    // Opens `count` streams to the host on the loopback `port`, with the
+    // API token `token`; throws
     // std::runtime_error when one cannot be. The first text expected is the
     // head of a stream the host serves, so waitAll() tells when all are.
-    StreamCrowd(int port, std::size_t count);
+    StreamCrowd(int port, std::size_t count, const std::string& token);
     ~StreamCrowd();
 
     StreamCrowd(const StreamCrowd&) = delete;

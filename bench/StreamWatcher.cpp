@@ -14,8 +14,13 @@ bool startsWith(const std::string& text, const char* prefix) {
 }
 }  // namespace
 
-StreamWatcher::StreamWatcher(int port)
-    : client_(std::make_unique<httplib::Client>(kLoopback, port)), reader_([this] { read(); }) {}
+StreamWatcher::StreamWatcher(int port, const std::string& token)
+    : client_(std::make_unique<httplib::Client>(kLoopback, port)) {
+    if (!token.empty()) {
+        client_->set_bearer_token_auth(token);
+    }
+    reader_ = std::thread([this] { read(); });
+}
 
 StreamWatcher::~StreamWatcher() {
     client_->stop();

@@ -24,7 +24,8 @@ class StreamWatcher {
     using Match = std::function<bool(const std::string& type, const nlohmann::json& data)>;
 
     // Connects to the stream of the host on the loopback `port`.
-    explicit StreamWatcher(int port);
+    // `token`: the API token to send, none when empty.
+    explicit StreamWatcher(int port, const std::string& token = "");
     ~StreamWatcher();
 
     StreamWatcher(const StreamWatcher&) = delete;

@@ -18,7 +18,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const readline = require('node:readline');
-const { spawn } = require('node:child_process');
+const { execFileSync, spawn } = require('node:child_process');
 const { decodePacket } = require('../tests/tsl/decoder/tsl5-reference');
 
 const SIGNALS = 16;
@@ -59,10 +59,10 @@ function lines(child) {
   });
 }
 
-async function api(base, method, route, body) {
+async function api(base, token, method, route, body) {
   const response = await fetch(new URL(route, base), {
     method,
-    headers: { 'content-type': 'application/json' },
+    headers: { 'content-type': 'application/json', authorization: `Bearer ${token}` },
     body: body === undefined ? undefined : JSON.stringify(body),
   });
   if (!response.ok) throw new Error(`${method} ${route}: ${response.status}`);
@@ -93,6 +93,8 @@ async function main() {
   await new Promise((r) => socket.bind(0, '127.0.0.1', r));
 
   const data = fs.mkdtempSync(path.join(os.tmpdir(), 'crosspoint-bench-'));
+  const token = execFileSync(panelhost, ['token', 'create', '--role', 'admin', '--data', data],
+    { stdio: ['ignore', 'pipe', 'ignore'] }).toString().trim();
   const host = spawn(panelhost, ['--data', data, '--port', '0',
     '--router', `ember:127.0.0.1:${port}`,
     '--tsl', `udp:127.0.0.1:${socket.address().port},follow=router,sources=1-${SIGNALS}`,
@@ -108,9 +110,9 @@ async function main() {
   // Every display shows the router's labels (name set 0) before the clock
   // starts.
   const ready = Promise.all(routed.map((source, target) => arrived(target, `Src ${source}`)));
-  const { devices } = await api(base, 'GET', '/api/devices');
+  const { devices } = await api(base, token, 'GET', '/api/devices');
   const tally = devices.find((d) => d.name === 'CTA Tally Infodriver').number;
-  await api(base, 'PUT', `/api/devices/${tally}/slots/${NAMESET_SLOT}`, { text: '0' });
+  await api(base, token, 'PUT', `/api/devices/${tally}/slots/${NAMESET_SLOT}`, { text: '0' });
   await ready;
 
   const samples = [];

@@ -222,8 +222,14 @@ void HostEngine::deliver(const Notification& notification) {
     callScript(*instance, [&] { script->deliver(&record, notification.type); });
 }
 
+void HostEngine::clearActor(int id) {
+    if (Instance* instance = find(id)) {
+        instance->state.actor.clear();
+    }
+}
+
 HostResult HostEngine::controlEvent(int id, const std::string& panelId, const std::string& control,
-                                    const std::string& event) {
+                                    const std::string& event, const std::string& actor) {
     Instance* instance = nullptr;
     HostResult result = usable(id, instance);
     if (!result.ok()) {
@@ -261,13 +267,15 @@ HostResult HostEngine::controlEvent(int id, const std::string& panelId, const st
     tovi_event_text parsed(event.c_str());
     tovi_control_record record{0, 0, panelId.c_str(), control.c_str(), &parsed};
     tovi_client_callback* script = instance->script;
+    instance->state.actor = actor;
     callScript(*instance, [&] { script->deliver(&record, tovi_type::kControlEvent); });
     deliverPending();
+    clearActor(id);
     return HostResult::success();
 }
 
 HostResult HostEngine::hostMessage(int id, const std::string& text,
-                                   std::optional<std::string>& answer) {
+                                   std::optional<std::string>& answer, const std::string& actor) {
     Instance* instance = nullptr;
     HostResult result = usable(id, instance);
     if (!result.ok()) {
@@ -277,6 +285,7 @@ HostResult HostEngine::hostMessage(int id, const std::string& text,
     message.push_back('\0');
     tovi_client_callback* script = instance->script;
     void* reply = nullptr;
+    instance->state.actor = actor;
     callScript(*instance,
                [&] { reply = script->deliver(message.data(), tovi_type::kHostMessage); });
     answer.reset();
@@ -288,6 +297,7 @@ HostResult HostEngine::hostMessage(int id, const std::string& text,
         id, "message",
         apostrophed(text) + " answered " + (answer ? apostrophed(*answer) : std::string("null")));
     deliverPending();
+    clearActor(id);
     return HostResult::success();
 }
 

@@ -79,13 +79,16 @@ class HostEngine {
     void destroyAll();
 
     // An operator event on a control: refused unless the panel is shown and
-    // the control is visible, enabled and sends such an event.
+    // the control is visible, enabled and sends such an event. What the
+    // script writes while it handles the event is recorded as `actor`'s
+    // (when given) on the instance.
     HostResult controlEvent(int instance, const std::string& panel, const std::string& control,
-                            const std::string& event);
+                            const std::string& event, const std::string& actor = "");
     // A host message (type 3); `answer` receives the script's answer or
-    // nothing, and the script's text is handed back to it.
+    // nothing, and the script's text is handed back to it. Writes are
+    // recorded as for controlEvent().
     HostResult hostMessage(int instance, const std::string& text,
-                           std::optional<std::string>& answer);
+                           std::optional<std::string>& answer, const std::string& actor = "");
     // Changes made elsewhere: written, persisted and notified like "RM"/"IW".
     HostResult writeName(const std::string& who, int device, int database, int index,
                          const std::string& text);
@@ -121,6 +124,9 @@ class HostEngine {
     };
 
     Instance* find(int instance);
+    // Ends an operator's event or message on the instance, if it still
+    // exists: later writes are the script's own again.
+    void clearActor(int instance);
     HostResult usable(int instance, Instance*& found);
     template <typename Call>
     void callScript(Instance& instance, Call&& call);

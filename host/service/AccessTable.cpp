@@ -63,8 +63,8 @@ const std::vector<AccessRule>& AccessTable::rules() {
         {"GET", "/api/stream", Role::Viewer},
         {"GET", "/api/wall", Role::Viewer},
         {"GET", "/api/tsl", Role::Viewer},
-        // Logging in and out, and the account routes, which the HTTP
-        // server's integration of the accounts adds.
+        // Logging in and out, and the account routes.
+        {"GET", "/login", std::nullopt},
         {"POST", "/api/login", std::nullopt},
         {"POST", "/api/logout", std::nullopt},
         {"GET", "/api/session", Role::Viewer},

@@ -9,7 +9,6 @@
 #include "FirstStart.h"
 #include "LogEntryJson.h"
 #include "NameSeed.h"
-#include "RequestGuard.h"
 #include "UmdWall.h"
 
 namespace panelhost {
@@ -77,9 +76,8 @@ HostApplication::HostApplication(const HostOptions& options)
     }
     log_.add(0, "info", "data file " + store_->file().string());
     try {
-        // Checked now so that a mistyped name stops the start; the guard
-        // itself runs with the HTTP server.
-        RequestGuard(options_.bind, options_.port, options_.allowHosts);
+        access_ = std::make_unique<HttpAccess>(*accounts_, log_, options_.bind, options_.allowHosts,
+                                               !options_.tlsCertificate.empty());
     } catch (const std::invalid_argument& error) {
         throw StartupError(StartupError::kConfiguration, error.what());
     }
@@ -153,7 +151,9 @@ HostApplication::~HostApplication() {
 }
 
 std::string HostApplication::url() const {
-    return "http://" + options_.bind + ":" + std::to_string(port_) + "/";
+    const bool ipv6 = options_.bind.find(':') != std::string::npos;
+    return (options_.tlsCertificate.empty() ? "http://" : "https://") +
+           (ipv6 ? "[" + options_.bind + "]" : options_.bind) + ":" + std::to_string(port_) + "/";
 }
 
 void HostApplication::printEntry(const LogEntry& entry) const {
@@ -186,12 +186,20 @@ void HostApplication::printLine(int priority, const std::string& line) const {
 
 void HostApplication::startServer() {
     raiseFileLimit();
-    api_ = std::make_unique<HttpApi>(*thread_, log_, options_.web, displays_.get(), &metrics_);
+    api_ = std::make_unique<HttpApi>(*thread_, log_, *access_, options_.web, displays_.get(),
+                                     &metrics_);
     HttpServer::Limits limits;
     limits.longestBody = HttpApi::kLongestBody;
     limits.streams = options_.streams;
     try {
-        server_ = std::make_unique<HttpServer>(*api_, options_.bind, options_.port, limits);
+        std::optional<HttpServer::TlsFiles> tls;
+        if (!options_.tlsCertificate.empty()) {
+            tls = HttpServer::TlsFiles{options_.tlsCertificate, options_.tlsKey};
+        }
+        server_ = std::make_unique<HttpServer>(*api_, options_.bind, options_.port, limits, tls);
+    } catch (const std::invalid_argument& error) {
+        shutdown();
+        throw StartupError(StartupError::kConfiguration, error.what());
     } catch (const std::runtime_error& error) {
         const std::string where = options_.bind + ":" + std::to_string(options_.port);
         shutdown();
@@ -201,6 +209,7 @@ void HostApplication::startServer() {
     }
     port_ = server_->port();
     metrics_.watchServer(server_.get());
+    access_->serveOn(port_);
     fanOut_ = std::make_unique<StreamFanOut>(feed_, *server_, log_);
 }
 

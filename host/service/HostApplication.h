@@ -15,6 +15,7 @@
 #include "EventLog.h"
 #include "HostEngine.h"
 #include "HostOptions.h"
+#include "HttpAccess.h"
 #include "HttpApi.h"
 #include "HttpServer.h"
 #include "NameStore.h"
@@ -100,6 +101,7 @@ class HostApplication {
     std::unique_ptr<HostEngine> engine_;
     std::unique_ptr<EngineThread> thread_;
     std::unique_ptr<RouterLink> router_;
+    std::unique_ptr<HttpAccess> access_;
     std::unique_ptr<HttpApi> api_;
     std::unique_ptr<DisplayOutput> displays_;
     std::unique_ptr<HttpServer> server_;

@@ -36,6 +36,10 @@ struct HostOptions {
     // Further names clients may address the host by (the Host header), each
     // NAME or NAME:PORT, besides its address and, on loopback, localhost.
     std::vector<std::string> allowHosts;
+    // Certificate chain and private key (PEM) to serve HTTPS with; both
+    // empty: plain HTTP.
+    std::filesystem::path tlsCertificate;
+    std::filesystem::path tlsKey;
     // A login session unused for this long is over.
     std::chrono::seconds sessionIdle = AccountStore::kDefaultSessionIdle;
     int panels = 1;

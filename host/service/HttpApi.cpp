@@ -25,8 +25,6 @@ constexpr int kPayloadTooLarge = 413;
 constexpr int kHeadTooLarge = 431;
 constexpr int kServerError = 500;
 constexpr int kUnavailable = 503;
-// Longest client name an API writer may give for the history.
-constexpr std::size_t kLongestClient = 64;
 constexpr const char* kJson = "application/json";
 
 void sendJson(HttpResponse& response, const json& body) {
@@ -144,23 +142,6 @@ std::optional<json> bodyWith(const HttpRequest& request, std::initializer_list<c
     return body;
 }
 
-// Who an API write is recorded as: the client's own name when it gives
-// one, and its address.
-std::optional<std::string> writer(const HttpRequest& request, const json& body,
-                                  HttpResponse& response) {
-    std::string client;
-    if (body.contains("client")) {
-        if (!body["client"].is_string() ||
-            body["client"].get<std::string>().size() > kLongestClient) {
-            sendError(response, kBadRequest, "\"client\" must be a text of at most 64 characters");
-            return std::nullopt;
-        }
-        client = body["client"].get<std::string>();
-    }
-    return "api " +
-           (client.empty() ? request.remoteAddr : client + " (" + request.remoteAddr + ")");
-}
-
 // What a PUT of a name or a slot carries: the route's numbers, the new text
 // and who writes it.
 template <std::size_t count>
@@ -176,11 +157,10 @@ template <std::size_t count>
 std::optional<TextWrite<count>> textWrite(const HttpRequest& request, HttpResponse& response) {
     const auto path = pathNumbers<count>(request, response);
     const std::optional<json> body = path ? bodyWith(request, {"text"}, response) : std::nullopt;
-    const std::optional<std::string> who = body ? writer(request, *body, response) : std::nullopt;
-    if (!who) {
+    if (!body) {
         return std::nullopt;
     }
-    return TextWrite<count>{*path, (*body)["text"], *who};
+    return TextWrite<count>{*path, (*body)["text"], request.who()};
 }
 
 json historyJson(const HistoryEntry& entry) {
@@ -217,8 +197,9 @@ std::string refusal(const HttpRequest& request, int status) {
 
 }  // namespace
 
-HttpApi::HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::path& webRoot,
-                 const DisplayOutput* displays, ServiceMetrics* metrics)
+HttpApi::HttpApi(EngineThread& engine, EventLog& log, HttpAccess& access,
+                 const std::filesystem::path& webRoot, const DisplayOutput* displays,
+                 ServiceMetrics* metrics)
     : routes_{{"GET", std::regex(R"(/api/panels)"), &HttpApi::panels},
               {"GET", std::regex(R"(/api/panels/(\d+))"), &HttpApi::panel},
               {"POST", std::regex(R"(/api/panels/(\d+)/events)"), &HttpApi::controlEvent},
@@ -242,12 +223,16 @@ HttpApi::HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::pat
               {"GET", std::regex(R"(/metrics)"), &HttpApi::metricsPage}},
       web_(webRoot, log),
       engine_(engine),
+      access_(access),
       log_(log),
       displays_(displays),
       metrics_(metrics) {}
 
 void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
     const ServiceMetrics::RequestMeter meter(metrics_, request, response);
+    if (!access_.admit(request, response) || access_.answer(request, response)) {
+        return;
+    }
     // A HEAD is answered as its GET; the server leaves the body out.
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
     for (const Route& route : routes_) {
@@ -268,7 +253,8 @@ void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
         refuse(request, kNotFound, response);
         return;
     }
-    web_.serve(request.path, response);
+    web_.serve(request.path == kLoginPage ? std::string(kLoginPage) + ".html" : request.path,
+               response);
 }
 
 void HttpApi::refuse(const HttpRequest& request, int status, HttpResponse& response) {
@@ -313,7 +299,8 @@ void HttpApi::controlEvent(const Request& request, Response& response) {
     }
     const int id = (*path)[0];
     const HostResult result = engine_.call([&](HostEngine& engine) {
-        return engine.controlEvent(id, (*body)["panel"], (*body)["control"], (*body)["event"]);
+        return engine.controlEvent(id, (*body)["panel"], (*body)["control"], (*body)["event"],
+                                   request.who());
     });
     sendResult(response, result, {{"delivered", true}});
 }
@@ -326,8 +313,9 @@ void HttpApi::hostMessage(const Request& request, Response& response) {
     }
     const int id = (*path)[0];
     std::optional<std::string> answer;
-    const HostResult result = engine_.call(
-        [&](HostEngine& engine) { return engine.hostMessage(id, (*body)["text"], answer); });
+    const HostResult result = engine_.call([&](HostEngine& engine) {
+        return engine.hostMessage(id, (*body)["text"], answer, request.who());
+    });
     sendResult(response, result, {{"answer", answer ? json(*answer) : json(nullptr)}});
 }
 

@@ -8,6 +8,7 @@
 #include "DisplayOutput.h"
 #include "EngineThread.h"
 #include "EventLog.h"
+#include "HttpAccess.h"
 #include "HttpService.h"
 #include "ServiceMetrics.h"
 #include "WebFolder.h"
@@ -20,8 +21,11 @@ namespace panelhost {
 // 4xx answer with a JSON error and change nothing. No static file is served
 // from outside the web folder, also through symbolic links. An event stream
 // request is answered with the stream's head; the texts on it come from a
-// StreamFanOut. The engine thread and the log must outlive the API, and the server must be stopped
-// before the API goes.
+// StreamFanOut. Before any route, HttpAccess decides whether the client may
+// make the request at all; writes are recorded as the account or token that
+// made them, with the client's address. The engine thread, the log and the
+// access check must outlive the API, and the server must be stopped before
+// the API goes.
 class HttpApi : public HttpService {
   public:
     // Longest request body taken: the largest a request needs, a
@@ -35,15 +39,20 @@ class HttpApi : public HttpService {
     // Most history entries one request returns.
     static constexpr int kHistoryPage = 1000;
 
-    // `displays` (may be null: no display output) and `metrics` (may be
-    // null: requests are not counted and /metrics is not served) must
-    // outlive the API.
-    HttpApi(EngineThread& engine, EventLog& log, const std::filesystem::path& webRoot,
-            const DisplayOutput* displays = nullptr, ServiceMetrics* metrics = nullptr);
+    // The path of the login page; /login?once=SECRET takes a one-time
+    // login link.
+    static constexpr const char* kLoginPage = "/login";
 
-    // Every request passes here first: this is where checks that apply to
-    // all routes belong. Then the route that matches the method and path
-    // answers, else the web folder (GET and HEAD outside /api/), else 404.
+    // `access`, `displays` (may be null: no display output) and `metrics`
+    // (may be null: requests are not counted and /metrics is not served)
+    // must outlive the API.
+    HttpApi(EngineThread& engine, EventLog& log, HttpAccess& access,
+            const std::filesystem::path& webRoot, const DisplayOutput* displays = nullptr,
+            ServiceMetrics* metrics = nullptr);
+
+    // Every request passes here first: the access check refuses what the
+    // client may not do, then the account routes answer theirs, then the route that matches the
+    // method and path answers, else the web folder (GET and HEAD outside /api/), else 404.
     void answer(HttpRequest& request, HttpResponse& response) override;
     // A JSON error for /api/ paths, the bare status elsewhere.
     void refuse(const HttpRequest& request, int status, HttpResponse& response) override;
@@ -82,6 +91,7 @@ class HttpApi : public HttpService {
     std::vector<Route> routes_;
     WebFolder web_;
     EngineThread& engine_;
+    HttpAccess& access_;
     EventLog& log_;
     const DisplayOutput* displays_;
     ServiceMetrics* metrics_;

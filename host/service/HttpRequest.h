@@ -1,8 +1,13 @@
 #pragma once
 
+#include <algorithm>
+#include <cctype>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "Role.h"
 
 namespace panelhost {
 
@@ -25,6 +30,13 @@ struct HttpRequest {
     std::string remoteAddr;
     // The capture groups of the route that matched, [0] the whole path.
     std::vector<std::string> matches;
+    // Who sent it, as the access check established: an account's or a
+    // token's name; empty for a client that is not logged in.
+    std::string user;
+    // Whether `user` is an API token rather than an account.
+    bool byToken = false;
+    // The role `user` holds; nothing for a client that is not logged in.
+    std::optional<Role> role;
 
     bool hasParam(const std::string& name) const {
         for (const auto& [key, value] : params) {
@@ -34,6 +46,25 @@ struct HttpRequest {
         }
         return false;
     }
+
+    // The first header field called `name` (in any case); nothing when
+    // absent.
+    std::optional<std::string> header(const std::string& name) const {
+        for (const auto& [key, value] : headers) {
+            if (key.size() == name.size() &&
+                std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
+                    return std::tolower(static_cast<unsigned char>(a)) ==
+                           std::tolower(static_cast<unsigned char>(b));
+                })) {
+                return value;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // For the history and the log: the account, or "token NAME", and the
+    // client's address.
+    std::string who() const { return (byToken ? "token " + user : user) + " (" + remoteAddr + ")"; }
 
     // The first value of the query parameter `name`; empty when absent.
     std::string param(const std::string& name) const {

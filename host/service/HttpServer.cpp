@@ -7,14 +7,17 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <cctype>
 #include <deque>
 #include <exception>
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <unordered_set>
 #include <vector>
 
@@ -26,6 +29,8 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using ErrorCode = beast::error_code;
+using PlainStream = beast::tcp_stream;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 
 constexpr int kBadRequest = 400;
 constexpr int kLengthRequired = 411;
@@ -122,7 +127,15 @@ std::string chunk(const std::string& text) {
 
 }  // namespace
 
-class HttpSession;
+// What the server keeps of a connection that became an event stream,
+// whether it runs over TLS or not. Used on the I/O thread only.
+class StreamSession {
+  public:
+    virtual ~StreamSession() = default;
+    // Queues a text for the stream; a stream too far behind is closed.
+    virtual void push(const std::shared_ptr<const std::string>& text) = 0;
+    virtual void close() = 0;
+};
 
 struct HttpServer::Impl {
     Impl(HttpService& answering, const Limits& bounds) : service(answering), limits(bounds) {}
@@ -140,7 +153,7 @@ struct HttpServer::Impl {
     asio::thread_pool workers{kWorkers};
     std::thread ioThread;
     // The open event streams; used on the I/O thread only.
-    std::unordered_set<std::shared_ptr<HttpSession>> streams;
+    std::unordered_set<std::shared_ptr<StreamSession>> streams;
     std::atomic<std::size_t> streamCount{0};
     std::atomic<std::size_t> lagged{0};
     std::atomic<std::size_t> refused{0};
@@ -152,24 +165,44 @@ struct HttpServer::Impl {
     bool flushPosted = false;
     asio::steady_timer gather{io};
     int port = 0;
+    // Set when serving HTTPS: the certificate and key every connection uses.
+    std::optional<asio::ssl::context> tls;
 };
 
-// One connection: requests read one after the other, each answered by a
-// worker, until the connection closes or becomes an event stream. All its
-// members run on the I/O thread, except answer()'s work on a worker while
-// nothing else happens on the connection.
-class HttpSession : public std::enable_shared_from_this<HttpSession> {
+// One connection, over plain TCP (PlainStream) or TLS (TlsStream):
+// requests read one after the other, each answered by a worker, until the
+// connection closes or becomes an event stream. All its members run on the
+// I/O thread, except answer()'s work on a worker while nothing else happens
+// on the connection.
+template <typename Stream>
+class HttpSession : public StreamSession, public std::enable_shared_from_this<HttpSession<Stream>> {
   public:
-    HttpSession(HttpServer::Impl& server, tcp::socket socket)
-        : server_(server), stream_(std::move(socket)) {
+    // `tls`: the TLS context for a TlsStream, nothing for a PlainStream.
+    template <typename... Tls>
+    HttpSession(HttpServer::Impl& server, tcp::socket connection, Tls&... tls)
+        : server_(server), stream_(std::move(connection), tls...) {
         ErrorCode ignored;
-        remoteAddr_ = stream_.socket().remote_endpoint(ignored).address().to_string();
+        remoteAddr_ = socket().remote_endpoint(ignored).address().to_string();
     }
 
-    void start() { readHead(); }
+    void start() {
+        if constexpr (std::is_same_v<Stream, TlsStream>) {
+            // The handshake has as long as a request head to arrive.
+            transport().expires_after(kIdle);
+            stream_.async_handshake(asio::ssl::stream_base::server,
+                                    [self = this->shared_from_this()](ErrorCode error) {
+                                        if (error) {
+                                            self->close();
+                                        } else {
+                                            self->readHead();
+                                        }
+                                    });
+        } else {
+            readHead();
+        }
+    }
 
-    // Queues a text for the stream; a stream too far behind is closed.
-    void push(const std::shared_ptr<const std::string>& text) {
+    void push(const std::shared_ptr<const std::string>& text) override {
         if (closed_) {
             return;
         }
@@ -184,22 +217,26 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         }
     }
 
-    void close() {
+    void close() override {
         if (closed_) {
             return;
         }
         closed_ = true;
         queue_.clear();
         ErrorCode ignored;
-        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-        stream_.close();
+        socket().shutdown(tcp::socket::shutdown_both, ignored);
+        transport().close();
         if (streaming_) {
-            server_.streams.erase(shared_from_this());
+            server_.streams.erase(this->shared_from_this());
             server_.streamCount = server_.streams.size();
         }
     }
 
   private:
+    // The TCP connection under the stream, with its timer.
+    beast::tcp_stream& transport() { return beast::get_lowest_layer(stream_); }
+    tcp::socket& socket() { return transport().socket(); }
+
     void readHead() {
         request_ = HttpRequest();
         request_.remoteAddr = remoteAddr_;
@@ -208,10 +245,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         // The length is checked once the head is read, so that a refusal
         // can say which request it refuses.
         parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
-        stream_.expires_after(kIdle);
-        http::async_read_header(
-            stream_, buffer_, *parser_,
-            [self = shared_from_this()](ErrorCode error, std::size_t) { self->onHead(error); });
+        transport().expires_after(kIdle);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = this->shared_from_this()](ErrorCode error, std::size_t) {
+                                    self->onHead(error);
+                                });
     }
 
     void onHead(ErrorCode error) {
@@ -255,7 +293,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         }
         parser_->body_limit(server_.limits.longestBody);
         http::async_read(stream_, buffer_, *parser_,
-                         [self = shared_from_this()](ErrorCode bodyError, std::size_t) {
+                         [self = this->shared_from_this()](ErrorCode bodyError, std::size_t) {
                              self->onBody(bodyError);
                          });
     }
@@ -271,8 +309,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
     // Hands the request to a worker; the answer comes back to this thread.
     void dispatch() {
-        stream_.expires_never();
-        asio::post(server_.workers, [self = shared_from_this()] {
+        transport().expires_never();
+        asio::post(server_.workers, [self = this->shared_from_this()] {
             auto response = std::make_shared<HttpResponse>();
             try {
                 self->server_.service.answer(self->request_, *response);
@@ -325,20 +363,20 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         if (request_.method != "HEAD") {
             message->body() = response.body;
         }
-        stream_.expires_after(HttpServer::kWriteTimeout);
-        http::async_write(
-            stream_, *message,
-            [self = shared_from_this(), message, keepAlive, unread](ErrorCode error, std::size_t) {
-                if (error) {
-                    self->close();
-                } else if (keepAlive) {
-                    self->readHead();
-                } else if (unread) {
-                    self->linger();
-                } else {
-                    self->close();
-                }
-            });
+        transport().expires_after(HttpServer::kWriteTimeout);
+        http::async_write(stream_, *message,
+                          [self = this->shared_from_this(), message, keepAlive, unread](
+                              ErrorCode error, std::size_t) {
+                              if (error) {
+                                  self->close();
+                              } else if (keepAlive) {
+                                  self->readHead();
+                              } else if (unread) {
+                                  self->linger();
+                              } else {
+                                  self->close();
+                              }
+                          });
     }
 
     // Ends sending and reads what the client still sends until it closes,
@@ -346,7 +384,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     // connection before the client has the answer.
     void linger() {
         ErrorCode ignored;
-        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        socket().shutdown(tcp::socket::shutdown_send, ignored);
         discard_.resize(kDiscardBuffer);
         discardNext();
     }
@@ -356,21 +394,21 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
             close();
             return;
         }
-        stream_.expires_after(kLinger);
-        stream_.async_read_some(asio::buffer(discard_),
-                                [self = shared_from_this()](ErrorCode error, std::size_t count) {
-                                    if (error) {
-                                        self->close();
-                                        return;
-                                    }
-                                    self->discarded_ += count;
-                                    self->discardNext();
-                                });
+        transport().expires_after(kLinger);
+        stream_.async_read_some(asio::buffer(discard_), [self = this->shared_from_this()](
+                                                            ErrorCode error, std::size_t count) {
+            if (error) {
+                self->close();
+                return;
+            }
+            self->discarded_ += count;
+            self->discardNext();
+        });
     }
 
     void startStream(const HttpResponse& response) {
         streaming_ = true;
-        server_.streams.insert(shared_from_this());
+        server_.streams.insert(this->shared_from_this());
         server_.streamCount = server_.streams.size();
         // Unacknowledged data ends the connection after the write timeout,
         // even while the client's window is open: a vanished client is
@@ -378,7 +416,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         const int userTimeout = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(HttpServer::kWriteTimeout)
                 .count());
-        setsockopt(stream_.socket().native_handle(), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout,
+        setsockopt(socket().native_handle(), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout,
                    sizeof userTimeout);
         auto head = std::make_shared<http::response<http::empty_body>>(http::status::ok, kHttp11);
         if (!response.contentType.empty()) {
@@ -392,12 +430,12 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*head);
         // A pending read finds a client that closes at once; its timer never
         // runs, the writes have theirs.
-        stream_.expires_never();
+        transport().expires_never();
         watch();
         writing_ = true;
-        stream_.expires_after(HttpServer::kWriteTimeout);
+        transport().expires_after(HttpServer::kWriteTimeout);
         http::async_write_header(stream_, *serializer,
-                                 [self = shared_from_this(), head, serializer](
+                                 [self = this->shared_from_this(), head, serializer](
                                      ErrorCode error, std::size_t) { self->written(error); });
     }
 
@@ -406,7 +444,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     void watch() {
         discard_.resize(kDiscardBuffer);
         stream_.async_read_some(asio::buffer(discard_),
-                                [self = shared_from_this()](ErrorCode error, std::size_t) {
+                                [self = this->shared_from_this()](ErrorCode error, std::size_t) {
                                     if (error) {
                                         self->close();
                                     } else {
@@ -430,9 +468,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
             buffers.push_back(asio::buffer(*text));
         }
         writing_ = true;
-        stream_.expires_after(HttpServer::kWriteTimeout);
+        transport().expires_after(HttpServer::kWriteTimeout);
         asio::async_write(stream_, buffers,
-                          [self = shared_from_this(), texts](ErrorCode error, std::size_t) {
+                          [self = this->shared_from_this(), texts](ErrorCode error, std::size_t) {
                               self->written(error);
                           });
     }
@@ -452,7 +490,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     }
 
     HttpServer::Impl& server_;
-    beast::tcp_stream stream_;
+    Stream stream_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     HttpRequest request_;
@@ -474,7 +512,7 @@ void HttpServer::Impl::flush() {
     }
     const auto shared = std::make_shared<const std::string>(std::move(texts));
     // A session that closes while it is fed leaves the set.
-    const std::vector<std::shared_ptr<HttpSession>> open(streams.begin(), streams.end());
+    const std::vector<std::shared_ptr<StreamSession>> open(streams.begin(), streams.end());
     for (const auto& session : open) {
         session->push(shared);
     }
@@ -499,14 +537,38 @@ void HttpServer::Impl::accept() {
         // this the body waits for the client's delayed acknowledgement.
         ErrorCode ignored;
         socket.set_option(tcp::no_delay(true), ignored);
-        std::make_shared<HttpSession>(*this, std::move(socket))->start();
+        if (tls) {
+            std::make_shared<HttpSession<TlsStream>>(*this, std::move(socket), *tls)->start();
+        } else {
+            std::make_shared<HttpSession<PlainStream>>(*this, std::move(socket))->start();
+        }
         accept();
     });
 }
 
 HttpServer::HttpServer(HttpService& service, const std::string& bind, int port,
-                       const Limits& limits)
+                       const Limits& limits, const std::optional<TlsFiles>& tls)
     : impl_(std::make_unique<Impl>(service, limits)) {
+    if (tls) {
+        auto& context = impl_->tls.emplace(asio::ssl::context::tls_server);
+        // TLS 1.2 and newer: the older versions have known breaks.
+        context.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                            asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                            asio::ssl::context::no_tlsv1_1);
+        ErrorCode error;
+        context.use_certificate_chain_file(tls->certificate.string(), error);
+        if (error) {
+            throw std::invalid_argument(
+                tls->certificate.string() +
+                ": not a usable certificate chain (PEM): " + error.message());
+        }
+        context.use_private_key_file(tls->key.string(), asio::ssl::context::pem, error);
+        if (error) {
+            throw std::invalid_argument(tls->key.string() +
+                                        ": not a usable private key (PEM) for " +
+                                        tls->certificate.string() + ": " + error.message());
+        }
+    }
     tcp::resolver resolver(impl_->io);
     const auto found = resolver.resolve(bind, std::to_string(port), tcp::resolver::passive);
     const tcp::endpoint endpoint = found.begin()->endpoint();
@@ -560,8 +622,8 @@ void HttpServer::broadcast(const std::string& text) {
 
 void HttpServer::closeStreams() {
     asio::post(impl_->io, [impl = impl_.get()] {
-        const std::vector<std::shared_ptr<HttpSession>> streams(impl->streams.begin(),
-                                                                impl->streams.end());
+        const std::vector<std::shared_ptr<StreamSession>> streams(impl->streams.begin(),
+                                                                  impl->streams.end());
         for (const auto& session : streams) {
             session->close();
         }

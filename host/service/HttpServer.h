@@ -2,13 +2,16 @@
 
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "HttpService.h"
 
 namespace panelhost {
 
+template <typename Stream>
 class HttpSession;
 
 // An event-driven HTTP/1.1 server: one I/O thread reads requests and writes
@@ -17,8 +20,9 @@ class HttpSession;
 // connections that became event streams are fed by broadcast() from their
 // own bounded queues. A stream whose client does not keep up, or stops
 // acknowledging, is closed; streams beyond the limit are refused with 503
-// and Retry-After. The service must outlive the server; every member may be
-// called from any thread.
+// and Retry-After. Served over TLS when given a certificate and key. The
+// service must outlive the server; every member may be called from any
+// thread.
 class HttpServer {
   public:
     struct Limits {
@@ -43,10 +47,19 @@ class HttpServer {
     // the keep-alive texts a vanished client is found within 5 s.
     static constexpr std::chrono::seconds kWriteTimeout{3};
 
+    // The files of an HTTPS server, both PEM.
+    struct TlsFiles {
+        std::filesystem::path certificate;  // the chain, the server's first
+        std::filesystem::path key;
+    };
+
     // Listens on `bind`:`port` (0: a free port the system chooses) and
-    // starts serving. Throws std::runtime_error, saying why, when the address
-    // cannot be listened on (a port in use, an address not of this machine).
-    HttpServer(HttpService& service, const std::string& bind, int port, const Limits& limits);
+    // starts serving, over TLS when `tls` is given. Throws
+    // std::runtime_error, saying why, when the address cannot be listened on
+    // (a port in use, an address not of this machine), and
+    // std::invalid_argument when the certificate or key cannot be used.
+    HttpServer(HttpService& service, const std::string& bind, int port, const Limits& limits,
+               const std::optional<TlsFiles>& tls = std::nullopt);
     // Stops serving and closes every connection.
     ~HttpServer();
 
@@ -69,6 +82,7 @@ class HttpServer {
     std::size_t takeRefused();
 
   private:
+    template <typename Stream>
     friend class HttpSession;
     struct Impl;
     std::unique_ptr<Impl> impl_;

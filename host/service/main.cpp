@@ -189,6 +189,16 @@ void CommandLine::addHostOptions() {
                    "a further name clients address this host by, NAME or NAME:PORT (repeatable); "
                    "other names in a request's Host are refused")
         ->type_name("NAME");
+    app.add_option("--tls-cert", options.tlsCertificate,
+                   "serve HTTPS with this certificate chain (PEM); needs --tls-key")
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE");
+    CLI::Option* tlsKey =
+        app.add_option("--tls-key", options.tlsKey, "the private key (PEM) of --tls-cert")
+            ->check(CLI::ExistingFile)
+            ->type_name("FILE");
+    app.get_option("--tls-cert")->needs(tlsKey);
+    tlsKey->needs(app.get_option("--tls-cert"));
     app.add_option("--session-idle", sessionIdleMinutes,
                    "minutes a login session may stay unused before it ends")
         ->check(CLI::Range(1, kLongestSessionIdleMinutes))
@@ -407,6 +417,17 @@ int serve(const CommandLine& line, int argc, char** argv) {
     try {
         HostApplication host(line.options);
         std::cout << "panelhost: serving on " << host.url() << std::endl;
+        if (host.loginLink()) {
+            // On the console only, never in the log that the API serves.
+            std::cout << "panelhost: no account has a password yet; log in as admin once with\n"
+                      << "    " << *host.loginLink() << "\n"
+                      << "then give admin a password (panelhost user passwd admin) or add "
+                         "accounts. The link works once and for "
+                      << std::chrono::duration_cast<std::chrono::minutes>(
+                             AccountStore::kOnceLoginLifetime)
+                             .count()
+                      << " minutes; a restart prints a new one." << std::endl;
+        }
         SystemdService::ready("serving on " + host.url());
         int received = 0;
         while (sigwait(&signals, &received) == 0 && received == SIGHUP) {

@@ -17,7 +17,7 @@ const path = require('node:path');
 
 const { startProvider, command, stopProvider } = require('./provider-harness');
 const harness = path.join(__dirname, '..', 'tsl', 'decoder');
-const { PANELHOST, until, startHost, api } = require(path.join(harness, 'panelhost-harness'));
+const { PANELHOST, until, startHost, api, apiText } = require(path.join(harness, 'panelhost-harness'));
 const { udpReceiver } = require(path.join(harness, 'tsl-receivers'));
 
 const SIGNALS = 16;
@@ -144,7 +144,7 @@ test('the wall follows the router: labels, crosspoints, faults and a restart', a
     return status.router.state === 'disconnected';
   });
   assert.match(status.router.detail, /closed the connection|cannot connect/);
-  const metrics = await (await fetch(new URL('/metrics', base))).text();
+  const metrics = await apiText(base, '/metrics');
   assert.match(metrics, /^panelhost_router_state\{router="127\.0\.0\.1:\d+",state="disconnected"\} 1$/m);
   assert.equal(status.routed[2].source, 8);
   assert.ok(followsRoutes(following.rx, routes, label(sourceNames)));

@@ -63,8 +63,8 @@ httplib::Result send(LoopbackClient& http, int client, int request, std::string&
     }
 }
 
-Tally runClient(int port, int client) {
-    LoopbackClient http(port);
+Tally runClient(HostProcess& host, int client) {
+    LoopbackClient http(host);
     Tally tally;
     std::string written;
     for (int request = 0; request < kRequestsEach; ++request) {
@@ -83,12 +83,12 @@ Tally runClient(int port, int client) {
 
 // All clients at once; each must get every answer, all 200, and read back
 // what it wrote.
-void runClients(int port) {
+void runClients(HostProcess& host) {
     std::vector<Tally> tallies(kClients);
     std::vector<std::thread> clients;
     for (int client = 0; client < kClients; ++client) {
-        clients.emplace_back([&tallies, port, client] {
-            tallies[static_cast<std::size_t>(client)] = runClient(port, client);
+        clients.emplace_back([&tallies, &host, client] {
+            tallies[static_cast<std::size_t>(client)] = runClient(host, client);
         });
     }
     for (std::thread& client : clients) {
@@ -103,8 +103,8 @@ void runClients(int port) {
 }
 
 // Each client's last write is stored, and the history holds every write.
-void expectEveryWriteKept(int port) {
-    LoopbackClient check(port);
+void expectEveryWriteKept(HostProcess& host) {
+    LoopbackClient check(host);
     for (int client = 0; client < kClients; ++client) {
         const auto entry = check.http().Get(entryOf(client));
         ASSERT_TRUE(entry && entry->status == 200);
@@ -127,7 +127,7 @@ TEST(HostUnderLoad, EveryRequestOfManyConcurrentClientsIsAnswered) {
     std::atomic<bool> listening{false};
     std::atomic<int> streamed{0};
     std::thread stream([&] {
-        LoopbackClient client(host.port());
+        LoopbackClient client(host);
         std::string pending;
         client.http().Get("/api/stream", [&](const char* data, std::size_t length) {
             pending.append(data, length);
@@ -140,7 +140,7 @@ TEST(HostUnderLoad, EveryRequestOfManyConcurrentClientsIsAnswered) {
             return streamed < kClients * kWritesEach;
         });
     });
-    LoopbackClient probe(host.port());
+    LoopbackClient probe(host);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(LoopbackClient::kRequestTimeout);
     while (!listening && std::chrono::steady_clock::now() < deadline) {
@@ -148,8 +148,8 @@ TEST(HostUnderLoad, EveryRequestOfManyConcurrentClientsIsAnswered) {
         std::this_thread::sleep_for(kProbeInterval);
     }
     if (listening) {
-        runClients(host.port());
-        expectEveryWriteKept(host.port());
+        runClients(host);
+        expectEveryWriteKept(host);
     }
     // The stream ends at its last expected write, or when the host stops.
     EXPECT_EQ(host.stop(), 0) << host.output();

@@ -83,7 +83,7 @@ TEST(HostConsole, AConsoleNobodyReadsNeitherStopsTheServiceNorTheDisplays) {
     setup.arguments = {"--verbose", "--tsl", "udp:127.0.0.1:" + std::to_string(displays.port())};
     HostProcess host(setup, data.path() / "output.txt");
     ASSERT_TRUE(host.waitUntilServing()) << host.output();
-    LoopbackClient client(host.port());
+    LoopbackClient client(host);
 
     // Set 1 on the displays: the names infodriver's database 1.
     const auto shown =

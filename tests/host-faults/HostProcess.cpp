@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -32,7 +34,7 @@ constexpr int kPermissionOverrides[] = {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, C
 }  // namespace
 
 HostProcess::HostProcess(const Setup& setup, const std::filesystem::path& output)
-    : output_(output) {
+    : output_(output), data_(setup.data) {
     std::vector<std::string> arguments = {PANELHOST_PROGRAM,
                                           "--plugin",
                                           PANELHOST_PLUGIN,
@@ -124,6 +126,25 @@ bool HostProcess::waitUntilServing() {
         std::this_thread::sleep_for(kPoll);
     }
     return false;
+}
+
+std::string HostProcess::token() {
+    const std::lock_guard<std::mutex> lock(tokenMutex_);
+    if (token_.empty()) {
+        const std::string command = std::string(PANELHOST_PROGRAM) +
+                                    " token create --role admin --data '" + data_.string() +
+                                    "' 2>/dev/null";
+        FILE* made = popen(command.c_str(), "r");
+        if (made != nullptr) {
+            std::array<char, 256> line{};
+            if (fgets(line.data(), line.size(), made) != nullptr) {
+                token_ = line.data();
+                token_.erase(token_.find_last_not_of("\n") + 1);
+            }
+            pclose(made);
+        }
+    }
+    return token_;
 }
 
 void HostProcess::kill() {

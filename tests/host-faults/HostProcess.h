@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -52,6 +53,10 @@ class HostProcess {
     // (false, see exitCode()); gives up after kStartTimeout.
     bool waitUntilServing();
     int port() const { return port_; }
+    // An admin API token of the host, made with `panelhost token create`
+    // on its data folder the first time it is asked for; empty when that
+    // fails. Any thread.
+    std::string token();
 
     // SIGKILL, then reaps the process.
     void kill();
@@ -72,6 +77,9 @@ class HostProcess {
     bool reap(bool wait);
 
     std::filesystem::path output_;
+    std::filesystem::path data_;
+    std::mutex tokenMutex_;
+    std::string token_;
     pid_t pid_ = -1;
     int status_ = 0;
     bool ended_ = false;

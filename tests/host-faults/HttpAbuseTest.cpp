@@ -37,7 +37,14 @@ class HttpAbuse : public ::testing::Test {
         setup.web = web;
         host_ = std::make_unique<HostProcess>(setup, folder_.path() / "host.log");
         ASSERT_TRUE(host_->waitUntilServing()) << host_->output();
-        client_ = std::make_unique<LoopbackClient>(host_->port());
+        client_ = std::make_unique<LoopbackClient>(*host_);
+    }
+
+    // The header fields every raw request carries: the host's own name and
+    // the token, so that only what a test sends on purpose is wrong.
+    std::string ownHeaders() const {
+        return "Host: 127.0.0.1:" + std::to_string(host_->port()) + "\r\nAuthorization: Bearer " +
+               host_->token() + "\r\n";
     }
 
     httplib::Result send(const std::string& method, const std::string& path,
@@ -99,19 +106,10 @@ TEST_F(HttpAbuse, MalformedBodiesAreRefusedAndChangeNothing) {
                                   "{\"text\": \"\xff\xfe\"}",
                                   R"({"panel": ["1"], "control": {}, "event": 1})",
                                   deep};
-    // Only the writes take a client name.
-    const std::string badClients[] = {
-        R"({"text": "x", "client": 7})",
-        R"({"text": "x", "client": ")" + std::string(65, 'c') + "\"}"};
     for (const auto& [method, path] : kBodyRoutes) {
         for (const std::string& body : bodies) {
             expectJsonError(send(method, path, body), 400,
                             std::string(method) + " " + path + " " + body.substr(0, 40));
-        }
-    }
-    for (const char* path : {kName, kSlot}) {
-        for (const std::string& body : badClients) {
-            expectJsonError(send("PUT", path, body), 400, std::string(path) + " " + body);
         }
     }
     expectServing();
@@ -129,14 +127,14 @@ TEST_F(HttpAbuse, HugeBodiesAreRefusedUnread) {
     }
     // A length announced but never sent, and a body in chunks.
     const std::string announced = LoopbackClient::exchange(
-        host_->port(), std::string("PUT ") + kName +
-                           " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+        host_->port(), std::string("PUT ") + kName + " HTTP/1.1\r\n" + ownHeaders() +
+                           "Connection: close\r\n"
                            "Content-Type: application/json\r\n"
                            "Content-Length: 100000000000\r\n\r\n{\"text\": \"");
     EXPECT_EQ(statusLine(announced), "HTTP/1.1 413 Payload Too Large") << announced;
     const std::string chunked = LoopbackClient::exchange(
-        host_->port(), std::string("PUT ") + kName +
-                           " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+        host_->port(), std::string("PUT ") + kName + " HTTP/1.1\r\n" + ownHeaders() +
+                           "Connection: close\r\n"
                            "Content-Type: application/json\r\n"
                            "Transfer-Encoding: chunked\r\n\r\n10\r\n{\"text\": \"xxxxxx\r\n");
     EXPECT_EQ(statusLine(chunked), "HTTP/1.1 411 Length Required") << chunked;
@@ -153,7 +151,7 @@ TEST_F(HttpAbuse, UnknownPathsAndMethodsAreNotFound) {
     }
     expectJsonError(client_->http().Get("/api/devices/99999999999999999999"), 400,
                     "a number too large");
-    expectJsonError(client_->http().Delete(kName), 404, "DELETE");
+    expectJsonError(client_->http().Delete(kName, "", "application/json"), 404, "DELETE");
     expectJsonError(client_->http().Post("/api/devices", "{}", "application/json"), 404, "POST");
     expectJsonError(client_->http().Patch(kName, R"({"text": "x"})", "application/json"), 404,
                     "PATCH");
@@ -161,9 +159,9 @@ TEST_F(HttpAbuse, UnknownPathsAndMethodsAreNotFound) {
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
     const std::string longPath = "/api/" + std::string(100000, 'a');
-    const std::string tooLong = LoopbackClient::exchange(
-        host_->port(),
-        "GET " + longPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    const std::string tooLong =
+        LoopbackClient::exchange(host_->port(), "GET " + longPath + " HTTP/1.1\r\n" + ownHeaders() +
+                                                    "Connection: close\r\n\r\n");
     EXPECT_EQ(statusLine(tooLong).substr(0, 10), "HTTP/1.1 4") << statusLine(tooLong);
     const std::string garbage = LoopbackClient::exchange(
         host_->port(), std::string("\x16\x03\x01\x02\x00\x01\x00\r\n\r\n", 11));
@@ -200,9 +198,9 @@ TEST_F(HttpAbuse, StaticFilesNeverComeFromOutsideTheWebFolder) {
                                    "/sub/absolute.txt",
                                    "/up/"};
     for (const std::string& path : escapes) {
-        const std::string reply = LoopbackClient::exchange(
-            host_->port(),
-            "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        const std::string reply =
+            LoopbackClient::exchange(host_->port(), "GET " + path + " HTTP/1.1\r\n" + ownHeaders() +
+                                                        "Connection: close\r\n\r\n");
         EXPECT_FALSE(reply.empty()) << path;
         EXPECT_EQ(reply.find(kSecret), std::string::npos) << path;
         EXPECT_NE(statusLine(reply), "HTTP/1.1 200 OK") << path;

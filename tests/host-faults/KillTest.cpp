@@ -51,9 +51,9 @@ std::string entryPath(const Key& key) {
 
 // Writer `writer` writes every kWriters-th entry of the eight sets, one
 // request at a time, until a request is not answered with 200 or `stop`.
-std::vector<Write> writeStream(int port, int round, int writer, const std::atomic<bool>& stop,
-                               std::atomic<int>& acknowledged) {
-    LoopbackClient client(port);
+std::vector<Write> writeStream(HostProcess& host, int round, int writer,
+                               const std::atomic<bool>& stop, std::atomic<int>& acknowledged) {
+    LoopbackClient client(host);
     std::vector<Write> writes;
     for (int n = writer; n < kSets * kEntries && !stop; n += kWriters) {
         const Key key{n / kEntries + 1, n % kEntries + 1};
@@ -79,7 +79,7 @@ std::vector<Write> writeUntilKilled(HostProcess& host, int round, int killAfter)
     for (int writer = 0; writer < kWriters; ++writer) {
         writers.emplace_back([&, writer] {
             streams[static_cast<std::size_t>(writer)] =
-                writeStream(host.port(), round, writer, stop, acknowledged);
+                writeStream(host, round, writer, stop, acknowledged);
         });
     }
     const auto deadline = std::chrono::steady_clock::now() + kLongestRound;
@@ -98,8 +98,8 @@ std::vector<Write> writeUntilKilled(HostProcess& host, int round, int killAfter)
     return all;
 }
 
-void expectHeld(int port, const std::map<Key, Expected>& expected) {
-    LoopbackClient client(port);
+void expectHeld(HostProcess& host, const std::map<Key, Expected>& expected) {
+    LoopbackClient client(host);
     for (int database = 1; database <= kSets; ++database) {
         const auto result =
             client.http().Get("/api/devices/12/databases/" + std::to_string(database));
@@ -130,7 +130,7 @@ TEST(HostKilled, EveryAcknowledgedWriteSurvivesASigkillMidStream) {
         const std::string name = "round" + std::to_string(round);
         HostProcess host(HostProcess::Setup(data), folder.path() / (name + ".log"));
         ASSERT_TRUE(host.waitUntilServing()) << host.output();
-        expectHeld(host.port(), expected);
+        expectHeld(host, expected);
 
         int acknowledged = 0;
         for (const Write& write : writeUntilKilled(host, round, killAfter)) {
@@ -150,7 +150,7 @@ TEST(HostKilled, EveryAcknowledgedWriteSurvivesASigkillMidStream) {
 
     HostProcess host(HostProcess::Setup(data), folder.path() / "last.log");
     ASSERT_TRUE(host.waitUntilServing()) << host.output();
-    expectHeld(host.port(), expected);
+    expectHeld(host, expected);
     EXPECT_EQ(host.stop(), 0) << host.output();
     EXPECT_EQ(integrityCheck(data / "panelhost.db"), "ok");
 }

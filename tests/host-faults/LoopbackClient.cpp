@@ -30,8 +30,9 @@ bool complete(const std::string& reply) {
 
 }  // namespace
 
-LoopbackClient::LoopbackClient(int port)
-    : client_(std::make_unique<httplib::Client>(kLoopback, port)) {
+LoopbackClient::LoopbackClient(HostProcess& host)
+    : client_(std::make_unique<httplib::Client>(kLoopback, host.port())) {
+    client_->set_bearer_token_auth(host.token());
     client_->set_connection_timeout(kRequestTimeout, 0);
     client_->set_read_timeout(kRequestTimeout, 0);
     client_->set_write_timeout(kRequestTimeout, 0);

@@ -116,7 +116,7 @@ void expectFullDiskRefusal(const HostProcess::Setup& full, const std::function<v
     {
         HostProcess host(full, logs / "full.log");
         ASSERT_TRUE(host.waitUntilServing()) << host.output();
-        LoopbackClient client(host.port());
+        LoopbackClient client(host);
         before = readAll(client);
         filling = writeUntilRefused(client);
         ASSERT_NE(filling.status, 0) << "the disk never filled up";
@@ -133,7 +133,7 @@ void expectFullDiskRefusal(const HostProcess::Setup& full, const std::function<v
     makeRoom();
     HostProcess host(HostProcess::Setup(full.data), logs / "after.log");
     ASSERT_TRUE(host.waitUntilServing()) << host.output();
-    LoopbackClient client(host.port());
+    LoopbackClient client(host);
     const Names after = readAll(client);
     for (const auto& [key, text] : filling.acknowledged) {
         EXPECT_EQ(after.at(key), text) << "database " << key.first << " entry " << key.second;
@@ -247,7 +247,7 @@ TEST(HostStorage, ADataFolderMadeReadOnlyStopsTheStartAndKeepsItsData) {
     {
         HostProcess host(HostProcess::Setup(data), folder.path() / "first.log");
         ASSERT_TRUE(host.waitUntilServing()) << host.output();
-        LoopbackClient client(host.port());
+        LoopbackClient client(host);
         const auto written =
             client.http().Put(entryPath({5, 37}), R"({"text": "Kept"})", "application/json");
         ASSERT_TRUE(written && written->status == 200);
@@ -268,7 +268,7 @@ TEST(HostStorage, ADataFolderMadeReadOnlyStopsTheStartAndKeepsItsData) {
 
     HostProcess host(HostProcess::Setup(data), folder.path() / "again.log");
     ASSERT_TRUE(host.waitUntilServing()) << host.output();
-    LoopbackClient client(host.port());
+    LoopbackClient client(host);
     const auto kept = client.http().Get(entryPath({5, 37}));
     ASSERT_TRUE(kept);
     EXPECT_EQ(json::parse(kept->body)["text"], "Kept");

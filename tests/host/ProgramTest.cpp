@@ -47,9 +47,9 @@ std::string contents(const std::filesystem::path& file) {
 TEST(Program, HelpNamesEveryOption) {
     const Outcome run = runPanelhost("--help");
     EXPECT_EQ(run.exitCode, 0);
-    for (const char* option :
-         {"--plugin", "--layouts", "--data", "--devices", "--bind", "--port", "--panels",
-          "--allow-host", "--session-idle", "export-set", "import-set", "user", "token"}) {
+    for (const char* option : {"--plugin", "--layouts", "--data", "--devices", "--bind", "--port",
+                               "--panels", "--allow-host", "--session-idle", "--tls-cert",
+                               "--tls-key", "export-set", "import-set", "user", "token"}) {
         EXPECT_NE(run.output.find(option), std::string::npos) << option;
     }
 }
@@ -189,4 +189,17 @@ TEST(Program, ANetworkStartWithoutAnyPasswordIsRefused) {
                            "a long password")
                   .exitCode,
               0);
+}
+
+TEST(Program, ACertificateOrKeyThatCannotBeUsedStopsTheStart) {
+    TempFolder data;
+    const std::filesystem::path notPem = data.path() / "cert.pem";
+    std::ofstream(notPem) << "not a certificate\n";
+    const std::string where = "--data " + data.path().string() + " --port 0";
+    const Outcome broken =
+        runPanelhost(where + " --tls-cert " + notPem.string() + " --tls-key " + notPem.string());
+    EXPECT_EQ(broken.exitCode, 3);
+    EXPECT_NE(broken.output.find("cert.pem: not a usable certificate chain"), std::string::npos)
+        << broken.output;
+    EXPECT_NE(runPanelhost(where + " --tls-cert " + notPem.string()).exitCode, 0);
 }

@@ -119,6 +119,10 @@ port = 0
 # A receiver nobody listens on: the packets still count.
 tsl = ["udp:127.0.0.1:9"]
 TOML
+# Monitoring and the operator's event below go in with a token, as a
+# facility's scraper would.
+token=$("${command[0]}" token create --role operator --name monitoring --data "$work/data")
+auth=(-H "Authorization: Bearer $token")
 : >"$work/stderr"
 # Standard error is "the journal's stream" the way the service manager
 # announces it, so the program picks the journal's line format itself.
@@ -139,14 +143,14 @@ check "it uses the installed plugin" grep -q "plugin $root/usr/lib/panelhost/" "
 curl -fsS "${url}healthz" >"$work/health"
 check "/healthz says up and ready" \
     sh -c 'jq -e ".status == \"up\" and .ready == true" "$0" >/dev/null' "$work/health"
-curl -fsS -D "$work/metrics.head" "${url}metrics" >"$work/before"
+curl -fsS "${auth[@]}" -D "$work/metrics.head" "${url}metrics" >"$work/before"
 check "/metrics is the Prometheus text format" grep -qi "content-type: text/plain; version=0.0.4" \
     "$work/metrics.head"
 events='panelhost_http_requests_total{method="POST",route="/api/panels/{n}/events",status="200"}'
 press='panelhost_commands_total{command="PR"}'
-curl -fsS -X POST "${url}api/panels/1/events" -H 'Content-Type: application/json' \
+curl -fsS "${auth[@]}" -X POST "${url}api/panels/1/events" -H 'Content-Type: application/json' \
     -d '{"panel": "1", "control": "Name_Editor", "event": "button=pressed"}' >/dev/null
-curl -fsS "${url}metrics" >"$work/after"
+curl -fsS "${auth[@]}" "${url}metrics" >"$work/after"
 check "an operator's event is counted under its route" \
     test "$(sample "$work/after" "$events")" -eq $(($(sample "$work/before" "$events") + 1))
 check "the script's commands are counted" \

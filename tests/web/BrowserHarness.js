@@ -1,8 +1,9 @@
 // What every browser test needs: Debian's Chromium driven by playwright-core
-// (never a downloaded browser) with a fresh profile, pages of the panel
-// host that run-browser-tests.sh started (PANELHOST_URL), the host's API
-// for checking what the devices hold, and screenshots under
-// SCREENSHOT_DIR.
+// (never a downloaded browser) with a fresh profile logged in to the panel
+// host that run-browser-tests.sh started (PANELHOST_URL) with the accounts
+// it made (one per role, all with PANELHOST_PASSWORD), the host's API for
+// checking what the devices hold (with the admin token PANELHOST_TOKEN),
+// and screenshots under SCREENSHOT_DIR.
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
@@ -15,9 +16,17 @@ const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-
 const VIEWPORT = { width: 1280, height: 800 };
 
 export const HOST_URL = process.env.PANELHOST_URL?.replace(/\/$/, '');
-if (!HOST_URL) {
-  throw new Error('PANELHOST_URL is not set: run the tests through tests/web/run-browser-tests.sh');
+const TOKEN = process.env.PANELHOST_TOKEN;
+export const PASSWORD = process.env.PANELHOST_PASSWORD;
+if (!HOST_URL || !TOKEN || !PASSWORD) {
+  throw new Error('PANELHOST_URL, PANELHOST_TOKEN or PANELHOST_PASSWORD is not set: run the tests ' +
+    'through tests/web/run-browser-tests.sh');
 }
+// The name of the token api() uses, as the history records its writes.
+export const TOKEN_NAME = 'tests';
+// The account of each role that run-browser-tests.sh made.
+export const ACCOUNTS = { viewer: 'vera', operator: 'otto', engineer: 'erin', admin: 'ada' };
+export const ADMIN = ACCOUNTS.admin;
 
 // The devices of the studio, as the host's default configuration has them.
 export const TALLY = 57;
@@ -30,8 +39,10 @@ export const TITLES = 9;
 export const TIMER_WAIT_MS = 25000;
 
 export class BrowserHarness {
-  // With `touch`, the pages have a touch screen.
-  static async launch({ touch = false } = {}) {
+  // With `touch`, the pages have a touch screen. `user`: the account the
+  // browser logs in as through the login page (null: none); `url`: the
+  // host (e.g. the HTTPS one, whose certificate the browser then accepts).
+  static async launch({ touch = false, user = ADMIN, url = HOST_URL } = {}) {
     const profile = mkdtempSync(path.join(tmpdir(), 'panelhost-browser-'));
     const context = await chromium.launchPersistentContext(profile, {
       executablePath: CHROMIUM,
@@ -40,14 +51,31 @@ export class BrowserHarness {
       viewport: VIEWPORT,
       hasTouch: touch,
       acceptDownloads: true,
+      ignoreHTTPSErrors: url !== HOST_URL,
     });
-    return new BrowserHarness(context, profile);
+    const harness = new BrowserHarness(context, profile, url);
+    if (user) {
+      await harness.logIn(user);
+    }
+    return harness;
   }
 
-  constructor(context, profile) {
+  constructor(context, profile, url) {
     this.context = context;
     this.profile = profile;
+    this.url = url;
     this.errors = [];
+  }
+
+  // Logs in as `user` on the login page, which then leads to the panels.
+  async logIn(user, password = PASSWORD) {
+    const page = await this.context.newPage();
+    await page.goto(`${this.url}/login`);
+    await page.getByLabel('Name').fill(user);
+    await page.getByLabel('Password').fill(password);
+    await page.getByRole('button', { name: 'Log in' }).click();
+    await page.waitForSelector('body[data-connection="live"]');
+    await page.close();
   }
 
   // Opens a page of the host (e.g. "/?instance=1#panel") once its event
@@ -55,7 +83,7 @@ export class BrowserHarness {
   async open(address) {
     const page = await this.context.newPage();
     page.on('pageerror', (error) => this.errors.push(error.message));
-    await page.goto(`${HOST_URL}${address}`);
+    await page.goto(`${this.url}${address}`);
     await page.waitForSelector('body[data-connection="live"]');
     return page;
   }
@@ -74,10 +102,14 @@ export class BrowserHarness {
   }
 }
 
+// Calls the host's API as an admin's script would, with the admin token.
 export async function api(method, address, body) {
   const response = await fetch(`${HOST_URL}${address}`, {
     method,
-    headers: body ? { 'Content-Type': 'application/json' } : {},
+    headers: {
+      Authorization: `Bearer ${TOKEN}`,
+      ...(body ? { 'Content-Type': 'application/json' } : {}),
+    },
     body: body ? JSON.stringify(body) : undefined,
   });
   const answer = await response.json();

@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import {
-  BrowserHarness, NAMES_DRIVER, TIMER_WAIT_MS, api, control, nameOf, waitForAttribute, waitForPanel,
+  ADMIN, BrowserHarness, NAMES_DRIVER, TIMER_WAIT_MS, api, control, nameOf, waitForAttribute, waitForPanel,
   waitForText,
 } from './BrowserHarness.js';
 
@@ -82,7 +82,8 @@ describe('the editor panel', () => {
     assert.equal(await nameOf(5, 37), KEPT);
     const [latest] = await history(5, 37);
     assert.equal(latest.new, KEPT);
-    assert.equal(latest.who, 'panel instance 1');
+    // The operator who pressed Update, on the instance that wrote.
+    assert.equal(latest.who, `${ADMIN} (127.0.0.1) on panel instance 1`);
   });
 
   it('the written name is on the wall when set 5 is shown, also after a reload', async () => {
@@ -150,7 +151,7 @@ describe('the editor panel', () => {
     await waitForText(page, '2', 'KB_1', 'Guest Cam');
     assert.equal(await nameOf(5, 40), 'Guest Cam');
     const [latest] = await history(5, 40);
-    assert.match(latest.who, /^api devices pane/);
+    assert.equal(latest.who, `${ADMIN} (127.0.0.1)`);
     await devices.close();
 
     await pressKey('return');

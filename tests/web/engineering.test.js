@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { readFile } from 'node:fs/promises';
 import { after, before, describe, it } from 'node:test';
-import { BrowserHarness, NAMES_DRIVER, api, control, waitForAttribute } from './BrowserHarness.js';
+import { BrowserHarness, NAMES_DRIVER, TOKEN_NAME, api, control, waitForAttribute } from './BrowserHarness.js';
 
 describe('the protocol inspector', () => {
   let harness;
@@ -103,7 +103,7 @@ describe('the history', () => {
   it('lists name writes newest first, narrowed to a name set and a source, and follows new writes', async () => {
     const entry = `/api/devices/${NAMES_DRIVER}/databases/6/12`;
     const before = (await api('GET', entry)).text;
-    await api('PUT', entry, { text: 'Hist One', client: 'history test' });
+    await api('PUT', entry, { text: 'Hist One' });
     await api('PUT', `/api/devices/${NAMES_DRIVER}/databases/6/13`, { text: 'Other Source' });
 
     await view.getByLabel('Name set').selectOption('6');
@@ -113,10 +113,10 @@ describe('the history', () => {
     const first = await page.locator('[data-history-rows] tr').allTextContents();
     assert.ok(first.every((row) => row.includes('set 6, source 12')), first.join('\n'));
 
-    await api('PUT', entry, { text: 'Hist Two', client: 'history test' });
+    await api('PUT', entry, { text: 'Hist Two' });
     await page.waitForSelector('[data-history-rows] tr:first-child td:nth-child(5):text-is("Hist Two")');
     const cells = await page.locator('[data-history-rows] tr:first-child td').allTextContents();
-    assert.deepEqual(cells.slice(1), ['api history test (127.0.0.1)', 'set 6, source 12', 'Hist One', 'Hist Two']);
+    assert.deepEqual(cells.slice(1), [`token ${TOKEN_NAME} (127.0.0.1)`, 'set 6, source 12', 'Hist One', 'Hist Two']);
     const second = await page.locator('[data-history-rows] tr:nth-child(2) td').allTextContents();
     assert.deepEqual(second.slice(3), [before, 'Hist One']);
   });

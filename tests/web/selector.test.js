@@ -75,7 +75,7 @@ describe('the selector panel', () => {
   });
 
   it('a slot written elsewhere moves the wall and "Current" alike', async () => {
-    await api('PUT', '/api/devices/57/slots/212', { text: '0', client: 'browser test' });
+    await api('PUT', '/api/devices/57/slots/212', { text: '0' });
     await waitForText(panel, '1', 'Current', 'Matrix Names');
     await wall.waitForSelector('#view-displays[data-nameset="0"]');
     const router = await api('GET', '/api/devices/1/databases/0');

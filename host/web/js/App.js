@@ -3,17 +3,23 @@ import { DevicesPane } from './DevicesPane.js';
 import { DisplayOutputStatus } from './DisplayOutputStatus.js';
 import { DisplayWall } from './DisplayWall.js';
 import { HistoryPane } from './HistoryPane.js';
-import { HostApi } from './HostApi.js';
+import { HostApi, LOGIN_PAGE } from './HostApi.js';
 import { PanelView } from './PanelView.js';
 import { ProtocolMonitor } from './ProtocolMonitor.js';
 import { Studio } from './Studio.js';
 
 const VIEWS = ['panel', 'displays', 'protocol', 'devices', 'history'];
+// What each role may do beyond reading, as the host enforces it.
+const ROLES = ['viewer', 'operator', 'engineer', 'admin'];
+const mayOperate = (role) => ROLES.indexOf(role) >= ROLES.indexOf('operator');
+const mayWriteDevices = (role) => ROLES.indexOf(role) >= ROLES.indexOf('engineer');
 const STATUS_TEXT = { connecting: 'connecting…', live: 'live', lost: 'connection lost, retrying…' };
 
 // The page: which panel instance it shows (?instance=N, the first one when
 // not given), which view is open (#panel, #displays, #protocol, #devices,
-// #history), and the wiring of the views to the host's API and stream.
+// #history), who is logged in (the login page when nobody is), and the
+// wiring of the views to the host's API and stream. The views offer only
+// what the account's role may do; the host refuses anything else anyway.
 export class App {
   constructor(document) {
     this.document = document;
@@ -35,9 +41,41 @@ export class App {
     this.views.displays.onDrawn(() => this.displayOutput.markTiles());
     this.instanceNav = document.querySelector('[data-instances]');
     this.statusText = document.querySelector('[data-connection-text]');
+    this.userText = document.querySelector('[data-user]');
+    this.logoutButton = document.querySelector('[data-logout]');
   }
 
-  start() {
+  // Learns who is logged in (a page without a session goes to the login
+  // page), then starts.
+  async start() {
+    let session;
+    try {
+      session = await this.api.session();
+    } catch (error) {
+      this.statusText.textContent = error.message;
+      return;
+    }
+    this.applyRole(session);
+    this.run();
+  }
+
+  applyRole({ user, role, token }) {
+    this.userText.textContent = `${token ? 'token ' : ''}${user} (${role})`;
+    this.logoutButton.hidden = token;
+    this.logoutButton.addEventListener('click', () => this.logout());
+    this.views.panel.setOperable(mayOperate(role), role);
+    this.views.devices.setWritable(mayWriteDevices(role), role);
+  }
+
+  async logout() {
+    try {
+      await this.api.logout();
+    } finally {
+      window.location.assign(LOGIN_PAGE);
+    }
+  }
+
+  run() {
     this.stream.onResync(() => this.loadInstances());
     this.stream.on('instance', () => this.loadInstances());
     this.stream.on('control', (change) => this.forInstance(change, 'applyControl'));
@@ -112,7 +150,7 @@ export class App {
     if (this.view !== 'panel' || typingElsewhere) {
       return;
     }
-    const keyboard = this.views.panel.activeKeyboard();
+    const keyboard = this.views.panel.operable ? this.views.panel.activeKeyboard() : null;
     if (keyboard && keyboard.typePhysical(event)) {
       event.preventDefault();
     }

@@ -5,12 +5,14 @@ import { NameSets } from './NameSets.js';
 // directly through the host, as another system in the studio would, so a
 // person can watch the panels follow a change they did not make. An entry
 // being edited here keeps what the person typed when the device reports a
-// change; the row then says what the device now holds.
+// change; the row then says what the device now holds. An account that may
+// not write to the devices sees what they hold and no control to change it.
 export class DevicesPane {
   constructor(root, studio) {
     this.studio = studio;
     this.sets = new NameSets(studio);
     this.active = false;
+    this.writable = true;
     this.deviceSelect = root.querySelector('[data-devices-device]');
     this.databaseSelect = root.querySelector('[data-devices-database]');
     this.databaseField = root.querySelector('[data-devices-database-field]');
@@ -20,6 +22,7 @@ export class DevicesPane {
     this.slotRows = root.querySelector('[data-devices-slot-rows]');
     this.slotForm = root.querySelector('[data-devices-slot-form]');
     this.status = root.querySelector('[data-devices-status]');
+    this.caption = root.querySelector('[data-devices-caption]');
     this.deviceSelect.addEventListener('change', () => this.drawDevice());
     this.databaseSelect.addEventListener('change', () => this.drawDatabase().catch((error) => this.report(error)));
     this.slotForm.addEventListener('submit', (event) => {
@@ -28,6 +31,16 @@ export class DevicesPane {
       this.writeSlot(Number(form.get('index')), String(form.get('text')));
     });
     studio.onChange((change) => this.changed(change));
+  }
+
+  // Whether the person may write names and slots; when not, the pane only
+  // shows them.
+  setWritable(writable, role) {
+    this.writable = writable;
+    this.slotForm.hidden = !writable;
+    if (!writable) {
+      this.caption.textContent = `Read only: a ${role} account cannot write to the devices.`;
+    }
   }
 
   activate() {
@@ -121,6 +134,14 @@ export class DevicesPane {
     const label = document.createElement('label');
     label.htmlFor = id;
     label.textContent = String(index);
+    row.insertCell().append(label);
+    if (!this.writable) {
+      const shown = row.insertCell();
+      shown.id = id;
+      shown.className = 'entry-text';
+      shown.textContent = text;
+      return row;
+    }
     const form = document.createElement('form');
     const input = document.createElement('input');
     input.id = id;
@@ -140,7 +161,6 @@ export class DevicesPane {
       event.preventDefault();
       this.write(device.number, database, index, input, note);
     });
-    row.insertCell().append(label);
     row.insertCell().append(form);
     return row;
   }
@@ -161,6 +181,10 @@ export class DevicesPane {
       return;
     }
     const input = row.querySelector('input');
+    if (!input) {
+      row.querySelector('.entry-text').textContent = text;
+      return;
+    }
     const note = row.querySelector('.entry-note');
     const editing = input.value !== input.dataset.stored;
     input.dataset.stored = text;
@@ -196,6 +220,13 @@ export class DevicesPane {
       row.dataset.slot = String(index);
       row.insertCell().textContent = String(index);
       row.insertCell();
+      if (!this.writable) {
+        row.insertCell();
+        const later = [...this.slotRows.rows].find((other) => Number(other.dataset.slot) > index);
+        this.slotRows.insertBefore(row, later ?? null);
+        row.cells[1].textContent = text;
+        return;
+      }
       const edit = document.createElement('button');
       edit.type = 'button';
       edit.textContent = 'Edit';

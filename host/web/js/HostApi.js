@@ -1,6 +1,7 @@
 // The panel host's HTTP API as the page uses it. Every call resolves to the
 // answer's JSON, or rejects with an ApiError that carries the host's own
-// message.
+// message. An answer that says the session is over (401) takes the page to
+// the login page.
 
 export class ApiError extends Error {
   constructor(status, message) {
@@ -9,8 +10,7 @@ export class ApiError extends Error {
   }
 }
 
-// How the history records writes made from the devices pane.
-const CLIENT_NAME = 'devices pane';
+export const LOGIN_PAGE = '/login';
 
 export class HostApi {
   constructor() {
@@ -32,11 +32,23 @@ export class HostApi {
       throw new ApiError(0, `the host cannot be reached (${error.message})`);
     }
     const answer = await response.json().catch(() => null);
+    if (response.status === 401) {
+      window.location.assign(LOGIN_PAGE);
+    }
     if (!response.ok) {
       const message = answer && answer.error ? answer.error : `${method} ${path}: ${response.status}`;
       throw new ApiError(response.status, message);
     }
     return answer;
+  }
+
+  // Who the page is logged in as: { user, role, token }.
+  session() {
+    return this.request('GET', '/api/session');
+  }
+
+  logout() {
+    return this.request('POST', '/api/logout', {});
   }
 
   panels() {
@@ -77,12 +89,11 @@ export class HostApi {
 
   writeName(device, database, index, text) {
     return this.request('PUT', `/api/devices/${device}/databases/${database}/${index}`,
-      { text, client: CLIENT_NAME });
+      { text });
   }
 
   writeSlot(device, index, text) {
-    return this.request('PUT', `/api/devices/${device}/slots/${index}`,
-      { text, client: CLIENT_NAME });
+    return this.request('PUT', `/api/devices/${device}/slots/${index}`, { text });
   }
 
   log(since, limit) {

@@ -15,6 +15,7 @@ export class PanelView {
     this.instanceId = null;
     this.surfaces = new Map();
     this.held = null;
+    this.operable = true;
     this.stage = document.createElement('div');
     this.stage.className = 'panel-stage';
     this.empty = document.createElement('p');
@@ -30,6 +31,21 @@ export class PanelView {
         }
       }
     });
+  }
+
+  // Whether the person may operate the panels; when not, the panels are
+  // shown but take no touch, click or key, and a line says why.
+  setOperable(operable, role) {
+    this.operable = operable;
+    this.stage.inert = !operable;
+    this.stage.classList.toggle('view-only', !operable);
+    if (!operable) {
+      const why = document.createElement('p');
+      why.className = 'caption';
+      why.dataset.viewOnly = '';
+      why.textContent = `View only: a ${role} account cannot operate the panels.`;
+      this.root.prepend(why);
+    }
   }
 
   // Draws `instance` (as GET /api/panels shows one) from scratch.
@@ -102,6 +118,9 @@ export class PanelView {
   }
 
   send(panelId, control, event) {
+    if (!this.operable) {
+      return Promise.resolve();
+    }
     return this.api.sendEvent(this.instanceId, panelId, control, event)
       .catch((error) => this.report(`${control}: ${error.message}`));
   }

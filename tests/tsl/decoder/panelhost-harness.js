@@ -1,17 +1,20 @@
 'use strict';
 // Runs the panelhost built in $PANELHOST for the display-output tests: a
-// host on a free loopback port with a fresh data folder, its HTTP API, and
+// host on a free loopback port with a fresh data folder, its HTTP API
+// (called with an admin token made in that folder before the start), and
 // the panel's controls.
 
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { spawn } = require('node:child_process');
+const { execFileSync, spawn } = require('node:child_process');
 
 const PANELHOST = process.env.PANELHOST;
 const WAIT_MS = 20000;
 const SOURCE_COUNT = 128;
+// The API token of each host started here, by its origin.
+const tokens = new Map();
 
 async function until(what, condition) {
   const end = Date.now() + WAIT_MS;
@@ -27,6 +30,8 @@ async function until(what, condition) {
 // leaves in place for a later start.
 function startHost(args, options = {}) {
   const data = options.data || fs.mkdtempSync(path.join(os.tmpdir(), 'panelhost-tsl-'));
+  const token = execFileSync(PANELHOST, ['token', 'create', '--role', 'admin', '--data', data],
+    { stdio: ['ignore', 'pipe', 'ignore'] }).toString().trim();
   const child = spawn(PANELHOST, ['--data', data, '--port', '0', ...args], {
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -36,6 +41,7 @@ function startHost(args, options = {}) {
   const url = until('panelhost to serve', () => {
     const found = output.match(/serving on (http:\/\/[^\s]+)/);
     if (child.exitCode !== null) throw new Error(`panelhost exited: ${output}`);
+    if (found) tokens.set(new URL(found[1]).origin, token);
     return found && found[1];
   });
   const stop = () =>
@@ -49,18 +55,32 @@ function startHost(args, options = {}) {
   return { url, stop, output: () => output };
 }
 
-async function api(base, method, route, body) {
-  const response = await fetch(new URL(route, base), {
+async function request(base, method, route, body) {
+  return fetch(new URL(route, base), {
     method,
-    headers: { 'content-type': 'application/json' },
+    headers: {
+      'content-type': 'application/json',
+      authorization: `Bearer ${tokens.get(new URL(base).origin)}`,
+    },
     body: body === undefined ? undefined : JSON.stringify(body),
   });
+}
+
+async function api(base, method, route, body) {
+  const response = await request(base, method, route, body);
   const json = await response.json();
   assert.ok(response.ok, `${method} ${route}: ${JSON.stringify(json)}`);
   return json;
 }
 
+// A page that is no JSON (GET /metrics), as text.
+async function apiText(base, route) {
+  const response = await request(base, 'GET', route);
+  assert.ok(response.ok, `GET ${route}: ${response.status}`);
+  return response.text();
+}
+
 const press = (base, panel, control, event = 'button=pressed') =>
   api(base, 'POST', '/api/panels/1/events', { panel, control, event });
 
-module.exports = { PANELHOST, SOURCE_COUNT, WAIT_MS, until, startHost, api, press };
+module.exports = { PANELHOST, SOURCE_COUNT, WAIT_MS, until, startHost, api, apiText, press };

@@ -1,0 +1,367 @@
+#include "HttpAccess.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <utility>
+
+#include "AccessTable.h"
+#include "JsonText.h"
+
+namespace panelhost {
+namespace {
+
+using nlohmann::json;
+
+constexpr int kSeeOther = 303;
+constexpr int kBadRequest = 400;
+constexpr int kUnauthorized = 401;
+constexpr int kForbidden = 403;
+constexpr int kNotFound = 404;
+constexpr int kTooManyRequests = 429;
+constexpr int kServerError = 500;
+constexpr int kUnavailable = 503;
+constexpr const char* kBearer = "Bearer ";
+
+void sendJson(HttpResponse& response, const json& body) {
+    response.contentType = "application/json";
+    response.body = jsonText(body);
+}
+
+void sendError(HttpResponse& response, int status, const std::string& message) {
+    response.status = status;
+    sendJson(response, json{{"error", message}});
+}
+
+// `text` from a client as the log may show it: control characters (a line
+// break that would forge a log line) become '?'.
+std::string printable(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f') {
+            c = '?';
+        }
+    }
+    return text;
+}
+
+// The body as a JSON object whose `fields` are texts; nothing, with a 400
+// in `response`, otherwise.
+std::optional<json> bodyWith(const HttpRequest& request, std::initializer_list<const char*> fields,
+                             HttpResponse& response) {
+    json body = json::parse(request.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object()) {
+        sendError(response, kBadRequest, "the body must be a JSON object");
+        return std::nullopt;
+    }
+    for (const char* field : fields) {
+        if (!body.contains(field) || !body[field].is_string()) {
+            sendError(response, kBadRequest,
+                      std::string("the body needs the text field \"") + field + "\"");
+            return std::nullopt;
+        }
+    }
+    return body;
+}
+
+// The role named by the body's field "role"; nothing, with a 400, for any
+// other text.
+std::optional<Role> bodyRole(const json& body, HttpResponse& response) {
+    const std::optional<Role> role = parseRole(body["role"].get<std::string>());
+    if (!role) {
+        sendError(response, kBadRequest, "\"role\" is one of viewer, operator, engineer, admin");
+    }
+    return role;
+}
+
+// The path's last segment, for /api/accounts/{name} and /api/tokens/{name};
+// empty for the collection itself.
+std::string lastSegment(const std::string& path, const std::string& collection) {
+    return path.size() > collection.size() + 1 ? path.substr(collection.size() + 1) : "";
+}
+
+json accountJson(const Account& account) {
+    return {{"name", account.name},
+            {"role", roleName(account.role)},
+            {"hasPassword", account.hasPassword},
+            {"created", account.created}};
+}
+
+}  // namespace
+
+HttpAccess::HttpAccess(AccountStore& accounts, EventLog& log, std::string bind,
+                       std::vector<std::string> allowHosts, bool tls)
+    : accounts_(accounts),
+      log_(log),
+      bind_(std::move(bind)),
+      allowHosts_(std::move(allowHosts)),
+      tls_(tls) {
+    // Refuses a mistyped --allow-host now rather than on the first request.
+    RequestGuard(bind_, 0, allowHosts_, tls_);
+}
+
+void HttpAccess::serveOn(int port) {
+    auto guard = std::make_shared<const RequestGuard>(bind_, port, allowHosts_, tls_);
+    const std::lock_guard<std::mutex> lock(guardMutex_);
+    guard_ = std::move(guard);
+}
+
+std::shared_ptr<const RequestGuard> HttpAccess::guard() const {
+    const std::lock_guard<std::mutex> lock(guardMutex_);
+    return guard_;
+}
+
+std::string HttpAccess::sessionCookie(const std::string& id) const {
+    // HttpOnly: no script on a page reads it. SameSite=Strict: the browser
+    // sends it with no request that another site's page starts, not even a
+    // link followed from there.
+    std::string cookie =
+        std::string(kSessionCookie) + "=" + id + "; Path=/; HttpOnly; SameSite=Strict";
+    if (tls_) {
+        cookie += "; Secure";
+    }
+    if (id.empty()) {
+        cookie += "; Max-Age=0";
+    }
+    return cookie;
+}
+
+std::string HttpAccess::sessionId(const HttpRequest& request) {
+    const std::string name = std::string(kSessionCookie) + "=";
+    const std::string cookies = request.header("Cookie").value_or("");
+    std::size_t start = 0;
+    while (start < cookies.size()) {
+        const std::size_t end = std::min(cookies.find(';', start), cookies.size());
+        const std::size_t first = cookies.find_first_not_of(' ', start);
+        if (first < end && cookies.compare(first, name.size(), name) == 0) {
+            return cookies.substr(first + name.size(), end - first - name.size());
+        }
+        start = end + 1;
+    }
+    return "";
+}
+
+bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
+    const std::shared_ptr<const RequestGuard> checker = guard();
+    if (!checker) {
+        sendError(response, kUnavailable, "the host is starting");
+        return false;
+    }
+    const GuardVerdict verdict =
+        checker->check(GuardedRequest{request.method, request.header("Host"),
+                                      request.header("Origin"), request.header("Content-Type")});
+    if (!verdict.allowed()) {
+        log_.add(0, "warning",
+                 "refused " + printable(request.method + " " + request.path) + " from " +
+                     request.remoteAddr + ": " + printable(verdict.message));
+        sendError(response, verdict.status, verdict.message);
+        return false;
+    }
+    const std::optional<std::string> authorization = request.header("Authorization");
+    std::optional<Identity> identity;
+    if (authorization) {
+        if (authorization->rfind(kBearer, 0) != 0 ||
+            !(identity =
+                  accounts_.verifyToken(authorization->substr(std::string(kBearer).size())))) {
+            log_.add(0, "warning",
+                     "refused " + printable(request.method + " " + request.path) + " from " +
+                         request.remoteAddr + ": an unknown or revoked API token");
+            sendError(response, kUnauthorized, "the API token is unknown or was revoked");
+            response.headers.emplace_back("WWW-Authenticate", "Bearer");
+            return false;
+        }
+    } else if (const std::string id = sessionId(request); !id.empty()) {
+        identity = accounts_.session(id);
+    }
+    if (identity) {
+        request.user = identity->name;
+        request.byToken = identity->token;
+        request.role = identity->role;
+    }
+    const std::optional<Role> least = AccessTable::leastRole(request.method, request.path);
+    if (!least || (request.role && reaches(*request.role, *least))) {
+        return true;
+    }
+    if (!request.role) {
+        sendError(response, kUnauthorized, "log in first");
+        response.headers.emplace_back("WWW-Authenticate", "Bearer");
+        return false;
+    }
+    log_.add(0, "warning",
+             "refused " + printable(request.method + " " + request.path) + " to " + request.who() +
+                 ": " + roleName(*request.role) + " may not, it needs " + roleName(*least));
+    sendError(response, kForbidden,
+              "a " + roleName(*request.role) + " may not do this; it needs " + roleName(*least));
+    return false;
+}
+
+bool HttpAccess::answer(const HttpRequest& request, HttpResponse& response) {
+    const std::string& path = request.path;
+    const std::string method = request.method == "HEAD" ? "GET" : request.method;
+    try {
+        if (path == "/login" && method == "GET" && request.hasParam("once")) {
+            onceLogin(request, response);
+        } else if (path == "/api/login" && method == "POST") {
+            login(request, response);
+        } else if (path == "/api/logout" && method == "POST") {
+            logout(request, response);
+        } else if (path == "/api/session" && method == "GET") {
+            session(request, response);
+        } else if (path == "/api/accounts" || path.rfind("/api/accounts/", 0) == 0) {
+            accountsRoute(request, response);
+        } else if (path == "/api/tokens" || path.rfind("/api/tokens/", 0) == 0) {
+            tokensRoute(request, response);
+        } else {
+            return false;
+        }
+    } catch (const AccountError& error) {
+        response = HttpResponse();
+        sendError(response, kBadRequest, error.what());
+    } catch (const StoreError& error) {
+        log_.add(0, "error", error.what());
+        response = HttpResponse();
+        sendError(response, kServerError, error.what());
+    }
+    return true;
+}
+
+void HttpAccess::onceLogin(const HttpRequest& request, HttpResponse& response) {
+    response.status = kSeeOther;
+    const std::optional<NewSession> opened = accounts_.loginOnce(request.param("once"));
+    if (!opened) {
+        log_.add(0, "warning",
+                 "a one-time login link from " + request.remoteAddr +
+                     " was refused: it was used before, has expired or never existed");
+        // The login page tells the person why the link did not work.
+        response.headers.emplace_back("Location", "/login#link-used");
+        return;
+    }
+    log_.add(
+        0, "info",
+        opened->identity.name + " logged in from " + request.remoteAddr + " with a one-time link");
+    response.headers.emplace_back("Set-Cookie", sessionCookie(opened->id));
+    response.headers.emplace_back("Location", "/");
+}
+
+void HttpAccess::login(const HttpRequest& request, HttpResponse& response) {
+    if (const auto wait = limiter_.retryAfter(request.remoteAddr)) {
+        sendError(response, kTooManyRequests,
+                  "too many failed logins from this address; try again in " +
+                      std::to_string(wait->count()) + " s");
+        response.headers.emplace_back("Retry-After", std::to_string(wait->count()));
+        return;
+    }
+    const std::optional<json> body = bodyWith(request, {"name", "password"}, response);
+    if (!body) {
+        return;
+    }
+    const std::string name = (*body)["name"];
+    const std::optional<NewSession> opened = accounts_.login(name, (*body)["password"]);
+    if (!opened) {
+        limiter_.failed(request.remoteAddr);
+        log_.add(0, "warning",
+                 "a failed login as \"" + printable(name) + "\" from " + request.remoteAddr);
+        sendError(response, kUnauthorized, "the name or the password is wrong");
+        return;
+    }
+    limiter_.succeeded(request.remoteAddr);
+    log_.add(0, "info", opened->identity.name + " logged in from " + request.remoteAddr);
+    response.headers.emplace_back("Set-Cookie", sessionCookie(opened->id));
+    sendJson(response,
+             {{"user", opened->identity.name}, {"role", roleName(opened->identity.role)}});
+}
+
+void HttpAccess::logout(const HttpRequest& request, HttpResponse& response) {
+    const std::string id = sessionId(request);
+    if (!id.empty()) {
+        accounts_.logout(id);
+        if (!request.user.empty() && !request.byToken) {
+            log_.add(0, "info", request.user + " logged out from " + request.remoteAddr);
+        }
+    }
+    response.headers.emplace_back("Set-Cookie", sessionCookie(""));
+    sendJson(response, json{{"loggedOut", true}});
+}
+
+void HttpAccess::session(const HttpRequest& request, HttpResponse& response) const {
+    sendJson(response, {{"user", request.user},
+                        {"role", roleName(request.role.value_or(Role::Viewer))},
+                        {"token", request.byToken}});
+}
+
+void HttpAccess::accountsRoute(const HttpRequest& request, HttpResponse& response) {
+    const std::string name = lastSegment(request.path, "/api/accounts");
+    const std::string& method = request.method;
+    if (name.empty() && (method == "GET" || method == "HEAD")) {
+        json list = json::array();
+        for (const Account& account : accounts_.accounts()) {
+            list.push_back(accountJson(account));
+        }
+        sendJson(response, {{"accounts", list}});
+    } else if (name.empty() && method == "POST") {
+        const std::optional<json> body = bodyWith(request, {"name", "role", "password"}, response);
+        const std::optional<Role> role = body ? bodyRole(*body, response) : std::nullopt;
+        if (!role) {
+            return;
+        }
+        accounts_.addAccount((*body)["name"], *role, (*body)["password"]);
+        log_.add(0, "info",
+                 request.who() + " added the account " + (*body)["name"].get<std::string>() + " (" +
+                     roleName(*role) + ")");
+        sendJson(response, {{"name", (*body)["name"]}, {"role", roleName(*role)}});
+    } else if (!name.empty() && method == "PUT") {
+        const std::optional<json> body = bodyWith(request, {"password"}, response);
+        if (!body) {
+            return;
+        }
+        accounts_.setPassword(name, (*body)["password"]);
+        log_.add(0, "info", request.who() + " set a new password for " + name);
+        sendJson(response, {{"name", name}, {"passwordSet", true}});
+    } else if (!name.empty() && method == "DELETE") {
+        accounts_.removeAccount(name);
+        log_.add(0, "info", request.who() + " removed the account " + name);
+        sendJson(response, {{"name", name}, {"removed", true}});
+    } else {
+        sendError(response, kNotFound, "no such resource: " + method + " " + request.path);
+    }
+}
+
+void HttpAccess::tokensRoute(const HttpRequest& request, HttpResponse& response) {
+    const std::string name = lastSegment(request.path, "/api/tokens");
+    const std::string& method = request.method;
+    if (name.empty() && (method == "GET" || method == "HEAD")) {
+        json list = json::array();
+        for (const TokenInfo& token : accounts_.tokens()) {
+            list.push_back(
+                {{"name", token.name}, {"role", roleName(token.role)}, {"created", token.created}});
+        }
+        sendJson(response, {{"tokens", list}});
+    } else if (name.empty() && method == "POST") {
+        const std::optional<json> body = bodyWith(request, {"role"}, response);
+        const std::optional<Role> role = body ? bodyRole(*body, response) : std::nullopt;
+        if (!role) {
+            return;
+        }
+        std::string tokenName;
+        if (const auto given = body->find("name"); given != body->end()) {
+            if (!given->is_string()) {
+                sendError(response, kBadRequest, "\"name\" must be a text");
+                return;
+            }
+            tokenName = given->get_ref<const std::string&>();
+        }
+        const NewToken created = accounts_.createToken(*role, tokenName);
+        log_.add(0, "info",
+                 request.who() + " created the API token " + created.name + " (" + roleName(*role) +
+                     ")");
+        sendJson(response,
+                 {{"name", created.name}, {"role", roleName(*role)}, {"token", created.token}});
+    } else if (!name.empty() && method == "DELETE") {
+        accounts_.revokeToken(name);
+        log_.add(0, "info", request.who() + " revoked the API token " + name);
+        sendJson(response, {{"name", name}, {"revoked", true}});
+    } else {
+        sendError(response, kNotFound, "no such resource: " + method + " " + request.path);
+    }
+}
+
+}  // namespace panelhost

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "AccountStore.h"
+#include "EventLog.h"
+#include "HttpRequest.h"
+#include "HttpResponse.h"
+#include "LoginLimiter.h"
+#include "RequestGuard.h"
+
+namespace panelhost {
+
+// Who may make which HTTP request, checked before any route runs, and the
+// routes of logging in and out and of managing accounts and tokens:
+// - the RequestGuard refuses requests addressed to a foreign name (421) and
+//   changes from other sites' pages (403), with a warning in the log;
+// - a client is known by its session cookie or its `Authorization: Bearer`
+//   token, and the AccessTable decides whether its role may make the
+//   request (401 when it is not logged in, 403 when its role is too low);
+// - logins are slowed per address by a LoginLimiter (429 and Retry-After).
+// No secret (password, token, session id, one-time secret) is logged. The
+// account store and the log must outlive it. Every member but serveOn()
+// may be called from any thread at once; serveOn() once, when the port is
+// known.
+class HttpAccess {
+  public:
+    // The cookie that carries a session's id.
+    static constexpr const char* kSessionCookie = "panelhost_session";
+
+    // `bind`, `allowHosts` and `tls` as the host serves (see RequestGuard);
+    // throws std::invalid_argument for an allowed host that is no host name.
+    HttpAccess(AccountStore& accounts, EventLog& log, std::string bind,
+               std::vector<std::string> allowHosts, bool tls);
+
+    // Starts checking requests against the port actually served; until
+    // then every request is refused with 503.
+    void serveOn(int port);
+
+    // Checks `request`; true when it may go on to its route, with its
+    // user and role filled in. Otherwise `response` holds the refusal.
+    bool admit(HttpRequest& request, HttpResponse& response);
+
+    // Answers the request when it is one of the routes of logging in and
+    // out (/login, /api/login, /api/logout, /api/session) or of managing
+    // accounts and tokens (/api/accounts..., /api/tokens...); false for any
+    // other request. Only for requests admit() let through.
+    bool answer(const HttpRequest& request, HttpResponse& response);
+
+  private:
+    std::shared_ptr<const RequestGuard> guard() const;
+    // The Set-Cookie value that gives the client session `id`, or (empty
+    // `id`) that takes it back.
+    std::string sessionCookie(const std::string& id) const;
+    static std::string sessionId(const HttpRequest& request);
+
+    void onceLogin(const HttpRequest& request, HttpResponse& response);
+    void login(const HttpRequest& request, HttpResponse& response);
+    void logout(const HttpRequest& request, HttpResponse& response);
+    void session(const HttpRequest& request, HttpResponse& response) const;
+    void accountsRoute(const HttpRequest& request, HttpResponse& response);
+    void tokensRoute(const HttpRequest& request, HttpResponse& response);
+
+    AccountStore& accounts_;
+    EventLog& log_;
+    const std::string bind_;
+    const std::vector<std::string> allowHosts_;
+    const bool tls_;
+    LoginLimiter limiter_;
+    mutable std::mutex guardMutex_;
+    std::shared_ptr<const RequestGuard> guard_;
+};
+
+}  // namespace panelhost

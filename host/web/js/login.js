@@ -1,0 +1,3 @@
+import { LoginForm } from './LoginForm.js';
+
+new LoginForm(document).start();
