@@ -50,6 +50,7 @@ HostEngine::HostEngine(const DeviceCatalog& catalog, NameStore& store, EventLog&
       feed_(feed),
       clock_(std::move(clock)),
       devices_(catalog, store, queue_, feed, log),
+      router_(devices_, store, log, feed),
       interpreter_(devices_, timers_, answers_, log, feed, clock_) {}
 
 HostEngine::~HostEngine() {
@@ -312,6 +313,11 @@ HostResult HostEngine::writeBatch(NameBatch& batch, int device,
     const HostResult result = devices_.writeBatch(batch, device, changes);
     deliverPending();
     return result;
+}
+
+void HostEngine::applyRouter(const RouterUpdate& update) {
+    router_.apply(update);
+    deliverPending();
 }
 
 HostResult HostEngine::writeSlot(const std::string& who, int device, int index,

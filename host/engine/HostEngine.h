@@ -20,6 +20,7 @@
 #include "NameStore.h"
 #include "NotificationQueue.h"
 #include "PanelInstance.h"
+#include "RouterMirror.h"
 #include "ScriptCallObserver.h"
 #include "TimerTable.h"
 #include "tovi_client_callback.h"
@@ -96,6 +97,12 @@ class HostEngine {
     HostResult writeBatch(NameBatch& batch, int device, const std::vector<NameChange>& changes);
     HostResult writeSlot(const std::string& who, int device, int index, const std::string& text);
 
+    // News from the router behind the router device: applied like a write
+    // made elsewhere, its notifications delivered before this returns.
+    void applyRouter(const RouterUpdate& update);
+    RouterMirror& router() { return router_; }
+    const RouterMirror& router() const { return router_; }
+
     // Delivers a tick of every timer due now.
     void runTimers();
     std::optional<TimerTable::TimePoint> nextTimerDue() const { return timers_.nextDue(); }
@@ -140,6 +147,7 @@ class HostEngine {
     TimerTable timers_;
     AnswerLedger answers_;
     DeviceBus devices_;
+    RouterMirror router_;
     CommandInterpreter interpreter_;
     std::map<int, std::unique_ptr<Instance>> instances_;
     int lastId_ = 0;

@@ -59,6 +59,13 @@ HistoryEntry entryOf(const SqliteStatement& row) {
                         row.number(12), row.integer(13)};
 }
 
+// Added after the first data files were made, so created where missing; a
+// panelhost of the same format that does not know it leaves it alone.
+constexpr const char* kCrosspointSchema = R"sql(
+CREATE TABLE IF NOT EXISTS crosspoints (device TEXT NOT NULL, destination INTEGER NOT NULL,
+                                        source INTEGER NOT NULL, PRIMARY KEY (device, destination));
+)sql";
+
 }  // namespace
 
 NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : file_(file) {
@@ -104,6 +111,7 @@ NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : 
             create(seed);
         }
         addBatches();
+        execute(kCrosspointSchema);
         load();
     } catch (...) {
         sqlite3_close(db_);
@@ -226,6 +234,13 @@ void NameStore::load() {
     }
     if (step != SQLITE_DONE) {
         fail("cannot read the slots");
+    }
+    SqliteStatement crosspoints(db_, "SELECT device, destination, source FROM crosspoints");
+    while ((step = crosspoints.step()) == SQLITE_ROW) {
+        crosspoints_[crosspoints.text(0)][crosspoints.number(1)] = crosspoints.number(2);
+    }
+    if (step != SQLITE_DONE) {
+        fail("cannot read the crosspoints");
     }
 }
 
@@ -363,6 +378,36 @@ void NameStore::writeSlot(const std::string& device, int index, const std::strin
         }
     });
     slots_[SlotKey{device, index}] = text;
+}
+
+std::map<int, int> NameStore::crosspoints(const std::string& device) const {
+    const auto found = crosspoints_.find(device);
+    return found == crosspoints_.end() ? std::map<int, int>() : found->second;
+}
+
+void NameStore::writeCrosspoints(const std::string& device, const std::map<int, int>& changes) {
+    execute("BEGIN IMMEDIATE");
+    try {
+        SqliteStatement upsert(
+            db_,
+            "INSERT INTO crosspoints (device, destination, source) VALUES (?, ?, ?) "
+            "ON CONFLICT (device, destination) DO UPDATE SET source = excluded.source");
+        for (const auto& [destination, source] : changes) {
+            upsert.bind(1, device).bind(2, destination).bind(3, source);
+            if (upsert.step() != SQLITE_DONE) {
+                fail("cannot write a crosspoint");
+            }
+            upsert.reset();
+        }
+        execute("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    std::map<int, int>& known = crosspoints_[device];
+    for (const auto& [destination, source] : changes) {
+        known[destination] = source;
+    }
 }
 
 std::vector<HistoryEntry> NameStore::history(const HistoryQuery& query) const {

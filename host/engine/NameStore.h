@@ -104,7 +104,7 @@ struct SeedData {
 };
 
 // The persistent state of the simulated devices: database names, infodriver
-// slots and the history of every database write, in one SQLite file whose
+// slots, the history of every database write and a router's crosspoints, in one SQLite file whose
 // name tables this object alone writes: it holds a lock file beside the data
 // file (FILE-lock) while it lives, so a second panelhost or an import on the
 // same file is refused. Other connections (the accounts of AccountStore,
@@ -147,6 +147,13 @@ class NameStore {
     // Writes one slot. Throws StoreError (nothing changed).
     void writeSlot(const std::string& device, int index, const std::string& text);
 
+    // A router device's crosspoints as last known: destination -> source,
+    // both counted from 1, source 0 for a destination routed to nothing.
+    std::map<int, int> crosspoints(const std::string& device) const;
+    // Records the sources of the given destinations in one transaction.
+    // Throws StoreError (nothing changed).
+    void writeCrosspoints(const std::string& device, const std::map<int, int>& changes);
+
     // Throws StoreError when the entries cannot all be read.
     std::vector<HistoryEntry> history(const HistoryQuery& query) const;
     // One history entry by id; nothing when there is none.
@@ -184,6 +191,7 @@ class NameStore {
     sqlite3* db_ = nullptr;
     std::map<NameKey, std::string> names_;
     std::map<SlotKey, std::string> slots_;
+    std::map<std::string, std::map<int, int>> crosspoints_;
     StoreWriteStats writeStats_;
 };
 

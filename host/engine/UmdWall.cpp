@@ -46,7 +46,7 @@ UmdWall::Source UmdWall::sourceOf(int nameset) {
     return {kNamesDriver, nameset};
 }
 
-UmdWall UmdWall::read(const DeviceBus& devices) {
+UmdWall UmdWall::read(const DeviceBus& devices, const std::map<int, int>& crosspoints) {
     UmdWall wall;
     wall.tallyDevice = devices.lookup(kTally).value_or(0);
     const std::string set = devices.readSlot(wall.tallyDevice, kNamesetSlot).value_or("");
@@ -59,7 +59,20 @@ UmdWall UmdWall::read(const DeviceBus& devices) {
         wall.names[static_cast<std::size_t>(index - 1)] =
             devices.readName(wall.sourceDevice, source.database, index).value_or("");
     }
+    for (const auto& [destination, routedSource] : crosspoints) {
+        if (destination >= 1 && destination <= kSourceCount) {
+            wall.routed[static_cast<std::size_t>(destination - 1)] = routedSource;
+        }
+    }
     return wall;
+}
+
+std::string UmdWall::routedName(int destination) const {
+    if (destination < 1 || destination > kSourceCount) {
+        return "";
+    }
+    const int source = routed[static_cast<std::size_t>(destination - 1)];
+    return source >= 1 && source <= kSourceCount ? names[static_cast<std::size_t>(source - 1)] : "";
 }
 
 bool UmdWall::shows(int deviceNumber, int database) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
@@ -37,6 +38,8 @@ struct UmdWall {
     int brightness = 0;
     // names[0] is source 1's name.
     std::array<std::string, kSourceCount> names;
+    // routed[0] is the source routed to router destination 1; 0 for none.
+    std::array<int, kSourceCount> routed{};
 
     // The set a slot-212 text selects: a whole number 0 to 9, else nothing.
     static std::optional<int> namesetOf(const std::string& slotText);
@@ -44,9 +47,13 @@ struct UmdWall {
     static int brightnessOf(const std::string& slotText);
     static Source sourceOf(int nameset);
 
-    // Reads the whole wall from the devices (on the engine's thread). A
-    // slot-212 text that is no set leaves set 0.
-    static UmdWall read(const DeviceBus& devices);
+    // Reads the whole wall from the devices (on the engine's thread), with
+    // the router's crosspoints (destination -> source). A slot-212 text
+    // that is no set leaves set 0.
+    static UmdWall read(const DeviceBus& devices, const std::map<int, int>& crosspoints = {});
+    // The name of the source routed to `destination`, in the shown set; ""
+    // when nothing (or nothing known) is routed there.
+    std::string routedName(int destination) const;
     // Whether a change of `database` on `deviceNumber` is a name the wall
     // shows now.
     bool shows(int deviceNumber, int database) const;

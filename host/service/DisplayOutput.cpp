@@ -117,11 +117,19 @@ void DisplayOutput::catchUp() {
 }
 
 void DisplayOutput::follow(const Change& change) {
-    if (change.type != "slot" && change.type != "database") {
+    if (change.type != "slot" && change.type != "database" && change.type != "crosspoint") {
         return;
     }
     const nlohmann::json data = nlohmann::json::parse(change.data, nullptr, false);
     if (data.is_discarded()) {
+        return;
+    }
+    if (change.type == "crosspoint") {
+        const int destination = intField(data, "destination", 0);
+        if (destination >= 1 && destination <= UmdWall::kSourceCount) {
+            wall_.routed[static_cast<std::size_t>(destination - 1)] = intField(data, "source", 0);
+            sendRouted(destination);
+        }
         return;
     }
     const int device = intField(data, "device", 0);
@@ -142,16 +150,41 @@ void DisplayOutput::follow(const Change& change) {
         wall_.names[static_cast<std::size_t>(index - 1)] = text;
         output_->setName(index, text);
         feed_.publish("tsl", {{"sent", "name"}, {"source", index}});
+        for (int destination = 1; destination <= UmdWall::kSourceCount; ++destination) {
+            if (wall_.routed[static_cast<std::size_t>(destination - 1)] == index) {
+                sendRouted(destination);
+            }
+        }
     }
 }
 
+void DisplayOutput::sendRouted(int destination) {
+    {
+        const std::lock_guard<std::mutex> lock(routedMutex_);
+        routedSources_ = wall_.routed;
+    }
+    if (!output_->followsRouter()) {
+        return;
+    }
+    output_->setRoutedName(destination, wall_.routedName(destination));
+    feed_.publish("tsl", {{"sent", "routed"}, {"destination", destination}});
+}
+
 void DisplayOutput::sendWall(const std::string& why) {
-    wall_ = engine_.call([](HostEngine& engine) { return UmdWall::read(engine.devices()); });
+    wall_ = engine_.call([](HostEngine& engine) {
+        return UmdWall::read(engine.devices(), engine.router().crosspoints());
+    });
+    {
+        const std::lock_guard<std::mutex> lock(routedMutex_);
+        routedSources_ = wall_.routed;
+    }
     tsl::TslOutput::Names names;
+    tsl::TslOutput::Names routed;
     for (std::size_t i = 0; i < names.size(); ++i) {
         names[i] = wall_.names[i];
+        routed[i] = wall_.routedName(static_cast<int>(i) + 1);
     }
-    output_->setWall(names, wall_.brightness);
+    output_->setWall(names, routed, wall_.brightness);
     log_.add(
         0, "info",
         "display output: whole wall sent (" + why + "), name set " + std::to_string(wall_.nameset));
@@ -180,11 +213,36 @@ nlohmann::json DisplayOutput::statusJson() const {
     for (const tsl::TslTransportStatus& status : output_->transportStatus()) {
         receivers.push_back(receiverJson(status));
     }
-    return {{"enabled", true},
-            {"packets", sent.packets},
-            {"fullRefreshes", sent.fullRefreshes},
-            {"receivers", receivers},
-            {"displays", displays}};
+    nlohmann::json result = {{"enabled", true},
+                             {"packets", sent.packets},
+                             {"fullRefreshes", sent.fullRefreshes},
+                             {"receivers", receivers},
+                             {"displays", displays}};
+    if (output_->followsRouter()) {
+        std::array<int, UmdWall::kSourceCount> sources{};
+        {
+            const std::lock_guard<std::mutex> lock(routedMutex_);
+            sources = routedSources_;
+        }
+        nlohmann::json routed = nlohmann::json::array();
+        for (std::size_t i = 0; i < sent.routed.size(); ++i) {
+            const tsl::TslDisplayState& display = sent.routed[i];
+            routed.push_back({{"destination", i + 1},
+                              {"source", sources[i]},
+                              {"index", display.index},
+                              {"text", display.text},
+                              {"sent", display.sent},
+                              {"exact", display.exact}});
+            if (!display.shownAs.empty()) {
+                routed.back()["shownAs"] = display.shownAs;
+            }
+            if (!display.unsentTo.empty()) {
+                routed.back()["unsentTo"] = display.unsentTo;
+            }
+        }
+        result["routed"] = routed;
+    }
+    return result;
 }
 
 }  // namespace panelhost

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <thread>
@@ -18,7 +20,9 @@ namespace panelhost {
 // Drives real under-monitor displays over TSL UMD 5.0 and 3.1: sends the wall (see
 // UmdWall) in full when it starts, when the shown set or the brightness
 // changes and at every refresh period, and one message when a shown name
-// changes. Follows the host's change feed on a thread of its own and reads
+// changes. A target that follows the router shows at display n the name of
+// the source routed to router destination n, sent again when that
+// crosspoint or that name changes. Follows the host's change feed on a thread of its own and reads
 // the devices through the engine's thread. Packet summaries go to the log
 // as kind "tsl"; a receiver that cannot be reached is logged and retried,
 // never fatal. Should the output fall so far behind that the feed drops it,
@@ -53,6 +57,8 @@ class DisplayOutput {
     void catchUp();
     void follow(const Change& change);
     void sendWall(const std::string& why);
+    // Sends what a following display shows for `destination` now.
+    void sendRouted(int destination);
 
     EngineThread& engine_;
     ChangeFeed& feed_;
@@ -61,6 +67,9 @@ class DisplayOutput {
     std::unique_ptr<tsl::TslOutput> output_;
     // Only the output's own thread touches it after the start.
     UmdWall wall_;
+    // wall_.routed for statusJson(), which other threads call.
+    mutable std::mutex routedMutex_;
+    std::array<int, UmdWall::kSourceCount> routedSources_{};
     std::thread thread_;
 };
 

@@ -21,6 +21,15 @@ void EngineThread::post(std::function<void()> task) {
     wake_.notify_one();
 }
 
+bool EngineThread::submit(std::function<void(HostEngine&)> work) {
+    try {
+        post([this, work = std::move(work)] { work(engine_); });
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    return true;
+}
+
 void EngineThread::stop() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);

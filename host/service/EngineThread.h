@@ -42,6 +42,11 @@ class EngineThread {
         return result.get();
     }
 
+    // Hands `work(engine)` to the engine's thread without waiting for it,
+    // for threads that must not block (see RouterLink). `work` must not
+    // throw. False, and the work dropped, once the thread has been stopped.
+    bool submit(std::function<void(HostEngine&)> work);
+
     // Finishes the work already handed in, then ends the thread; timers no
     // longer tick. Later calls throw.
     void stop();

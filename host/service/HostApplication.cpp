@@ -12,6 +12,7 @@
 #include "NameSeed.h"
 #include "NameSetClient.h"
 #include "RequestGuard.h"
+#include "UmdWall.h"
 
 namespace panelhost {
 namespace {
@@ -118,6 +119,17 @@ HostApplication::HostApplication(const HostOptions& options)
     } catch (const std::runtime_error& error) {
         shutdown();
         throw StartupError(StartupError::kPlugin, error.what());
+    }
+    if (options_.router) {
+        const std::string endpoint = options_.router->toString();
+        if (!thread_->call(
+                [&](HostEngine& engine) { return engine.router().configure(endpoint); })) {
+            shutdown();
+            throw StartupError(StartupError::kConfiguration,
+                               std::string("--router: the device configuration has no \"") +
+                                   UmdWall::kRouter + "\" for the router to back");
+        }
+        router_ = std::make_unique<RouterLink>(*options_.router, *thread_, log_);
     }
     if (!options_.displays.targets.empty()) {
         try {
@@ -228,6 +240,7 @@ void HostApplication::shutdown() {
     fanOut_.reset();
     metrics_.watchServer(nullptr);
     server_.reset();
+    router_.reset();
     displays_.reset();
     if (thread_) {
         try {

@@ -21,6 +21,7 @@
 #include "HttpServer.h"
 #include "NameStore.h"
 #include "PluginLibrary.h"
+#include "RouterLink.h"
 #include "ServiceMetrics.h"
 #include "StderrCapture.h"
 #include "StreamFanOut.h"
@@ -45,7 +46,8 @@ class StartupError : public std::runtime_error {
 };
 
 // A running panel host: the data file with its accounts, the plugin with
-// its panel instances, the engine thread and the HTTP server, put together
+// its panel instances, the engine thread, the router link, the display
+// output and the HTTP server, put together
 // in that order and taken apart in the reverse one. It does not start on a
 // non-loopback address while no account has a password (FirstStart).
 class HostApplication {
@@ -102,6 +104,7 @@ class HostApplication {
     std::unique_ptr<PluginLibrary> plugin_;
     std::unique_ptr<HostEngine> engine_;
     std::unique_ptr<EngineThread> thread_;
+    std::unique_ptr<RouterLink> router_;
     std::unique_ptr<HttpAccess> access_;
     std::unique_ptr<HttpApi> api_;
     std::unique_ptr<DisplayOutput> displays_;

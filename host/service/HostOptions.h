@@ -3,11 +3,13 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "AccountStore.h"
 #include "DeviceCatalog.h"
+#include "EmberEndpoint.h"
 #include "TslOutput.h"
 
 namespace panelhost {
@@ -53,6 +55,9 @@ struct HostOptions {
     // no time of day, which the journal adds itself.
     bool journalLog = false;
     std::size_t logCapacity = kDefaultLogCapacity;
+    // The router behind the router device; nothing: the device is
+    // simulated.
+    std::optional<ember::EmberEndpoint> router;
     // Display output over TSL UMD 5.0 and 3.1: off while it names no target.
     tsl::TslOutputConfig displays;
 

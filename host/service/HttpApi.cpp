@@ -336,7 +336,10 @@ void HttpApi::wall(const Request&, Response& response) {
 }
 
 void HttpApi::displayOutput(const Request&, Response& response) {
-    sendJson(response, displays_ == nullptr ? json{{"enabled", false}} : displays_->statusJson());
+    json status = displays_ == nullptr ? json{{"enabled", false}} : displays_->statusJson();
+    // The router the displays may follow, and whether it is reachable.
+    status["router"] = engine_.call([](HostEngine& engine) { return engine.router().toJson(); });
+    sendJson(response, status);
 }
 
 void HttpApi::health(const Request&, Response& response) {

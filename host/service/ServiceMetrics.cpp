@@ -45,7 +45,23 @@ struct EngineView {
         std::uint64_t shownPanels = 0;
     };
     std::vector<Instance> instances;
+    // The router behind the router device ("" without one) and its link.
+    std::string router;
+    std::string routerState;
 };
+
+// The link to the router behind the router device (--router), when there is one.
+void writeRouter(PrometheusText& out, const EngineView& view) {
+    if (view.router.empty()) {
+        return;
+    }
+    out.family("panelhost_router_state", "gauge",
+               "1 for the state of the link to the router (connecting, connected, disconnected).");
+    for (const char* state : {"connecting", "connected", "disconnected"}) {
+        out.sample("panelhost_router_state", {{"router", view.router}, {"state", state}},
+                   std::uint64_t{view.routerState == state ? 1U : 0U});
+    }
+}
 
 void writeEngine(PrometheusText& out, const EngineView& view) {
     out.family("panelhost_panel_instances", "gauge", "Panel instances that exist now.");
@@ -173,7 +189,7 @@ void ServiceMetrics::countLogEntry(const std::string& kind) {
 
 std::string ServiceMetrics::page(EngineThread& engine, const DisplayOutput* displays) const {
     const EngineView view = engine.call([](HostEngine& host) {
-        EngineView read{host.counters(), {}};
+        EngineView read{host.counters(), {}, host.router().endpoint(), host.router().state()};
         for (const int id : host.instanceIds()) {
             const nlohmann::json instance = *host.instanceJson(id);
             read.instances.push_back({id, instance["state"].get<std::string>(),
@@ -215,6 +231,7 @@ std::string ServiceMetrics::page(EngineThread& engine, const DisplayOutput* disp
                static_cast<std::uint64_t>(server == nullptr ? 0 : server->streams()));
 
     writeDisplays(out, displays);
+    writeRouter(out, view);
 
     out.family("panelhost_log_entries_total", "counter", "Entries written to the log, by kind.");
     for (std::size_t i = 0; i < kLogKinds.size(); ++i) {

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <string_view>
 #include <vector>
 
 #include "AccountCommands.h"
@@ -49,6 +50,8 @@ constexpr int kDefaultRefreshSeconds = 5;
 constexpr int kLongestRefreshSeconds = 3600;
 // A session may stay idle for up to a week; longer is rather "never".
 constexpr int kLongestSessionIdleMinutes = 7 * 24 * 60;
+// --router names the protocol first, so other kinds of router can follow.
+constexpr std::string_view kEmberPrefix = "ember:";
 const std::vector<std::string> kRoles = {"viewer", "operator", "engineer", "admin"};
 
 std::optional<NameSetFiles::Target> target(const HostOptions& options, const std::string& device,
@@ -123,6 +126,7 @@ struct CommandLine {
     std::string configFile;
     bool printConfig = false;
     std::string logFormat = "auto";
+    std::string router;
     std::vector<std::string> displayTargets;
     int refreshSeconds = kDefaultRefreshSeconds;
     int screen = 0;
@@ -235,12 +239,19 @@ void CommandLine::addHostOptions() {
         ->check(CLI::IsMember({"auto", "plain", "journal"}))
         ->capture_default_str();
 
+    app.add_option("--router", router,
+                   "back the router device with a real router: ember:HOST:PORT[,matrix=PATH] "
+                   "follows an Ember+ matrix (its source labels become database 0, its target "
+                   "labels database 2, its crosspoints what ,follow=router displays show); "
+                   "simulated when not given")
+        ->type_name("ember:HOST:PORT");
     app.add_option(
         "--tsl", displayTargets,
         "drive under-monitor displays with TSL UMD 5.0 (udp:HOST:PORT, tcp:HOST:PORT) or "
         "3.1 (udp31:HOST:PORT, serial:DEVICE, 38400 8E1 unless ,baud=N ,parity=P "
         ",stop=N say otherwise); ,sources=FIRST-LAST and ,offset=N choose what a "
-        "target shows where (repeatable; off when not given)");
+        "target shows where; ,follow=router makes display N show the source routed to router "
+        "destination N (repeatable; off when not given)");
     app.add_option("--tsl-offset", options.displays.indexOffset,
                    "display index of source 1, or of a target's first source, unless the target "
                    "gives its own offset (display index = source - first + offset)")
@@ -347,6 +358,22 @@ std::optional<int> CommandLine::parse(int argc, char** argv, std::ostream& error
             return StartupError::kConfiguration;
         }
         options.displays.targets.push_back(*parsed);
+    }
+    if (!router.empty()) {
+        ember::EmberEndpoint endpoint;
+        std::string error;
+        if (router.rfind(kEmberPrefix, 0) != 0) {
+            errors << "panelhost: --router: \"" << router
+                   << "\" names no known router protocol (expected ember:HOST:PORT"
+                      "[,matrix=PATH])"
+                   << std::endl;
+            return StartupError::kConfiguration;
+        }
+        if (!ember::EmberEndpoint::parse(router.substr(kEmberPrefix.size()), endpoint, error)) {
+            errors << "panelhost: --router: " << error << std::endl;
+            return StartupError::kConfiguration;
+        }
+        options.router = endpoint;
     }
     options.displays.screen = static_cast<std::uint16_t>(screen);
     options.displays.refreshPeriod = std::chrono::seconds(refreshSeconds);

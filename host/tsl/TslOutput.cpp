@@ -154,12 +154,14 @@ void TslOutput::buildRoutes() {
         const TslTarget& target = config_.targets[i];
         Route route;
         route.version31 = target.version31();
+        route.followRouter = target.followRouter;
         route.firstSource = target.firstSource;
         route.lastSource = target.lastSource;
         route.offset = offsetOf(target, config_);
         auto same = std::find_if(routes_.begin(), routes_.end(), [&](const Route& r) {
-            return r.version31 == route.version31 && r.firstSource == route.firstSource &&
-                   r.lastSource == route.lastSource && r.offset == route.offset;
+            return r.version31 == route.version31 && r.followRouter == route.followRouter &&
+                   r.firstSource == route.firstSource && r.lastSource == route.lastSource &&
+                   r.offset == route.offset;
         });
         if (same == routes_.end()) {
             same = routes_.insert(routes_.end(), route);
@@ -168,21 +170,27 @@ void TslOutput::buildRoutes() {
         same->targets += (same->targets.empty() ? "" : ", ") + target.toString();
     }
     for (int source = 1; source <= kSourceCount; ++source) {
-        TslDisplayState& state = sent_.displays[static_cast<std::size_t>(source - 1)];
-        state.index = displayIndex(source, config_.indexOffset);
-        bool indexed = false;
-        for (const Route& route : routes_) {
-            if (route.carries(source) && !indexed) {
-                state.index = static_cast<std::uint16_t>(route.address(source));
-                indexed = true;
-            }
-            if (route.inRange(source) && !route.carries(source)) {
-                for (const std::size_t t : route.transports) {
-                    state.unsentTo.push_back(config_.targets[t].toString());
+        for (const bool routed : {false, true}) {
+            TslDisplayState& state =
+                (routed ? sent_.routed : sent_.displays)[static_cast<std::size_t>(source - 1)];
+            state.index = displayIndex(source, config_.indexOffset);
+            bool indexed = false;
+            for (const Route& route : routes_) {
+                if (route.followRouter != routed) {
+                    continue;
+                }
+                if (route.carries(source) && !indexed) {
+                    state.index = static_cast<std::uint16_t>(route.address(source));
+                    indexed = true;
+                }
+                if (route.inRange(source) && !route.carries(source)) {
+                    for (const std::size_t t : route.transports) {
+                        state.unsentTo.push_back(config_.targets[t].toString());
+                    }
                 }
             }
+            state.exact = state.unsentTo.empty();
         }
-        state.exact = state.unsentTo.empty();
     }
     for (const Route& route : routes_) {
         const int lastAddressed = route.firstSource + Tsl31Encoder::kMaxAddress - route.offset;
@@ -215,10 +223,20 @@ std::uint16_t TslOutput::displayIndex(int source, int indexOffset) {
 }
 
 void TslOutput::setWall(const Names& names, int brightnessLevel) {
+    Names routed;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        routed = routed_;
+    }
+    setWall(names, routed, brightnessLevel);
+}
+
+void TslOutput::setWall(const Names& names, const Names& routed, int brightnessLevel) {
     std::vector<std::string> summaries;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         names_ = names;
+        routed_ = routed;
         brightness_ = protocolBrightness(brightnessLevel);
         wallKnown_ = true;
         summaries = sendWallLocked("full refresh");
@@ -234,10 +252,29 @@ bool TslOutput::setName(int source, const std::string& name) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         names_[static_cast<std::size_t>(source - 1)] = name;
-        summaries = sendLocked({source}, "update");
+        summaries = sendLocked({source}, "update", Routes::Sources);
     }
     report(summaries);
     return true;
+}
+
+bool TslOutput::setRoutedName(int destination, const std::string& name) {
+    if (destination < 1 || destination > kSourceCount) {
+        return false;
+    }
+    std::vector<std::string> summaries;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        routed_[static_cast<std::size_t>(destination - 1)] = name;
+        summaries = sendLocked({destination}, "routed update", Routes::Routed);
+    }
+    report(summaries);
+    return true;
+}
+
+bool TslOutput::followsRouter() const {
+    return std::any_of(routes_.begin(), routes_.end(),
+                       [](const Route& route) { return route.followRouter; });
 }
 
 void TslOutput::setBrightness(int brightnessLevel) {
@@ -274,7 +311,8 @@ void TslOutput::tick() {
             clock_() - lastFullSend_ >= config_.refreshPeriod) {
             summaries = sendWallLocked("periodic refresh");
         } else if (wallKnown_ && anyReopened) {
-            summaries = sendLocked(allSources(), "refresh of a reopened line", reopened);
+            summaries =
+                sendLocked(allSources(), "refresh of a reopened line", Routes::All, reopened);
         }
     }
     report(summaries);
@@ -308,14 +346,19 @@ bool TslOutput::flush(std::chrono::milliseconds timeout) {
 std::vector<std::string> TslOutput::sendWallLocked(const std::string& reason) {
     lastFullSend_ = clock_();
     ++sent_.fullRefreshes;
-    return sendLocked(allSources(), reason);
+    return sendLocked(allSources(), reason, Routes::All);
 }
 
-std::vector<std::string> TslOutput::sendLocked(const std::vector<int>& sources,
-                                               const std::string& reason,
+std::vector<std::string> TslOutput::sendLocked(const std::vector<int>& numbers,
+                                               const std::string& reason, Routes which,
                                                const std::vector<bool>& to) {
     std::vector<std::string> summaries;
     for (const Route& route : routes_) {
+        if ((which == Routes::Sources && route.followRouter) ||
+            (which == Routes::Routed && !route.followRouter)) {
+            continue;
+        }
+        const Names& texts = route.followRouter ? routed_ : names_;
         std::vector<std::size_t> chosen;
         std::string chosenNames;
         for (const std::size_t t : route.transports) {
@@ -326,16 +369,16 @@ std::vector<std::string> TslOutput::sendLocked(const std::vector<int>& sources,
         }
         std::vector<TslDisplayMessage> messages;
         std::vector<int> carried;
-        for (const int source : sources) {
-            if (chosen.empty() || !route.carries(source)) {
+        for (const int number : numbers) {
+            if (chosen.empty() || !route.carries(number)) {
                 continue;
             }
             TslDisplayMessage m;
-            m.index = static_cast<std::uint16_t>(route.address(source));
+            m.index = static_cast<std::uint16_t>(route.address(number));
             m.brightness = brightness_;
-            m.text = names_[static_cast<std::size_t>(source - 1)];
+            m.text = texts[static_cast<std::size_t>(number - 1)];
             messages.push_back(std::move(m));
-            carried.push_back(source);
+            carried.push_back(number);
         }
         const std::vector<TslPacket> packets =
             route.version31 ? encoder31_.encode(messages) : encoder_.encode(messages);
@@ -353,20 +396,21 @@ std::vector<std::string> TslOutput::sendLocked(const std::vector<int>& sources,
             summaries.push_back(std::move(line));
         }
         sent_.packets += packets.size();
-        for (const int source : carried) {
-            noteSentLocked(source);
+        for (const int number : carried) {
+            noteSentLocked(route.followRouter, number);
         }
     }
     return summaries;
 }
 
-void TslOutput::noteSentLocked(int source) {
-    TslDisplayState& state = sent_.displays[static_cast<std::size_t>(source - 1)];
-    state.text = names_[static_cast<std::size_t>(source - 1)];
+void TslOutput::noteSentLocked(bool routed, int number) {
+    const auto at = static_cast<std::size_t>(number - 1);
+    TslDisplayState& state = (routed ? sent_.routed : sent_.displays)[at];
+    state.text = (routed ? routed_ : names_)[at];
     state.brightness = brightness_;
     state.sent = true;
     const bool on31 = std::any_of(routes_.begin(), routes_.end(), [&](const Route& route) {
-        return route.version31 && route.carries(source);
+        return route.followRouter == routed && route.version31 && route.carries(number);
     });
     const bool cut = on31 && !Tsl31Encoder::showsExactly(state.text);
     state.shownAs = cut ? shown31(state.text) : std::string();

@@ -51,9 +51,12 @@ struct TslDisplayState {
     std::vector<std::string> unsentTo;
 };
 
-// The UMD wall as last handed to the transports; displays[0] is source 1.
+// The UMD wall as last handed to the transports; displays[0] is source 1,
+// routed[0] the display of router destination 1 on the targets that follow
+// the router (TslTarget::followRouter).
 struct TslWallSnapshot {
     std::array<TslDisplayState, kSourceCount> displays;
+    std::array<TslDisplayState, kSourceCount> routed;
     std::uint64_t packets = 0;
     std::uint64_t fullRefreshes = 0;
 };
@@ -65,8 +68,12 @@ struct TslWallSnapshot {
 // sources whose address would pass Tsl31Encoder::kMaxAddress; warnings()
 // says so once.
 //
+// A target that follows the router shows at display n the name of the source
+// routed to destination n instead (the host works that name out).
+//
 // The host calls setWall() when output starts and when the shown name set
-// changes, setName() when one name of the shown set changes, and
+// changes, setName() when one name of the shown set changes,
+// setRoutedName() when a followed destination's name changes, and
 // setBrightness() when the brightness changes; each sends at once. The host
 // also calls tick() regularly (about once a second is plenty): it sends the
 // whole wall again once refreshPeriod has passed since the last full send,
@@ -107,9 +114,18 @@ class TslOutput {
 
     // Replaces every name and the brightness level and sends the whole wall.
     void setWall(const Names& names, int brightnessLevel);
+    // The same, with the names of the followed destinations; routed[0] is
+    // destination 1's.
+    void setWall(const Names& names, const Names& routed, int brightnessLevel);
     // Replaces one source's name (1 to kSourceCount) and sends its display
     // alone; false, and nothing sent, for a source out of range.
     bool setName(int source, const std::string& name);
+    // Replaces what a followed destination (1 to kSourceCount) shows and
+    // sends that display alone to the targets that follow the router; false
+    // for a destination out of range.
+    bool setRoutedName(int destination, const std::string& name);
+    // Whether some target follows the router.
+    bool followsRouter() const;
     // Replaces the brightness level and, once the wall is known, sends it
     // whole with the new brightness.
     void setBrightness(int brightnessLevel);
@@ -136,6 +152,7 @@ class TslOutput {
     // offset.
     struct Route {
         bool version31 = false;
+        bool followRouter = false;
         int firstSource = 1;
         int lastSource = kSourceCount;
         int offset = 0;
@@ -151,13 +168,18 @@ class TslOutput {
         }
     };
 
+    // Which routes a send concerns: all, those showing sources, or those
+    // following router destinations.
+    enum class Routes { All, Sources, Routed };
+
     void buildRoutes();
-    // Sends `sources` on every route that carries them, to the transports
-    // that `to` selects (all when empty).
-    std::vector<std::string> sendLocked(const std::vector<int>& sources, const std::string& reason,
-                                        const std::vector<bool>& to = {});
+    // Sends displays `numbers` (sources, or destinations on a following
+    // route) on every route of kind `which` that carries them, to the
+    // transports that `to` selects (all when empty).
+    std::vector<std::string> sendLocked(const std::vector<int>& numbers, const std::string& reason,
+                                        Routes which, const std::vector<bool>& to = {});
     std::vector<std::string> sendWallLocked(const std::string& reason);
-    void noteSentLocked(int source);
+    void noteSentLocked(bool routed, int number);
     void report(const std::vector<std::string>& summaries) const;
 
     const TslOutputConfig config_;
@@ -171,6 +193,7 @@ class TslOutput {
 
     mutable std::mutex mutex_;
     Names names_;
+    Names routed_;
     // Each transport's TslTransportStatus::linkOpenings as last seen.
     std::vector<std::uint64_t> openings_;
     std::uint8_t brightness_ = kDefaultBrightness;

@@ -21,7 +21,7 @@ constexpr std::size_t kMaxOptionDigits = 6;
 void fail(std::string& error, std::string_view targetText, std::string_view what) {
     error = "invalid display target \"" + std::string(targetText) + "\": " + std::string(what) +
             " (expected udp:HOST:PORT, tcp:HOST:PORT, udp31:HOST:PORT or serial:DEVICE, each "
-            "optionally followed by ,sources=FIRST-LAST and ,offset=N)";
+            "optionally followed by ,sources=FIRST-LAST, ,offset=N and ,follow=router)";
 }
 
 // Letters, digits, '.', '-' and '_' make host names and IPv4 addresses;
@@ -171,6 +171,11 @@ std::string parseOption(std::string_view option, TslTarget& target,
             return "offset must be a number from 0 to " + std::to_string(maxOffset);
         }
         target.offset = static_cast<int>(number);
+    } else if (name == "follow") {
+        if (value != "router") {
+            return "follow must be router";
+        }
+        target.followRouter = true;
     } else if (serial && name == "baud") {
         if (!parseNumber(value, kMaxOptionDigits, number) ||
             !SerialPort::supportedBaud(static_cast<int>(number))) {
@@ -196,7 +201,7 @@ std::string parseOption(std::string_view option, TslTarget& target,
         return "option " + std::string(name) + " is for serial targets only";
     } else {
         return "unknown option \"" + std::string(name) +
-               "\" (known: sources, offset; for serial targets also baud, parity, stop)";
+               "\" (known: sources, offset, follow; for serial targets also baud, parity, stop)";
     }
     return "";
 }
@@ -274,6 +279,9 @@ std::string TslTarget::toString() const {
     }
     if (offset) {
         text += ",offset=" + std::to_string(*offset);
+    }
+    if (followRouter) {
+        text += ",follow=router";
     }
     if (serial.baud != SerialSettings::kDefaultBaud) {
         text += ",baud=" + std::to_string(serial.baud);

@@ -37,11 +37,14 @@ struct TslTarget {
     // The display address of firstSource; nothing: the output's default
     // (--tsl-offset).
     std::optional<int> offset;
+    // Display n shows the source routed to router destination n instead of
+    // source n; `firstSource` to `lastSource` then count destinations.
+    bool followRouter = false;
 
     // Parses "udp:HOST:PORT", "tcp:HOST:PORT", "udp31:HOST:PORT" or
     // "serial:DEVICE"; an IPv6 address is written in brackets
     // ("udp:[::1]:8900"). Options may follow, each after a comma:
-    // "sources=FIRST-LAST" (or one source), "offset=N", and for a serial
+    // "sources=FIRST-LAST" (or one source), "offset=N", "follow=router", and for a serial
     // target "baud=N", "parity=even|odd|none" and "stop=1|2". On failure
     // returns nothing and puts a message that quotes the text and says what
     // is wrong into `error`.
@@ -66,7 +69,7 @@ struct TslTarget {
         return protocol == other.protocol && host == other.host && port == other.port &&
                device == other.device && serial == other.serial &&
                firstSource == other.firstSource && lastSource == other.lastSource &&
-               offset == other.offset;
+               offset == other.offset && followRouter == other.followRouter;
     }
 };
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <nlohmann/json.hpp>
+
 #include "FakeScript.h"
 #include "HostEngine.h"
 #include "NameSeed.h"
@@ -195,6 +198,55 @@ TEST_F(HostEngineTest, ChangesMadeElsewhereNotifyLikeTheCommands) {
               HostResult::Status::Invalid);
     EXPECT_EQ(engine_.writeSlot("api", 1, 1, "x").status, HostResult::Status::Invalid);
     EXPECT_EQ(engine_.writeSlot("api", 5, 1, "x").status, HostResult::Status::NotFound);
+}
+
+TEST_F(HostEngineTest, ARouterBehindTheRouterDeviceWritesNotifiesAndRoutesLikeAnyWrite) {
+    FakeScript* script = nullptr;
+    create({"RR 1 1 128"}, &script);
+    const auto changes = feed_.subscribe();
+    ASSERT_TRUE(engine_.router().configure("127.0.0.1:9000"));
+
+    RouterUpdate update;
+    update.link = RouterUpdate::Link::Up;
+    update.detail = "matrix 0.1.0 'matrix', 16 targets x 16 sources";
+    // A label longer than an entry holds is cut before the 'ü' that would
+    // pass 256 bytes; entries and sources beyond the device's are left out.
+    const std::string longLabel = std::string(255, 'x') + "\xC3\xBC";
+    update.sourceLabels = {{8, "Kamera S\xC3\xBC\x64"}, {9, longLabel}, {129, "beyond"}};
+    update.destinationLabels = {{3, "MV 4"}};
+    update.crosspoints = {{3, 8}, {4, 300}, {129, 1}};
+    engine_.applyRouter(update);
+
+    EXPECT_EQ(texts(*script, 6), (Texts{"1 0 8 Kamera S\xC3\xBC\x64",
+                                        "1 0 9 " + std::string(255, 'x'), "1 2 3 MV 4"}));
+    EXPECT_EQ(store_.name("StC SDI Router", 2, 3), "MV 4");
+    EXPECT_EQ(engine_.history(HistoryQuery{})[0].who, "router");
+    EXPECT_EQ(engine_.router().crosspoints(), (std::map<int, int>{{3, 8}, {4, 0}}));
+    EXPECT_EQ(store_.crosspoints("StC SDI Router"), engine_.router().crosspoints());
+    Texts published;
+    for (const Change& change : changes->wait(std::chrono::milliseconds(0))) {
+        if (change.type == "crosspoint" || change.type == "router") {
+            published.push_back(change.type + " " + change.data);
+        }
+    }
+    EXPECT_EQ(published,
+              (Texts{"crosspoint {\"destination\":3,\"source\":8}",
+                     "crosspoint {\"destination\":4,\"source\":0}",
+                     "router {\"detail\":\"" + update.detail + "\",\"state\":\"connected\"}"}));
+
+    // The same state again (a reconnect) writes and notifies nothing; the
+    // link going down keeps what is known.
+    const std::size_t written = engine_.history(HistoryQuery{}).size();
+    engine_.applyRouter(update);
+    RouterUpdate down;
+    down.link = RouterUpdate::Link::Down;
+    down.detail = "the provider closed the connection";
+    engine_.applyRouter(down);
+    EXPECT_EQ(engine_.history(HistoryQuery{}).size(), written);
+    EXPECT_EQ(texts(*script, 6).size(), 3u);
+    EXPECT_EQ(engine_.router().toJson()["state"], "disconnected");
+    EXPECT_EQ(engine_.router().source(3), 8);
+    EXPECT_EQ(engine_.devices().readName(1, 0, 8), "Kamera S\xC3\xBC\x64");
 }
 
 TEST_F(HostEngineTest, PanelsLoadShowAndGoAway) {

@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "DeviceCatalog.h"
@@ -71,10 +72,14 @@ TEST(NameStore, ARestartFindsEverythingAsItWas) {
                   "Line In 1");
         store.writeName({"StC_UMD_Names_DriverID", 12, 5, 37, "Host Cam", "panel instance 1"});
         store.writeSlot("CTA Tally Infodriver", 212, "5");
+        store.writeCrosspoints("StC SDI Router", {{3, 8}, {4, 0}});
+        store.writeCrosspoints("StC SDI Router", {{3, 9}});
     }
     NameStore store(file, seed);
     EXPECT_EQ(store.name("StC_UMD_Names_DriverID", 5, 37), "Host Cam");
     EXPECT_EQ(store.slot("CTA Tally Infodriver", 212), "5");
+    EXPECT_EQ(store.crosspoints("StC SDI Router"), (std::map<int, int>{{3, 9}, {4, 0}}));
+    EXPECT_TRUE(store.crosspoints("CTA Tally Infodriver").empty());
     const auto history = store.history(HistoryQuery{});
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].who, "panel instance 1");
@@ -84,6 +89,23 @@ TEST(NameStore, ARestartFindsEverythingAsItWas) {
     EXPECT_EQ(history[1].deviceNumber, 12);
     EXPECT_EQ(history[1].database, 5);
     EXPECT_EQ(history[1].index, 37);
+}
+
+TEST(NameStore, AFileFromBeforeCrosspointsGainsTheirTable) {
+    TempFolder folder;
+    const auto file = folder.path() / "names.db";
+    const auto seed = NameSeed::forCatalog(DeviceCatalog::defaults());
+    { NameStore created(file, seed); }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE crosspoints", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    NameStore store(file, seed);
+    EXPECT_TRUE(store.crosspoints("StC SDI Router").empty());
+    store.writeCrosspoints("StC SDI Router", {{1, 2}});
+    EXPECT_EQ(store.crosspoints("StC SDI Router").at(1), 2);
+    EXPECT_EQ(store.name("StC SDI Router", 0, 1), "Camera 1");
 }
 
 TEST(NameStore, HistoryCanBeNarrowedAndPaged) {

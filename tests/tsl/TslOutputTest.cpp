@@ -144,6 +144,59 @@ TEST_F(TslOutputTest, OneNameChangeSendsOneMessage) {
     EXPECT_EQ(records[0]->packets.size(), 1u);
 }
 
+TEST_F(TslOutputTest, FollowingTargetsShowTheRoutedNamesAndOnlyTheirChanges) {
+    TslOutputConfig config;
+    config.targets = {target("udp:127.0.0.1:8900"),
+                      target("udp:127.0.0.1:8901,sources=1-16,offset=0,follow=router"),
+                      target("udp31:127.0.0.1:8902,sources=1-16,follow=router")};
+    config.indexOffset = 1;
+    auto output = make(config);
+    ASSERT_TRUE(output->followsRouter());
+    output->setWall(names("Src "), names("Routed "), 2);
+
+    const auto plain = records[0]->messages();
+    const auto routed = records[1]->messages();
+    ASSERT_EQ(plain.size(), 128u);
+    ASSERT_EQ(routed.size(), 16u);
+    EXPECT_EQ(plain[2].text, "Src 3");
+    EXPECT_EQ(routed[2].index, 2);
+    EXPECT_EQ(routed[2].text, "Routed 3");
+    std::size_t messages31 = 0;
+    for (const auto& packet : records[2]->packets) {
+        messages31 += tsl_test::readMessages31(packet).size();
+    }
+    EXPECT_EQ(messages31, 16u);
+    EXPECT_EQ(output->lastSent().routed[2].text, "Routed 3");
+    EXPECT_EQ(output->lastSent().routed[2].index, 2);
+    EXPECT_FALSE(output->lastSent().routed[16].sent);
+
+    // A crosspoint change reaches the following targets alone, a name
+    // change of a source the plain ones alone.
+    for (const auto& record : records) {
+        record->packets.clear();
+    }
+    EXPECT_TRUE(output->setRoutedName(3, "Kamera S\xC3\xBC\x64"));
+    EXPECT_TRUE(records[0]->packets.empty());
+    ASSERT_EQ(records[1]->messages().size(), 1u);
+    EXPECT_EQ(records[1]->messages()[0].text, "Kamera S\xC3\xBC\x64");
+    ASSERT_EQ(records[2]->packets.size(), 1u);
+    EXPECT_EQ(tsl_test::readMessages31(records[2]->packets[0]).at(0).address, 3);
+    EXPECT_FALSE(output->lastSent().routed[2].exact);
+    EXPECT_EQ(output->lastSent().routed[2].shownAs, "Kamera Sud");
+    EXPECT_EQ(output->lastSent().displays[2].text, "Src 3");
+
+    EXPECT_TRUE(output->setName(3, "Other"));
+    EXPECT_EQ(records[0]->messages().back().text, "Other");
+    EXPECT_EQ(records[1]->messages().size(), 1u);
+    EXPECT_FALSE(output->setRoutedName(129, "x"));
+
+    // A plain setWall keeps what the following targets show.
+    output->setWall(names("New "), 2);
+    EXPECT_EQ(records[1]->messages().back().text, "Routed 16");
+    EXPECT_EQ(records[1]->messages()[records[1]->messages().size() - 14].text,
+              "Kamera S\xC3\xBC\x64");
+}
+
 TEST_F(TslOutputTest, BrightnessChangeResendsTheKnownWall) {
     auto output = make({});
     output->setBrightness(1);

@@ -79,7 +79,8 @@ TEST(TslTarget, Version31TargetsTakeSourceRangesOffsetsAndLineSettings) {
     EXPECT_EQ(plain->toString(), "serial:/dev/ttyUSB0");
 
     for (const char* targetText : {"udp31:[::1]:5727,sources=7", "serial:/dev/ttyS0,parity=none",
-                                   "udp:10.0.0.5:8900,sources=1-64,offset=1"}) {
+                                   "udp:10.0.0.5:8900,sources=1-64,offset=1",
+                                   "udp31:host:5727,sources=1-16,follow=router"}) {
         const auto target = TslTarget::parse(targetText, error);
         ASSERT_TRUE(target) << targetText << ": " << error;
         EXPECT_EQ(target->toString(), targetText);
@@ -102,6 +103,7 @@ TEST(TslTarget, Version31TargetsTakeSourceRangesOffsetsAndLineSettings) {
         {"serial:/dev/ttyS0,offset", "needs a value"},
         {"serial:/dev/ttyS0,speed=9600", "unknown option \"speed\""},
         {"rs422:/dev/ttyS0", "unknown transport"},
+        {"udp:host:8900,follow=mixer", "follow must be router"},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(TslTarget::parse(c.targetText, error)) << c.targetText;

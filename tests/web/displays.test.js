@@ -30,6 +30,12 @@ describe('the display output', () => {
       wall.waitForFunction((name) => document.querySelector('.umd[data-source="5"]')?.dataset.sent === name,
         shown.displays[4].name));
     assert.match(await tile.getAttribute('title'), /Display index 4: last sent/);
+    // The displays that follow router destinations: one row each.
+    const rows = status.locator('table[data-routed] tbody tr');
+    await rows.first().waitFor();
+    assert.equal(await rows.count(), 8);
+    assert.deepEqual(await rows.nth(2).locator('td').allTextContents(),
+      ['2', '3', 'none', '']);
   });
 
   it('a name changed elsewhere on the shown set reaches the display and the wall', async () => {

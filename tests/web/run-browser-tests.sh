@@ -86,11 +86,13 @@ make_accounts "$scratch/data"
 token=$("$host" token create --role admin --name tests --data "$scratch/data" 2>/dev/null)
 
 # The display output goes to loopback ports nobody needs to read, one TSL
-# 5.0 and one TSL 3.1 receiver: the page shows what was sent, whoever
+# 5.0 and one TSL 3.1 receiver, and one 5.0 receiver of displays that
+# follow router destinations: the page shows what was sent, whoever
 # listens.
 tsl_port=$((20000 + RANDOM % 20000))
 start_host main --data "$scratch/data" --panels 2 --tsl "udp:127.0.0.1:$tsl_port" \
-    --tsl "udp31:127.0.0.1:$((tsl_port + 1))"
+    --tsl "udp31:127.0.0.1:$((tsl_port + 1))" \
+    --tsl "udp:127.0.0.1:$((tsl_port + 2)),follow=router,sources=1-8"
 main_url=$url
 echo "== panelhost on $main_url (data in $scratch/data)"
 

@@ -5,7 +5,8 @@
 // an entry's new text), so applying one that a snapshot already holds does
 // no harm, and nothing that happened while the page was away is missed.
 
-const CHANGE_TYPES = ['control', 'panel', 'instance', 'slot', 'database', 'log', 'tsl'];
+const CHANGE_TYPES = ['control', 'panel', 'instance', 'slot', 'database', 'log', 'tsl', 'router',
+  'crosspoint'];
 // How long to wait before reconnecting when the browser has given up.
 const RECONNECT_DELAY_MS = 2000;
 

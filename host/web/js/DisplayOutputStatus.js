@@ -4,6 +4,10 @@
 // a display that lags behind the devices is seen at once; so is a tile whose
 // name some display cannot show exactly (a TSL 3.1 display shows 16 ASCII
 // characters, and its bus may not reach the source's address).
+// With a router behind the router device (panelhost --router) it also says
+// whether the router is reachable, and for targets that follow the router
+// lists each display's destination, the source routed to it and the name
+// it shows.
 
 // Changes of the output come in bursts (a whole wall is several packets):
 // one reading of the status follows each burst.
@@ -20,6 +24,8 @@ export class DisplayOutputStatus {
     stream.on('tsl', () => this.schedule());
     stream.on('database', () => this.schedule());
     stream.on('slot', () => this.schedule());
+    stream.on('router', () => this.schedule());
+    stream.on('crosspoint', () => this.schedule());
   }
 
   schedule() {
@@ -36,10 +42,13 @@ export class DisplayOutputStatus {
       return;
     }
     this.root.dataset.enabled = String(status.enabled);
+    const router = this.routerLine(status.router);
     if (!status.enabled) {
-      this.root.textContent =
+      const off = document.createElement('span');
+      off.textContent =
         'Display output is off; start panelhost with --tsl udp:HOST:PORT, tcp:HOST:PORT, ' +
         'udp31:HOST:PORT or serial:DEVICE to drive real displays.';
+      this.root.replaceChildren(off, ...router);
       return;
     }
     const list = document.createElement('ul');
@@ -54,9 +63,51 @@ export class DisplayOutputStatus {
     const heading = document.createElement('span');
     heading.textContent = `Display output (TSL UMD): ${status.packets} packets, ` +
       `${status.fullRefreshes} full refreshes`;
-    this.root.replaceChildren(heading, list);
+    this.root.replaceChildren(heading, list, ...router, ...this.routedTable(status.routed));
     this.displays = status.displays;
     this.markTiles();
+  }
+
+  // The router's link state, as nothing or one element.
+  routerLine(router) {
+    if (!router || !router.enabled) {
+      return [];
+    }
+    const line = document.createElement('p');
+    line.dataset.router = router.state;
+    line.textContent = `Router ${router.router}: ${router.state}` +
+      (router.detail ? ` (${router.detail})` : '') +
+      (router.state === 'connected' ? '' : '; the last known labels and crosspoints stay in use');
+    return [line];
+  }
+
+  // The displays that follow the router, as nothing or one table.
+  routedTable(routed) {
+    if (!routed) {
+      return [];
+    }
+    const table = document.createElement('table');
+    table.className = 'routed';
+    table.dataset.routed = '';
+    const head = table.createTHead().insertRow();
+    for (const title of ['Display', 'Destination', 'Routed source', 'Name']) {
+      const cell = document.createElement('th');
+      cell.textContent = title;
+      head.append(cell);
+    }
+    const body = table.createTBody();
+    for (const display of routed) {
+      if (!display.sent) {
+        continue;
+      }
+      const row = body.insertRow();
+      row.dataset.destination = String(display.destination);
+      const cells = [display.index, display.destination, display.source || 'none', display.text];
+      for (const value of cells) {
+        row.insertCell().textContent = String(value);
+      }
+    }
+    return [table];
   }
 
   // Marks the wall's tiles from the last reading; the wall calls it again

@@ -26,8 +26,10 @@ async function until(what, condition) {
   }
 }
 
-function startHost(args) {
-  const data = fs.mkdtempSync(path.join(os.tmpdir(), 'panelhost-tsl-'));
+// A panelhost on a fresh data folder, or on `options.data`, which it then
+// leaves in place for a later start.
+function startHost(args, options = {}) {
+  const data = options.data || fs.mkdtempSync(path.join(os.tmpdir(), 'panelhost-tsl-'));
   const token = execFileSync(PANELHOST, ['token', 'create', '--role', 'admin', '--data', data],
     { stdio: ['ignore', 'pipe', 'ignore'] }).toString().trim();
   const child = spawn(PANELHOST, ['--data', data, '--port', '0', ...args], {
@@ -45,7 +47,7 @@ function startHost(args) {
   const stop = () =>
     new Promise((resolve) => {
       child.on('close', () => {
-        fs.rmSync(data, { recursive: true, force: true });
+        if (!options.data) fs.rmSync(data, { recursive: true, force: true });
         resolve();
       });
       child.kill('SIGTERM');
@@ -53,8 +55,8 @@ function startHost(args) {
   return { url, stop, output: () => output };
 }
 
-async function api(base, method, route, body) {
-  const response = await fetch(new URL(route, base), {
+async function request(base, method, route, body) {
+  return fetch(new URL(route, base), {
     method,
     headers: {
       'content-type': 'application/json',
@@ -62,12 +64,23 @@ async function api(base, method, route, body) {
     },
     body: body === undefined ? undefined : JSON.stringify(body),
   });
+}
+
+async function api(base, method, route, body) {
+  const response = await request(base, method, route, body);
   const json = await response.json();
   assert.ok(response.ok, `${method} ${route}: ${JSON.stringify(json)}`);
   return json;
 }
 
+// A page that is no JSON (GET /metrics), as text.
+async function apiText(base, route) {
+  const response = await request(base, 'GET', route);
+  assert.ok(response.ok, `GET ${route}: ${response.status}`);
+  return response.text();
+}
+
 const press = (base, panel, control, event = 'button=pressed') =>
   api(base, 'POST', '/api/panels/1/events', { panel, control, event });
 
-module.exports = { PANELHOST, SOURCE_COUNT, WAIT_MS, until, startHost, api, press };
+module.exports = { PANELHOST, SOURCE_COUNT, WAIT_MS, until, startHost, api, apiText, press };
