@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "AccessTable.h"
+#include "JsonReply.h"
 #include "JsonText.h"
 
 namespace panelhost {
@@ -14,7 +15,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int kSeeOther = 303;
-constexpr int kBadRequest = 400;
 constexpr int kUnauthorized = 401;
 constexpr int kForbidden = 403;
 constexpr int kNotFound = 404;
@@ -23,15 +23,7 @@ constexpr int kServerError = 500;
 constexpr int kUnavailable = 503;
 constexpr const char* kBearer = "Bearer ";
 
-void sendJson(HttpResponse& response, const json& body) {
-    response.contentType = "application/json";
-    response.body = jsonText(body);
-}
-
-void sendError(HttpResponse& response, int status, const std::string& message) {
-    response.status = status;
-    sendJson(response, json{{"error", message}});
-}
+using namespace reply;
 
 // `text` from a client as the log may show it: control characters (a line
 // break that would forge a log line) become '?'.
@@ -42,25 +34,6 @@ std::string printable(std::string text) {
         }
     }
     return text;
-}
-
-// The body as a JSON object whose `fields` are texts; nothing, with a 400
-// in `response`, otherwise.
-std::optional<json> bodyWith(const HttpRequest& request, std::initializer_list<const char*> fields,
-                             HttpResponse& response) {
-    json body = json::parse(request.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
-        sendError(response, kBadRequest, "the body must be a JSON object");
-        return std::nullopt;
-    }
-    for (const char* field : fields) {
-        if (!body.contains(field) || !body[field].is_string()) {
-            sendError(response, kBadRequest,
-                      std::string("the body needs the text field \"") + field + "\"");
-            return std::nullopt;
-        }
-    }
-    return body;
 }
 
 // The role named by the body's field "role"; nothing, with a 400, for any

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "JsonReply.h"
 #include "JsonText.h"
 #include "LogEntryJson.h"
 #include "PrometheusText.h"
@@ -17,7 +18,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kBadRequest = 400;
 constexpr int kNotFound = 404;
 constexpr int kConflict = 409;
 constexpr int kLengthRequired = 411;
@@ -25,18 +25,7 @@ constexpr int kPayloadTooLarge = 413;
 constexpr int kHeadTooLarge = 431;
 constexpr int kServerError = 500;
 constexpr int kUnavailable = 503;
-constexpr const char* kJson = "application/json";
-
-void sendJson(HttpResponse& response, const json& body) {
-    response.contentType = kJson;
-    response.body = jsonText(body);
-}
-
-void sendError(HttpResponse& response, int status, const std::string& message) {
-    response.status = status;
-    response.contentType = kJson;
-    response.body = jsonText(json{{"error", message}});
-}
+using namespace reply;
 
 // Answers `found`, or 404 saying `missing` when nothing was found.
 void sendFound(HttpResponse& response, const std::optional<json>& found,
@@ -77,69 +66,6 @@ void sendResult(HttpResponse& response, const HostResult& result, const json& bo
             sendError(response, kServerError, result.error);
             return;
     }
-}
-
-// `text` as a whole decimal number of type Number, or nothing.
-template <typename Number>
-std::optional<Number> toNumber(const std::string& text) {
-    Number value = 0;
-    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-// The first `count` numbers of the route, in the order of its capture
-// groups. The routes only match digits, so only an overlong number fails,
-// and answers 400.
-template <std::size_t count>
-std::optional<std::array<int, count>> pathNumbers(const HttpRequest& request,
-                                                  HttpResponse& response) {
-    std::array<int, count> numbers{};
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string text = request.matches[i + 1];
-        const std::optional<int> value = toNumber<int>(text);
-        if (!value) {
-            sendError(response, kBadRequest, "\"" + text + "\" is too large");
-            return std::nullopt;
-        }
-        numbers[i] = *value;
-    }
-    return numbers;
-}
-
-// A query parameter as a number; `fallback` when absent. Answers 400 for a
-// parameter that is not a number.
-std::optional<long long> queryNumber(const HttpRequest& request, const char* name,
-                                     long long fallback, HttpResponse& response) {
-    if (!request.hasParam(name)) {
-        return fallback;
-    }
-    const std::optional<long long> value = toNumber<long long>(request.param(name));
-    if (!value) {
-        sendError(response, kBadRequest, std::string("parameter ") + name + " must be a number");
-    }
-    return value;
-}
-
-// The request body as a JSON object with the string fields `fields`;
-// answers 400 and returns nothing otherwise.
-std::optional<json> bodyWith(const HttpRequest& request, std::initializer_list<const char*> fields,
-                             HttpResponse& response) {
-    json body = json::parse(request.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
-        sendError(response, kBadRequest, "the body must be a JSON object");
-        return std::nullopt;
-    }
-    for (const char* field : fields) {
-        if (!body.contains(field) || !body[field].is_string()) {
-            sendError(response, kBadRequest,
-                      std::string("the body needs the text field \"") + field + "\"");
-            return std::nullopt;
-        }
-    }
-    return body;
 }
 
 // What a PUT of a name or a slot carries: the route's numbers, the new text

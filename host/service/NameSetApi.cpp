@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "HttpApi.h"
+#include "JsonReply.h"
 #include "JsonText.h"
 #include "NameSetCsv.h"
 #include "NameSetDiff.h"
@@ -22,60 +23,13 @@ namespace {
 using nlohmann::json;
 
 constexpr int kOk = 200;
-constexpr int kBadRequest = 400;
 constexpr int kNotFound = 404;
 constexpr int kServerError = 500;
 constexpr int kUnavailable = 503;
 // Longest file name an import is recorded with: what file systems allow.
 constexpr std::size_t kLongestFileName = 255;
 
-void sendJson(HttpResponse& response, const json& body) {
-    response.contentType = "application/json";
-    response.body = jsonText(body);
-}
-
-void sendError(HttpResponse& response, int status, const std::string& message,
-               json extra = json::object()) {
-    extra["error"] = message;
-    response.status = status;
-    sendJson(response, extra);
-}
-
-std::optional<int> toInt(const std::string& text) {
-    int value = 0;
-    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-// The route's numbers in the order of its groups; answers 400 for one too
-// large (the routes only match digits).
-template <std::size_t count>
-std::optional<std::array<int, count>> pathNumbers(const HttpRequest& request,
-                                                  HttpResponse& response) {
-    std::array<int, count> numbers{};
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::optional<int> value = toInt(request.matches[i + 1]);
-        if (!value) {
-            sendError(response, kBadRequest, "\"" + request.matches[i + 1] + "\" is too large");
-            return std::nullopt;
-        }
-        numbers[i] = *value;
-    }
-    return numbers;
-}
-
-std::optional<json> jsonBody(const HttpRequest& request, HttpResponse& response) {
-    json body =
-        json::parse(request.body.empty() ? std::string("{}") : request.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
-        sendError(response, kBadRequest, "the body must be a JSON object");
-        return std::nullopt;
-    }
-    return body;
-}
+using namespace reply;
 
 std::string setText(int device, int database) {
     return "device " + std::to_string(device) + " database " + std::to_string(database);
@@ -189,8 +143,8 @@ std::optional<std::pair<int, int>> setParam(const std::string& text) {
     if (colon == std::string::npos) {
         return std::nullopt;
     }
-    const auto device = toInt(text.substr(0, colon));
-    const auto database = toInt(text.substr(colon + 1));
+    const auto device = toNumber<int>(text.substr(0, colon));
+    const auto database = toNumber<int>(text.substr(colon + 1));
     if (!device || !database) {
         return std::nullopt;
     }
