@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "NameStore.h"
 #include "Role.h"
+#include "SqliteNameStore.h"
 
 struct sqlite3;
 
