@@ -43,6 +43,24 @@ constexpr const char* kEntryColumns =
     "(SELECT count(*) FROM panelhost.history c WHERE c.batch = h.batch), restores "
     "FROM panelhost.history h ";
 
+// The connection's last error on one line: libpq's messages span several.
+std::string reasonOf(const PGconn* db) {
+    std::string reason;
+    for (const char c : std::string(PQerrorMessage(db))) {
+        if (c == '\n' || c == '\t') {
+            if (!reason.empty() && reason.back() != ' ') {
+                reason += ' ';
+            }
+        } else {
+            reason += c;
+        }
+    }
+    while (!reason.empty() && reason.back() == ' ') {
+        reason.pop_back();
+    }
+    return reason;
+}
+
 std::optional<std::string> number(long long value) {
     return std::to_string(value);
 }
@@ -83,7 +101,7 @@ PostgresNameStore::PostgresNameStore(const std::string& url, const SeedData& see
                 "/" + PQdb(db_);
     try {
         if (PQstatus(db_) != CONNECTION_OK) {
-            throw StoreError(location_ + ": cannot connect: " + PQerrorMessage(db_));
+            throw StoreError(location_ + ": cannot connect: " + reasonOf(db_));
         }
         run("cannot be prepared", "SET client_min_messages = warning");
         const Result format = run("cannot be read",
@@ -134,11 +152,7 @@ PostgresNameStore::Result PostgresNameStore::run(const std::string& what, const 
                                                 values.data(), nullptr, nullptr, 0));
     const ExecStatusType status = result.status();
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        std::string reason = PQerrorMessage(db_);
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) {
-            reason.pop_back();
-        }
-        throw StoreError(location_ + ": " + what + ": " + reason);
+        throw StoreError(location_ + ": " + what + ": " + reasonOf(db_));
     }
     return result;
 }
@@ -149,12 +163,8 @@ void PostgresNameStore::reconnectIfLost() {
     }
     PQreset(db_);
     if (PQstatus(db_) != CONNECTION_OK) {
-        std::string reason = PQerrorMessage(db_);
-        while (!reason.empty() && reason.back() == '\n') {
-            reason.pop_back();
-        }
         throw StoreError(location_ +
-                         ": the connection is lost and cannot be made again: " + reason);
+                         ": the connection is lost and cannot be made again: " + reasonOf(db_));
     }
 }
 
