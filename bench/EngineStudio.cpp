@@ -5,6 +5,7 @@
 #include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "PanelExport.h"
+#include "SqliteNameStore.h"
 
 namespace {
 // Entries the log keeps, as panelhost keeps them by default.
@@ -17,8 +18,8 @@ EngineStudio::EngineStudio(int panels, const std::filesystem::path& parent)
     log_.addListener([this](const panelhost::LogEntry& entry) {
         feed_.publish("log", panelhost::logEntryJson(entry));
     });
-    store_ = std::make_unique<panelhost::NameStore>(data_.path() / kDataFile,
-                                                    panelhost::NameSeed::forCatalog(catalog_));
+    store_ = std::make_unique<panelhost::SqliteNameStore>(
+        data_.path() / kDataFile, panelhost::NameSeed::forCatalog(catalog_));
     engine_ = std::make_unique<panelhost::HostEngine>(
         catalog_, *store_, log_, feed_, [] { return std::chrono::steady_clock::now(); });
     for (int i = 0; i < panels; ++i) {

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test suite: the native suites, the
 # display-output cross-check, the Ember+ consumer against an independent
-# provider, the browser tests, the Debian package (built, unpacked and its
-# program run as the service would), the native suites again under the
-# sanitizers, the host's suites under ThreadSanitizer, a short run of every
-# fuzz target, and the 32-bit Windows build under Wine.
-# Installs the Debian packages it needs first (only what is missing), so it
-# works on a fresh machine. Exits non-zero on any failure; the last lines
-# are each runner's summary.
+# provider, the store suite against a throwaway PostgreSQL, the browser
+# tests, the Debian package (built, unpacked and run as the service would),
+# the native suites under the sanitizers, the host's suites under
+# ThreadSanitizer, a short run of every fuzz target, and the 32-bit Windows
+# build under Wine. Installs the Debian packages it needs first (only what
+# is missing), so it works on a fresh machine. Exits non-zero on any
+# failure; the last lines are each runner's summary.
 set -uo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
@@ -56,6 +56,7 @@ threads() {
 stage native native
 stage display-decoder tests/tsl/run-decoder-test.sh build/default
 stage ember-provider tests/ember/run-provider-test.sh build/default
+stage postgres tests/store/run-postgres-test.sh build/default
 stage browser tests/web/run-browser-tests.sh build/default
 stage package tests/package/run-package-test.sh build/default
 stage sanitize sanitized

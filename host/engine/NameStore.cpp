@@ -1,248 +1,6 @@
 #include "NameStore.h"
 
-#include <sqlite3.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstdint>
-#include <cstring>
-#include <system_error>
-
-#include "SqliteStatement.h"
-#include "UtcTime.h"
-
 namespace panelhost {
-namespace {
-
-constexpr int kSchemaVersion = 1;
-// How long a write waits while another connection (an account change, also
-// from another process) commits; such commits take milliseconds, and a name
-// write that waits is better than one refused.
-constexpr int kBusyTimeoutMs = 2000;
-
-constexpr const char* kSchema = R"sql(
-CREATE TABLE names (device TEXT NOT NULL, db INTEGER NOT NULL, idx INTEGER NOT NULL,
-                    text TEXT NOT NULL, PRIMARY KEY (device, db, idx));
-CREATE TABLE slots (device TEXT NOT NULL, idx INTEGER NOT NULL, text TEXT NOT NULL,
-                    PRIMARY KEY (device, idx));
-CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL,
-                      who TEXT NOT NULL, device TEXT NOT NULL, device_number INTEGER NOT NULL,
-                      db INTEGER NOT NULL, idx INTEGER NOT NULL, old TEXT NOT NULL,
-                      new TEXT NOT NULL);
-CREATE INDEX history_entry ON history (device, db, idx);
-)sql";
-
-// Batches came after the first files were made; a file without them gets
-// them on opening. Older panelhosts ignore the added columns and write
-// them as NULL (no batch, nothing restored), so the format stays 1.
-constexpr const char* kBatches = R"sql(
-CREATE TABLE IF NOT EXISTS batches (id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL,
-                                    who TEXT NOT NULL, kind TEXT NOT NULL, what TEXT NOT NULL,
-                                    undoes INTEGER);
-ALTER TABLE history ADD COLUMN batch INTEGER;
-ALTER TABLE history ADD COLUMN restores INTEGER;
-CREATE INDEX history_batch ON history (batch);
-)sql";
-
-// The columns of a history entry as readEntries() reads them.
-constexpr const char* kEntryColumns =
-    "SELECT id, time, who, device, device_number, db, idx, old, new, batch, "
-    "(SELECT kind FROM batches b WHERE b.id = history.batch), "
-    "(SELECT what FROM batches b WHERE b.id = history.batch), "
-    "(SELECT count(*) FROM history c WHERE c.batch = history.batch), restores FROM history ";
-
-HistoryEntry entryOf(const SqliteStatement& row) {
-    return HistoryEntry{row.integer(0), row.text(1),    row.text(2),   row.text(3),
-                        row.number(4),  row.number(5),  row.number(6), row.text(7),
-                        row.text(8),    row.integer(9), row.text(10),  row.text(11),
-                        row.number(12), row.integer(13)};
-}
-
-// Added after the first data files were made, so created where missing; a
-// panelhost of the same format that does not know it leaves it alone.
-constexpr const char* kCrosspointSchema = R"sql(
-CREATE TABLE IF NOT EXISTS crosspoints (device TEXT NOT NULL, destination INTEGER NOT NULL,
-                                        source INTEGER NOT NULL, PRIMARY KEY (device, destination));
-)sql";
-
-}  // namespace
-
-NameStore::NameStore(const std::filesystem::path& file, const SeedData& seed) : file_(file) {
-    const std::filesystem::path lockFile = file.string() + "-lock";
-    try {
-        lock_ = FileLock(lockFile);
-    } catch (const std::system_error& error) {
-        if (error.code() == std::errc::resource_unavailable_try_again) {
-            throw StoreError(file.string() +
-                             ": it is in use by another process (is another panelhost running?)");
-        }
-        throw StoreError(file.string() + ": its lock file cannot be used: " + error.what());
-    }
-    std::error_code ignored;
-    const bool fresh =
-        !std::filesystem::exists(file, ignored) || std::filesystem::file_size(file, ignored) == 0;
-    // SQLite would open a write-protected file read-only and fail later
-    // with a vague message.
-    if (!fresh && access(file.c_str(), W_OK) != 0) {
-        throw StoreError(file.string() + ": cannot be written (" + std::strerror(errno) +
-                         "); it is left as it is");
-    }
-    const int flags = SQLITE_OPEN_READWRITE | (fresh ? SQLITE_OPEN_CREATE : 0);
-    if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-        const std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw StoreError(file.string() + ": cannot be opened: " + reason);
-    }
-    try {
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-        if (!fresh) {
-            checkExisting();
-        }
-        {
-            SqliteStatement wal(db_, "PRAGMA journal_mode=WAL");
-            if (wal.step() != SQLITE_ROW || wal.text(0) != "wal") {
-                fail("cannot switch to write-ahead logging");
-            }
-        }
-        execute("PRAGMA synchronous=FULL");
-        if (fresh) {
-            create(seed);
-        }
-        addBatches();
-        execute(kCrosspointSchema);
-        load();
-    } catch (...) {
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw;
-    }
-}
-
-NameStore::~NameStore() {
-    sqlite3_close(db_);
-}
-
-void NameStore::fail(const std::string& what) const {
-    const int code = sqlite3_errcode(db_);
-    std::string reason = sqlite3_errmsg(db_);
-    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
-        reason = "it is in use by another process (is another panelhost running?)";
-    }
-    throw StoreError(file_.string() + ": " + what + ": " + reason);
-}
-
-void NameStore::execute(const char* sql) {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(std::string("cannot run ") + sql);
-    }
-}
-
-void NameStore::checkExisting() {
-    SqliteStatement id(db_, "PRAGMA application_id");
-    const int step = id.step();
-    if (step == SQLITE_NOTADB || step == SQLITE_CORRUPT) {
-        throw StoreError(file_.string() +
-                         ": is not a panelhost data file (not a SQLite database, or corrupt); "
-                         "it is left as it is");
-    }
-    if (step != SQLITE_ROW) {
-        fail("cannot be read");
-    }
-    if (id.integer(0) != kApplicationId) {
-        throw StoreError(file_.string() +
-                         ": is a SQLite database of another program, not a panelhost data file; "
-                         "it is left as it is");
-    }
-    SqliteStatement check(db_, "PRAGMA quick_check");
-    if (check.step() != SQLITE_ROW || check.text(0) != "ok") {
-        throw StoreError(file_.string() + ": is corrupt (" + check.text(0) +
-                         "); it is left as it is");
-    }
-    SqliteStatement version(db_, "PRAGMA user_version");
-    if (version.step() != SQLITE_ROW || version.number(0) != kSchemaVersion) {
-        throw StoreError(file_.string() + ": has data format " + version.text(0) +
-                         ", this panelhost reads format " + std::to_string(kSchemaVersion) +
-                         "; it is left as it is");
-    }
-}
-
-void NameStore::create(const SeedData& seed) {
-    execute("BEGIN EXCLUSIVE");
-    try {
-        execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
-        execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-        execute(kSchema);
-        SqliteStatement name(db_, "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?)");
-        for (const SeedData::Name& entry : seed.names) {
-            name.bind(1, entry.device)
-                .bind(2, entry.database)
-                .bind(3, entry.index)
-                .bind(4, entry.text);
-            if (name.step() != SQLITE_DONE) {
-                fail("cannot seed names");
-            }
-            name.reset();
-        }
-        SqliteStatement slot(db_, "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?)");
-        for (const SeedData::Slot& entry : seed.slots) {
-            slot.bind(1, entry.device).bind(2, entry.index).bind(3, entry.text);
-            if (slot.step() != SQLITE_DONE) {
-                fail("cannot seed slots");
-            }
-            slot.reset();
-        }
-        execute("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
-}
-
-void NameStore::addBatches() {
-    SqliteStatement columns(db_, "SELECT 1 FROM pragma_table_info('history') WHERE name = 'batch'");
-    const int step = columns.step();
-    if (step == SQLITE_ROW) {
-        return;
-    }
-    if (step != SQLITE_DONE) {
-        fail("cannot be read");
-    }
-    execute("BEGIN IMMEDIATE");
-    try {
-        execute(kBatches);
-        execute("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
-}
-
-void NameStore::load() {
-    SqliteStatement names(db_, "SELECT device, db, idx, text FROM names");
-    int step = SQLITE_ROW;
-    while ((step = names.step()) == SQLITE_ROW) {
-        names_[NameKey{names.text(0), names.number(1), names.number(2)}] = names.text(3);
-    }
-    if (step != SQLITE_DONE) {
-        fail("cannot read the names");
-    }
-    SqliteStatement slots(db_, "SELECT device, idx, text FROM slots");
-    while ((step = slots.step()) == SQLITE_ROW) {
-        slots_[SlotKey{slots.text(0), slots.number(1)}] = slots.text(2);
-    }
-    if (step != SQLITE_DONE) {
-        fail("cannot read the slots");
-    }
-    SqliteStatement crosspoints(db_, "SELECT device, destination, source FROM crosspoints");
-    while ((step = crosspoints.step()) == SQLITE_ROW) {
-        crosspoints_[crosspoints.text(0)][crosspoints.number(1)] = crosspoints.number(2);
-    }
-    if (step != SQLITE_DONE) {
-        fail("cannot read the crosspoints");
-    }
-}
 
 std::optional<std::string> NameStore::name(const std::string& device, int database,
                                            int index) const {
@@ -258,32 +16,9 @@ std::string NameStore::slot(const std::string& device, int index) const {
     return found == slots_.end() ? std::string() : found->second;
 }
 
-void NameStore::insertHistory(const NameWrite& write, const std::string& oldText,
-                              const std::string& time, long long batch) {
-    SqliteStatement upsert(db_,
-                           "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?) "
-                           "ON CONFLICT (device, db, idx) DO UPDATE SET text = excluded.text");
-    upsert.bind(1, write.device).bind(2, write.database).bind(3, write.index).bind(4, write.text);
-    if (upsert.step() != SQLITE_DONE) {
-        fail("cannot write a name");
-    }
-    SqliteStatement history(
-        db_,
-        "INSERT INTO history (time, who, device, device_number, db, idx, old, new, batch, "
-        "restores) VALUES (?, ?, ?, ?, ?, ?, ?, ?, NULLIF(?, 0), NULLIF(?, 0))");
-    history.bind(1, time)
-        .bind(2, write.who)
-        .bind(3, write.device)
-        .bind(4, write.deviceNumber)
-        .bind(5, write.database)
-        .bind(6, write.index)
-        .bind(7, oldText)
-        .bind(8, write.text)
-        .bind(9, batch)
-        .bind(10, write.restores);
-    if (history.step() != SQLITE_DONE) {
-        fail("cannot record the history of a name");
-    }
+std::map<int, int> NameStore::crosspoints(const std::string& device) const {
+    const auto found = crosspoints_.find(device);
+    return found == crosspoints_.end() ? std::map<int, int>() : found->second;
 }
 
 std::string NameStore::writeName(const NameWrite& write) {
@@ -292,202 +27,43 @@ std::string NameStore::writeName(const NameWrite& write) {
     return oldText;
 }
 
-template <typename Write>
-void NameStore::timed(Write&& write) {
-    const auto started = std::chrono::steady_clock::now();
-    try {
-        write();
-    } catch (...) {
-        ++writeStats_.failed;
-        writeStats_.latency.record(std::chrono::steady_clock::now() - started);
-        throw;
-    }
-    ++writeStats_.committed;
-    writeStats_.latency.record(std::chrono::steady_clock::now() - started);
-}
-
 void NameStore::writeNames(const std::vector<NameWrite>& writes) {
     timed([&] { commitNames(writes); });
-}
-
-void NameStore::commitNames(const std::vector<NameWrite>& writes) {
-    execute("BEGIN IMMEDIATE");
-    writeAll(writes, 0);
-}
-
-NameBatch NameStore::writeBatch(const NameBatch& batch, const std::vector<NameWrite>& writes) {
-    NameBatch recorded = batch;
-    execute("BEGIN IMMEDIATE");
-    try {
-        recorded.time = utcNow();
-        SqliteStatement insert(
-            db_,
-            "INSERT INTO batches (time, who, kind, what, undoes) VALUES (?, ?, ?, ?, "
-            "NULLIF(?, 0))");
-        insert.bind(1, recorded.time)
-            .bind(2, recorded.who)
-            .bind(3, recorded.kind)
-            .bind(4, recorded.what)
-            .bind(5, recorded.undoes);
-        if (insert.step() != SQLITE_DONE) {
-            fail("cannot record a batch of names");
-        }
-        recorded.id = sqlite3_last_insert_rowid(db_);
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
-    writeAll(writes, recorded.id);
-    return recorded;
-}
-
-// Runs inside a transaction that the caller began; commits it, or rolls it
-// back and rethrows.
-void NameStore::writeAll(const std::vector<NameWrite>& writes, long long batch) {
-    std::map<NameKey, std::string> written;
-    try {
-        const std::string time = utcNow();
-        for (const NameWrite& write : writes) {
-            const NameKey key{write.device, write.database, write.index};
-            const auto earlier = written.find(key);
-            const std::string oldText =
-                earlier != written.end()
-                    ? earlier->second
-                    : name(write.device, write.database, write.index).value_or("");
-            insertHistory(write, oldText, time, batch);
-            written[key] = write.text;
-        }
-        execute("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
-    for (auto& [key, text] : written) {
-        names_[key] = std::move(text);
-    }
+    remember(writes);
 }
 
 void NameStore::writeSlot(const std::string& device, int index, const std::string& text) {
-    timed([&] {
-        SqliteStatement upsert(db_,
-                               "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?) "
-                               "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text");
-        upsert.bind(1, device).bind(2, index).bind(3, text);
-        if (upsert.step() != SQLITE_DONE) {
-            fail("cannot write a slot");
-        }
-    });
+    timed([&] { commitSlot(device, index, text); });
     slots_[SlotKey{device, index}] = text;
 }
 
-std::map<int, int> NameStore::crosspoints(const std::string& device) const {
-    const auto found = crosspoints_.find(device);
-    return found == crosspoints_.end() ? std::map<int, int>() : found->second;
-}
-
 void NameStore::writeCrosspoints(const std::string& device, const std::map<int, int>& changes) {
-    execute("BEGIN IMMEDIATE");
-    try {
-        SqliteStatement upsert(
-            db_,
-            "INSERT INTO crosspoints (device, destination, source) VALUES (?, ?, ?) "
-            "ON CONFLICT (device, destination) DO UPDATE SET source = excluded.source");
-        for (const auto& [destination, source] : changes) {
-            upsert.bind(1, device).bind(2, destination).bind(3, source);
-            if (upsert.step() != SQLITE_DONE) {
-                fail("cannot write a crosspoint");
-            }
-            upsert.reset();
-        }
-        execute("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    commitCrosspoints(device, changes);
     std::map<int, int>& known = crosspoints_[device];
     for (const auto& [destination, source] : changes) {
         known[destination] = source;
     }
 }
 
-std::vector<HistoryEntry> NameStore::history(const HistoryQuery& query) const {
-    SqliteStatement select(db_, (std::string(kEntryColumns) +
-                                 "WHERE (?1 IS NULL OR device = ?1) AND (?2 IS NULL OR db = ?2) "
-                                 "AND (?3 IS NULL OR idx = ?3) AND (?4 = 0 OR id < ?4) "
-                                 "ORDER BY id DESC LIMIT ?5")
-                                    .c_str());
-    if (query.device) {
-        select.bind(1, *query.device);
+std::vector<std::string> NameStore::oldTexts(const std::vector<NameWrite>& writes) const {
+    std::map<NameKey, std::string> written;
+    std::vector<std::string> texts;
+    texts.reserve(writes.size());
+    for (const NameWrite& write : writes) {
+        const NameKey key{write.device, write.database, write.index};
+        const auto earlier = written.find(key);
+        texts.push_back(earlier != written.end()
+                            ? earlier->second
+                            : name(write.device, write.database, write.index).value_or(""));
+        written[key] = write.text;
     }
-    if (query.database) {
-        select.bind(2, *query.database);
-    }
-    if (query.index) {
-        select.bind(3, *query.index);
-    }
-    select.bind(4, query.before).bind(5, query.limit);
-    std::vector<HistoryEntry> entries;
-    int step = SQLITE_ROW;
-    while ((step = select.step()) == SQLITE_ROW) {
-        entries.push_back(entryOf(select));
-    }
-    if (step != SQLITE_DONE) {
-        fail("cannot read the history");
-    }
-    return entries;
+    return texts;
 }
 
-std::vector<HistoryEntry> NameStore::readEntries(const char* where, long long value,
-                                                 int limit) const {
-    SqliteStatement select(db_,
-                           (std::string(kEntryColumns) + where + " ORDER BY id LIMIT ?2").c_str());
-    select.bind(1, value).bind(2, limit);
-    std::vector<HistoryEntry> entries;
-    int step = SQLITE_ROW;
-    while ((step = select.step()) == SQLITE_ROW) {
-        entries.push_back(entryOf(select));
+void NameStore::remember(const std::vector<NameWrite>& writes) {
+    for (const NameWrite& write : writes) {
+        names_[NameKey{write.device, write.database, write.index}] = write.text;
     }
-    if (step != SQLITE_DONE) {
-        fail("cannot read the history");
-    }
-    return entries;
-}
-
-std::optional<HistoryEntry> NameStore::historyEntry(long long id) const {
-    std::vector<HistoryEntry> found = readEntries("WHERE id = ?1", id, 1);
-    if (found.empty()) {
-        return std::nullopt;
-    }
-    return std::move(found.front());
-}
-
-std::vector<HistoryEntry> NameStore::batchEntries(long long id) const {
-    return readEntries("WHERE batch = ?1", id, -1);
-}
-
-long long NameStore::newestEntry(const std::string& device, int database, int index) const {
-    SqliteStatement select(db_,
-                           "SELECT max(id) FROM history WHERE device = ? AND db = ? AND idx = ?");
-    select.bind(1, device).bind(2, database).bind(3, index);
-    if (select.step() != SQLITE_ROW) {
-        fail("cannot read the history");
-    }
-    return select.integer(0);
-}
-
-std::optional<NameBatch> NameStore::batch(long long id) const {
-    SqliteStatement select(db_,
-                           "SELECT id, time, who, kind, what, undoes FROM batches WHERE id = ?");
-    select.bind(1, id);
-    const int step = select.step();
-    if (step == SQLITE_DONE) {
-        return std::nullopt;
-    }
-    if (step != SQLITE_ROW) {
-        fail("cannot read the history");
-    }
-    return NameBatch{select.integer(0), select.text(1), select.text(2),
-                     select.text(3),    select.text(4), select.integer(5)};
 }
 
 }  // namespace panelhost

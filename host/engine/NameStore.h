@@ -1,7 +1,7 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -9,15 +9,13 @@
 #include <tuple>
 #include <vector>
 
-#include "FileLock.h"
 #include "LatencyHistogram.h"
-
-struct sqlite3;
 
 namespace panelhost {
 
-// The data file cannot be used (not ours, corrupt, in use, unwritable);
-// what() says which file and why.
+// The store cannot be used or written (a data file not ours, corrupt, in
+// use or unwritable; a database server that refuses or is gone); what()
+// says which file or server and why.
 class StoreError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -104,27 +102,18 @@ struct SeedData {
 };
 
 // The persistent state of the simulated devices: database names, infodriver
-// slots, the history of every database write and a router's crosspoints, in one SQLite file whose
-// name tables this object alone writes: it holds a lock file beside the data
-// file (FILE-lock) while it lives, so a second panelhost or an import on the
-// same file is refused. Other connections (the accounts of AccountStore,
-// also from other processes) share the file through SQLite's own locking
-// and never touch these tables. Writes may be grouped into batches that the
-// history shows as one step. Every write is one transaction, committed
-// (durably: WAL, synchronous FULL) before the call returns, so a caller may
-// notify others as soon as it returns. Devices are keyed by instance name,
-// so renumbering a device keeps its data. Not thread-safe: one thread uses it.
+// slots, the history of every database write (with its batches and
+// restores) and a router's crosspoints. Two implementations keep it:
+// SqliteNameStore (one file, the default) and PostgresNameStore (a database
+// server). Every write is one transaction, committed before the call
+// returns, so a caller may notify others as soon as it returns; a write that
+// cannot be committed throws StoreError and changes nothing. Names, slots
+// and crosspoints are read from memory, kept here as last committed.
+// Devices are keyed by instance name, so renumbering a device keeps its
+// data. Not thread-safe: one thread uses it.
 class NameStore {
   public:
-    // Marks a SQLite file as a panelhost data file ("TOVH").
-    static constexpr std::int32_t kApplicationId = 0x544F5648;
-
-    // Opens `file`, or creates it with `seed` when it does not exist or is
-    // empty. Throws StoreError for a file that is not a panelhost data file,
-    // is corrupt, cannot be read whole, cannot be written or is held by
-    // another process; such a file is left as it was.
-    NameStore(const std::filesystem::path& file, const SeedData& seed);
-    ~NameStore();
+    virtual ~NameStore() = default;
 
     NameStore(const NameStore&) = delete;
     NameStore& operator=(const NameStore&) = delete;
@@ -133,6 +122,9 @@ class NameStore {
     std::optional<std::string> name(const std::string& device, int database, int index) const;
     // A stored slot; the empty text when the slot was never written.
     std::string slot(const std::string& device, int index) const;
+    // A router device's crosspoints as last known: destination -> source,
+    // both counted from 1, source 0 for a destination routed to nothing.
+    std::map<int, int> crosspoints(const std::string& device) const;
 
     // Writes one name and its history entry; returns the previous text.
     // Throws StoreError (nothing changed) when the write cannot be committed.
@@ -143,56 +135,72 @@ class NameStore {
     // recorded as the one batch `batch` (its id and time are assigned
     // here); returns the batch as recorded. Throws StoreError (nothing
     // changed).
-    NameBatch writeBatch(const NameBatch& batch, const std::vector<NameWrite>& writes);
+    virtual NameBatch writeBatch(const NameBatch& batch, const std::vector<NameWrite>& writes) = 0;
     // Writes one slot. Throws StoreError (nothing changed).
     void writeSlot(const std::string& device, int index, const std::string& text);
-
-    // A router device's crosspoints as last known: destination -> source,
-    // both counted from 1, source 0 for a destination routed to nothing.
-    std::map<int, int> crosspoints(const std::string& device) const;
     // Records the sources of the given destinations in one transaction.
     // Throws StoreError (nothing changed).
     void writeCrosspoints(const std::string& device, const std::map<int, int>& changes);
 
     // Throws StoreError when the entries cannot all be read.
-    std::vector<HistoryEntry> history(const HistoryQuery& query) const;
+    virtual std::vector<HistoryEntry> history(const HistoryQuery& query) const = 0;
     // One history entry by id; nothing when there is none.
-    std::optional<HistoryEntry> historyEntry(long long id) const;
+    virtual std::optional<HistoryEntry> historyEntry(long long id) const = 0;
     // The id of the newest history entry of a name; 0 when it has none.
-    long long newestEntry(const std::string& device, int database, int index) const;
+    virtual long long newestEntry(const std::string& device, int database, int index) const = 0;
     // A batch by id, and its entries in the order they were written.
-    std::optional<NameBatch> batch(long long id) const;
-    std::vector<HistoryEntry> batchEntries(long long id) const;
+    virtual std::optional<NameBatch> batch(long long id) const = 0;
+    virtual std::vector<HistoryEntry> batchEntries(long long id) const = 0;
 
-    const std::filesystem::path& file() const { return file_; }
+    // Where the data is kept, for the log (a file, or a server and database;
+    // never a password).
+    virtual std::string location() const = 0;
     // Every writeName, writeNames and writeSlot since the store was opened.
     const StoreWriteStats& writeStats() const { return writeStats_; }
 
-  private:
+  protected:
     using NameKey = std::tuple<std::string, int, int>;
     using SlotKey = std::pair<std::string, int>;
 
-    void checkExisting();
-    void create(const SeedData& seed);
-    void addBatches();
-    void writeAll(const std::vector<NameWrite>& writes, long long batch);
-    std::vector<HistoryEntry> readEntries(const char* where, long long value, int limit) const;
-    void load();
-    void execute(const char* sql);
-    [[noreturn]] void fail(const std::string& what) const;
-    void insertHistory(const NameWrite& write, const std::string& oldText, const std::string& time,
-                       long long batch);
-    void commitNames(const std::vector<NameWrite>& writes);
+    NameStore() = default;
+
+    // Commit in one transaction, or throw StoreError having changed nothing;
+    // the caches are updated here afterwards.
+    virtual void commitNames(const std::vector<NameWrite>& writes) = 0;
+    virtual void commitSlot(const std::string& device, int index, const std::string& text) = 0;
+    virtual void commitCrosspoints(const std::string& device,
+                                   const std::map<int, int>& changes) = 0;
+
+    // The text each write replaces, in order: the text written by an earlier
+    // write of the same name in `writes`, or the stored one.
+    std::vector<std::string> oldTexts(const std::vector<NameWrite>& writes) const;
+    // Takes committed writes into the cache.
+    void remember(const std::vector<NameWrite>& writes);
+
+    // Counts `write` in the statistics, committed or failed (rethrown).
     template <typename Write>
     void timed(Write&& write);
 
-    std::filesystem::path file_;
-    FileLock lock_;
-    sqlite3* db_ = nullptr;
     std::map<NameKey, std::string> names_;
     std::map<SlotKey, std::string> slots_;
     std::map<std::string, std::map<int, int>> crosspoints_;
+
+  private:
     StoreWriteStats writeStats_;
 };
+
+template <typename Write>
+void NameStore::timed(Write&& write) {
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        write();
+    } catch (...) {
+        ++writeStats_.failed;
+        writeStats_.latency.record(std::chrono::steady_clock::now() - started);
+        throw;
+    }
+    ++writeStats_.committed;
+    writeStats_.latency.record(std::chrono::steady_clock::now() - started);
+}
 
 }  // namespace panelhost

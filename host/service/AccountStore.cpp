@@ -174,7 +174,7 @@ AccountStore::AccountStore(const std::filesystem::path& file, std::chrono::secon
         if (step != SQLITE_ROW) {
             fail("cannot be read");
         }
-        if (id.integer(0) != NameStore::kApplicationId) {
+        if (id.integer(0) != SqliteNameStore::kApplicationId) {
             throw StoreError(file.string() + ": is not a panelhost data file");
         }
         expectDone(id.step(), "cannot be read");

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "NameStore.h"
 #include "Role.h"
+#include "SqliteNameStore.h"
 
 struct sqlite3;
 
@@ -64,7 +64,7 @@ struct NewSession {
 };
 
 // The accounts, API tokens, sessions and one-time logins of a panelhost, in
-// tables of their own in the data file that NameStore creates (the file must
+// tables of their own in the data file that SqliteNameStore creates (the file must
 // exist and be a panelhost data file). Several AccountStores, also in other
 // processes, may use the same file at once: every change is one committed
 // transaction (write-ahead log, synchronous FULL), so `panelhost user ...`

@@ -11,7 +11,9 @@
 #include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "NameSetClient.h"
+#include "OpenNameStore.h"
 #include "RequestGuard.h"
+#include "SqliteNameStore.h"
 #include "UmdWall.h"
 
 namespace panelhost {
@@ -64,8 +66,17 @@ HostApplication::HostApplication(const HostOptions& options)
     try {
         catalog_ = std::make_unique<DeviceCatalog>(options_.catalog());
         log_.add(0, "info", "devices from " + options_.devicesFile().string());
-        store_ = std::make_unique<NameStore>(options_.dataFile(), NameSeed::forCatalog(*catalog_));
-        accounts_ = std::make_unique<AccountStore>(store_->file(), options_.sessionIdle);
+        const SeedData seed = NameSeed::forCatalog(*catalog_);
+        store_ = openNameStore(options_.store, options_.dataFile(), seed);
+        if (isPostgresStore(options_.store)) {
+            // The accounts stay in the data file, which a host on a
+            // database makes (seeded, unused for names) when it is missing.
+            std::error_code ignored;
+            if (!std::filesystem::exists(options_.dataFile(), ignored)) {
+                const SqliteNameStore created(options_.dataFile(), seed);
+            }
+        }
+        accounts_ = std::make_unique<AccountStore>(options_.dataFile(), options_.sessionIdle);
         FirstStart::createAdmin(*accounts_);
         if (const auto refused = FirstStart::refusal(*accounts_, options_.bind)) {
             throw StartupError(StartupError::kConfiguration, *refused);
@@ -77,7 +88,7 @@ HostApplication::HostApplication(const HostOptions& options)
     } catch (const StoreError& error) {
         throw StartupError(StartupError::kDataFile, error.what());
     }
-    log_.add(0, "info", "data file " + store_->file().string());
+    log_.add(0, "info", "names kept in " + store_->location());
     try {
         access_ = std::make_unique<HttpAccess>(*accounts_, log_, options_.bind, options_.allowHosts,
                                                !options_.tlsCertificate.empty());

@@ -31,6 +31,9 @@ struct HostOptions {
     // Device configuration; empty: devices.json in the data folder, written
     // with the defaults when it does not exist.
     std::filesystem::path devices;
+    // Where the names are kept: empty for the data file in the data folder,
+    // or a postgresql:// URL (openNameStore).
+    std::string store;
     std::string bind = "127.0.0.1";
     int port = kDefaultPort;
     // Further names clients may address the host by (the Host header), each

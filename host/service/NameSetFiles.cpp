@@ -5,7 +5,7 @@
 
 #include "NameSeed.h"
 #include "NameSetCsv.h"
-#include "NameStore.h"
+#include "OpenNameStore.h"
 
 namespace panelhost {
 namespace {
@@ -30,7 +30,7 @@ const DeviceSpec* findSet(const NameSetFiles::Target& target, std::ostream& err)
 
 std::unique_ptr<NameStore> openStore(const NameSetFiles::Target& target, std::ostream& err) {
     try {
-        return std::make_unique<NameStore>(target.dataFile, NameSeed::forCatalog(target.catalog));
+        return openNameStore(target.store, target.dataFile, NameSeed::forCatalog(target.catalog));
     } catch (const StoreError& error) {
         err << "panelhost: " << error.what() << "\n";
         return nullptr;

@@ -19,6 +19,8 @@ class NameSetFiles {
         DeviceCatalog catalog;
         std::string device;
         int set = 0;
+        // The host's --store: empty for `dataFile`, else a database's URL.
+        std::string store;
     };
 
     // Longest name an import accepts: what a UMD shows.

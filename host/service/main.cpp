@@ -13,8 +13,8 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "AccountCommands.h"
@@ -24,7 +24,9 @@
 #include "NameSeed.h"
 #include "NameSetClient.h"
 #include "NameSetFiles.h"
+#include "OpenNameStore.h"
 #include "PasswordPrompt.h"
+#include "SqliteNameStore.h"
 #include "SystemdService.h"
 
 namespace {
@@ -57,7 +59,8 @@ const std::vector<std::string> kRoles = {"viewer", "operator", "engineer", "admi
 std::optional<NameSetFiles::Target> target(const HostOptions& options, const std::string& device,
                                            int set) {
     try {
-        return NameSetFiles::Target{options.dataFile(), options.catalog(), device, set};
+        return NameSetFiles::Target{options.dataFile(), options.catalog(), device, set,
+                                    options.store};
     } catch (const std::exception& error) {
         std::cerr << "panelhost: " << error.what() << std::endl;
         return std::nullopt;
@@ -74,8 +77,8 @@ std::unique_ptr<AccountStore> openAccounts(const HostOptions& options) {
         std::error_code ignored;
         if (!std::filesystem::exists(file, ignored) ||
             std::filesystem::file_size(file, ignored) == 0) {
-            const panelhost::NameStore created(file,
-                                               panelhost::NameSeed::forCatalog(options.catalog()));
+            const panelhost::SqliteNameStore created(
+                file, panelhost::NameSeed::forCatalog(options.catalog()));
         }
         return std::make_unique<AccountStore>(file, options.sessionIdle);
     } catch (const std::exception& error) {
@@ -200,6 +203,15 @@ void CommandLine::addHostOptions() {
     app.add_option("--layouts", options.layouts, "folder of the layout files given to the plugin")
         ->capture_default_str();
     app.add_option("--data", options.data, dataHelp);
+    app.add_option("--store", options.store,
+                   "keep the names in this PostgreSQL database, postgresql://USER@HOST:PORT/DB "
+                   "(default: the data file in the data folder; one host per database; give a "
+                   "password through ~/.pgpass or PGPASSWORD, not here)")
+        ->check([](const std::string& value) {
+            return value.empty() || panelhost::isPostgresStore(value)
+                       ? std::string()
+                       : std::string("must be a postgresql:// URL");
+        });
     app.add_option("--devices", options.devices,
                    "device configuration (JSON; default: devices.json in the data folder, written "
                    "with the defaults on first start)");

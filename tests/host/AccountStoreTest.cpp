@@ -9,7 +9,7 @@
 #include "DeviceCatalog.h"
 #include "FirstStart.h"
 #include "NameSeed.h"
-#include "NameStore.h"
+#include "SqliteNameStore.h"
 #include "TempFolder.h"
 
 namespace {
@@ -17,8 +17,8 @@ namespace {
 using panelhost::AccountError;
 using panelhost::AccountStore;
 using panelhost::FirstStart;
-using panelhost::NameStore;
 using panelhost::Role;
+using panelhost::SqliteNameStore;
 
 constexpr const char* kPassword = "correct horse battery";
 
@@ -45,7 +45,7 @@ class AccountStoreTest : public ::testing::Test {
     static constexpr std::chrono::seconds kIdle{3600};
     TempFolder folder_;
     std::filesystem::path file_;
-    NameStore names_;
+    SqliteNameStore names_;
     std::chrono::system_clock::time_point now_ =
         std::chrono::system_clock::time_point{} + std::chrono::hours(24 * 365 * 50);
 };

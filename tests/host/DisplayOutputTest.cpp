@@ -14,6 +14,7 @@
 #include "EventLog.h"
 #include "HostEngine.h"
 #include "NameSeed.h"
+#include "SqliteNameStore.h"
 #include "TempFolder.h"
 #include "TslPacketReader.h"
 
@@ -95,8 +96,7 @@ class DisplayOutputTest : public ::testing::Test {
         tsl::TslOutputConfig config;
         config.targets.push_back(
             tsl::TslTarget::network(tsl::TslTarget::Protocol::Udp, "127.0.0.1", kUnusedPort));
-        return std::make_unique<DisplayOutput>(config, std::move(transports), thread_, feed_,
-                                               log_);
+        return std::make_unique<DisplayOutput>(config, std::move(transports), thread_, feed_, log_);
     }
 
     // Renames a source of the set the displays show.
@@ -123,7 +123,7 @@ class DisplayOutputTest : public ::testing::Test {
     static constexpr std::size_t kLogged = 1000;
     TempFolder folder_;
     DeviceCatalog catalog_ = DeviceCatalog::defaults();
-    NameStore store_{folder_.path() / "names.db", NameSeed::forCatalog(catalog_)};
+    SqliteNameStore store_{folder_.path() / "names.db", NameSeed::forCatalog(catalog_)};
     EventLog log_{kLogged};
     ChangeFeed feed_;
     HostEngine engine_{catalog_, store_, log_, feed_,

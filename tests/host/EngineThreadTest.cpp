@@ -6,6 +6,7 @@
 #include "EngineThread.h"
 #include "FakeScript.h"
 #include "NameSeed.h"
+#include "SqliteNameStore.h"
 #include "TempFolder.h"
 
 using namespace panelhost;
@@ -14,7 +15,7 @@ class EngineThreadTest : public ::testing::Test {
   protected:
     TempFolder folder_;
     DeviceCatalog catalog_ = DeviceCatalog::defaults();
-    NameStore store_{folder_.path() / "names.db", NameSeed::forCatalog(catalog_)};
+    SqliteNameStore store_{folder_.path() / "names.db", NameSeed::forCatalog(catalog_)};
     EventLog log_{10000};
     ChangeFeed feed_;
     HostEngine engine_{catalog_, store_, log_, feed_,

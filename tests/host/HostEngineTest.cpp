@@ -6,6 +6,7 @@
 #include "FakeScript.h"
 #include "HostEngine.h"
 #include "NameSeed.h"
+#include "SqliteNameStore.h"
 #include "TempFolder.h"
 
 using namespace panelhost;
@@ -81,7 +82,7 @@ class HostEngineTest : public ::testing::Test {
 
     TempFolder folder_;
     DeviceCatalog catalog_ = DeviceCatalog::defaults();
-    NameStore store_{folder_.path() / "names.db", NameSeed::forCatalog(catalog_)};
+    SqliteNameStore store_{folder_.path() / "names.db", NameSeed::forCatalog(catalog_)};
     EventLog log_{1000000};
     ChangeFeed feed_;
     TimerTable::TimePoint now_{};

@@ -6,7 +6,7 @@
 #include "NameSetCsv.h"
 #include "NameSetDiff.h"
 #include "NameSetFiles.h"
-#include "NameStore.h"
+#include "SqliteNameStore.h"
 #include "TempFolder.h"
 
 using panelhost::DeviceCatalog;
@@ -14,7 +14,7 @@ using panelhost::NameSeed;
 using panelhost::NameSetCsv;
 using panelhost::NameSetDiff;
 using panelhost::NameSetFiles;
-using panelhost::NameStore;
+using panelhost::SqliteNameStore;
 
 namespace {
 
@@ -106,12 +106,12 @@ class NameSetFilesTest : public ::testing::Test {
   protected:
     NameSetFiles::Target target(int set) const {
         return NameSetFiles::Target{folder_.path() / "panelhost.db", DeviceCatalog::defaults(),
-                                    "StC_UMD_Names_DriverID", set};
+                                    "StC_UMD_Names_DriverID", set, ""};
     }
 
     std::string name(int set, int index) const {
-        NameStore store(folder_.path() / "panelhost.db",
-                        NameSeed::forCatalog(DeviceCatalog::defaults()));
+        SqliteNameStore store(folder_.path() / "panelhost.db",
+                              NameSeed::forCatalog(DeviceCatalog::defaults()));
         return store.name("StC_UMD_Names_DriverID", set, index).value_or("<none>");
     }
 
@@ -126,8 +126,8 @@ TEST_F(NameSetFilesTest, AnImportWritesEveryNameWithHistory) {
     EXPECT_EQ(name(3, 1), "Anchor");
     EXPECT_EQ(name(3, 37), "Guest Cam");
     EXPECT_EQ(name(3, 2), "News Cam 2");
-    NameStore store(folder_.path() / "panelhost.db",
-                    NameSeed::forCatalog(DeviceCatalog::defaults()));
+    SqliteNameStore store(folder_.path() / "panelhost.db",
+                          NameSeed::forCatalog(DeviceCatalog::defaults()));
     const auto history = store.history({});
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].who, "csv import news.csv");

@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "DeviceCatalog.h"
 #include "NameSeed.h"
-#include "NameStore.h"
+#include "OpenNameStore.h"
+#include "PostgresNameStore.h"
+#include "SqliteNameStore.h"
 #include "TempFolder.h"
 
 using panelhost::DeviceCatalog;
@@ -16,9 +22,112 @@ using panelhost::NameBatch;
 using panelhost::NameSeed;
 using panelhost::NameStore;
 using panelhost::NameWrite;
+using panelhost::SeedData;
 using panelhost::StoreError;
 
 namespace {
+
+// The server the PostgreSQL runs of the store suite use, as a URL; a
+// throwaway one (tests/store/run-postgres-test.sh starts one): each test
+// makes a database of its own there (tests may run in parallel) and drops it
+// afterwards.
+constexpr const char* kPostgresVariable = "PANELHOST_TEST_POSTGRES";
+
+// Runs `sql` on the database of `conninfo` (a URL or key=value pairs);
+// returns the error, or "" when it succeeded.
+std::string runOnPostgres(const std::string& conninfo, const std::string& sql) {
+    PGconn* db = PQconnectdb(conninfo.c_str());
+    std::string error;
+    if (PQstatus(db) != CONNECTION_OK) {
+        error = PQerrorMessage(db);
+    } else {
+        PGresult* result = PQexec(db, sql.c_str());
+        if (PQresultStatus(result) != PGRES_COMMAND_OK) {
+            error = PQerrorMessage(db);
+        }
+        PQclear(result);
+    }
+    PQfinish(db);
+    return error;
+}
+
+// The connection settings of `url` with its database replaced by `database`.
+std::string withDatabase(const std::string& url, const std::string& database) {
+    PQconninfoOption* options = PQconninfoParse(url.c_str(), nullptr);
+    std::string conninfo = "dbname='" + database + "'";
+    for (PQconninfoOption* option = options; option != nullptr && option->keyword != nullptr;
+         ++option) {
+        if (option->val == nullptr || std::string(option->keyword) == "dbname") {
+            continue;
+        }
+        std::string value;
+        for (const char c : std::string(option->val)) {
+            if (c == '\\' || c == '\'') {
+                value += '\\';
+            }
+            value += c;
+        }
+        conninfo += std::string(" ") + option->keyword + "='" + value + "'";
+    }
+    PQconninfoFree(options);
+    return conninfo;
+}
+
+// The store contract, run against each kind of store: "sqlite" always,
+// "postgresql" when kPostgresVariable names a server.
+class StoreContract : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        if (GetParam() != "postgresql") {
+            return;
+        }
+        const char* url = std::getenv(kPostgresVariable);
+        if (url == nullptr || *url == '\0') {
+            GTEST_SKIP() << "set " << kPostgresVariable
+                         << " to a throwaway server's URL to run this against PostgreSQL "
+                            "(tests/store/run-postgres-test.sh does)";
+        }
+        server_ = url;
+        database_ = "panelhost_test";
+        for (const char c :
+             std::string(testing::UnitTest::GetInstance()->current_test_info()->name())) {
+            database_ += std::isalnum(static_cast<unsigned char>(c)) != 0
+                             ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                             : '_';
+        }
+        database_ = database_.substr(0, kLongestDatabaseName);
+        ASSERT_EQ(runOnPostgres(server_, "DROP DATABASE IF EXISTS " + database_), "");
+        ASSERT_EQ(runOnPostgres(server_, "CREATE DATABASE " + database_), "");
+        conninfo_ = withDatabase(server_, database_);
+    }
+
+    void TearDown() override {
+        if (!database_.empty()) {
+            EXPECT_EQ(runOnPostgres(server_, "DROP DATABASE IF EXISTS " + database_), "");
+        }
+    }
+
+    // Opens the test's store: the same data each time within a test.
+    std::unique_ptr<NameStore> open(const SeedData& seed = seed_) {
+        if (GetParam() == "postgresql") {
+            return std::make_unique<panelhost::PostgresNameStore>(conninfo_, seed);
+        }
+        return panelhost::openNameStore("", folder_.path() / "names.db", seed);
+    }
+
+    // PostgreSQL's longest identifier.
+    static constexpr std::size_t kLongestDatabaseName = 63;
+    static inline const SeedData seed_ = NameSeed::forCatalog(DeviceCatalog::defaults());
+    TempFolder folder_;
+    std::string server_;
+    std::string database_;
+    std::string conninfo_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Stores, StoreContract, testing::Values("sqlite", "postgresql"),
+                         [](const testing::TestParamInfo<std::string>& store) {
+                             return store.param;
+                         });
 
 std::string contents(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -29,7 +138,7 @@ std::string contents(const std::filesystem::path& file) {
 
 std::string openError(const std::filesystem::path& file) {
     try {
-        NameStore store(file, NameSeed::forCatalog(DeviceCatalog::defaults()));
+        panelhost::SqliteNameStore store(file, NameSeed::forCatalog(DeviceCatalog::defaults()));
     } catch (const StoreError& error) {
         return error.what();
     }
@@ -50,9 +159,9 @@ TEST(NameSeed, SeedsPlausibleNamesAndTitles) {
     EXPECT_EQ(seed.slots.size(), 2u);
 }
 
-TEST(NameStore, ANewFileIsSeeded) {
-    TempFolder folder;
-    NameStore store(folder.path() / "names.db", NameSeed::forCatalog(DeviceCatalog::defaults()));
+TEST_P(StoreContract, ANewStoreIsSeeded) {
+    const auto opened = open();
+    const NameStore& store = *opened;
     EXPECT_EQ(store.name("StC SDI Router", 0, 1), "Camera 1");
     EXPECT_EQ(store.name("StC SDI Router", 2, 1), "CAM 1");
     EXPECT_EQ(store.name("StC_UMD_Names_DriverID", 9, 3), "News");
@@ -62,20 +171,22 @@ TEST(NameStore, ANewFileIsSeeded) {
     EXPECT_EQ(store.slot("CTA Tally Infodriver", 1), "");
 }
 
-TEST(NameStore, ARestartFindsEverythingAsItWas) {
-    TempFolder folder;
-    const auto file = folder.path() / "names.db";
-    const auto seed = NameSeed::forCatalog(DeviceCatalog::defaults());
+TEST_P(StoreContract, AReopenFindsEverythingAsItWas) {
     {
-        NameStore store(file, seed);
+        const auto opened = open();
+        NameStore& store = *opened;
         EXPECT_EQ(store.writeName({"StC_UMD_Names_DriverID", 12, 5, 37, "Guest's Cam", "api"}),
                   "Line In 1");
         store.writeName({"StC_UMD_Names_DriverID", 12, 5, 37, "Host Cam", "panel instance 1"});
         store.writeSlot("CTA Tally Infodriver", 212, "5");
         store.writeCrosspoints("StC SDI Router", {{3, 8}, {4, 0}});
         store.writeCrosspoints("StC SDI Router", {{3, 9}});
+        EXPECT_EQ(store.writeStats().committed, 3u);
+        EXPECT_EQ(store.writeStats().failed, 0u);
     }
-    NameStore store(file, seed);
+    // A different seed must not be applied to a store that exists.
+    const auto opened = open(SeedData{});
+    const NameStore& store = *opened;
     EXPECT_EQ(store.name("StC_UMD_Names_DriverID", 5, 37), "Host Cam");
     EXPECT_EQ(store.slot("CTA Tally Infodriver", 212), "5");
     EXPECT_EQ(store.crosspoints("StC SDI Router"), (std::map<int, int>{{3, 9}, {4, 0}}));
@@ -91,26 +202,26 @@ TEST(NameStore, ARestartFindsEverythingAsItWas) {
     EXPECT_EQ(history[1].index, 37);
 }
 
-TEST(NameStore, AFileFromBeforeCrosspointsGainsTheirTable) {
+TEST(SqliteNameStore, AFileFromBeforeCrosspointsGainsTheirTable) {
     TempFolder folder;
     const auto file = folder.path() / "names.db";
     const auto seed = NameSeed::forCatalog(DeviceCatalog::defaults());
-    { NameStore created(file, seed); }
+    { panelhost::SqliteNameStore created(file, seed); }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
     EXPECT_EQ(sqlite3_exec(db, "DROP TABLE crosspoints", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 
-    NameStore store(file, seed);
+    panelhost::SqliteNameStore store(file, seed);
     EXPECT_TRUE(store.crosspoints("StC SDI Router").empty());
     store.writeCrosspoints("StC SDI Router", {{1, 2}});
     EXPECT_EQ(store.crosspoints("StC SDI Router").at(1), 2);
     EXPECT_EQ(store.name("StC SDI Router", 0, 1), "Camera 1");
 }
 
-TEST(NameStore, HistoryCanBeNarrowedAndPaged) {
-    TempFolder folder;
-    NameStore store(folder.path() / "names.db", NameSeed::forCatalog(DeviceCatalog::defaults()));
+TEST_P(StoreContract, HistoryCanBeNarrowedAndPaged) {
+    const auto opened = open();
+    NameStore& store = *opened;
     store.writeNames({{"StC_UMD_Names_DriverID", 12, 1, 1, "a", "csv import"},
                       {"StC_UMD_Names_DriverID", 12, 1, 1, "b", "csv import"},
                       {"StC_UMD_Names_DriverID", 12, 2, 1, "c", "csv import"}});
@@ -130,14 +241,14 @@ TEST(NameStore, HistoryCanBeNarrowedAndPaged) {
     EXPECT_TRUE(store.history(query).empty());
 }
 
-TEST(NameStore, AFileThatIsNotADatabaseIsRefusedAndKept) {
+TEST(SqliteNameStore, AFileThatIsNotADatabaseIsRefusedAndKept) {
     TempFolder folder;
     const auto file = folder.write("names.db", "these are my holiday notes\n");
     EXPECT_NE(openError(file).find("is not a panelhost data file"), std::string::npos);
     EXPECT_EQ(contents(file), "these are my holiday notes\n");
 }
 
-TEST(NameStore, ADatabaseOfAnotherProgramIsRefusedAndKept) {
+TEST(SqliteNameStore, ADatabaseOfAnotherProgramIsRefusedAndKept) {
     TempFolder folder;
     const auto file = folder.path() / "other.db";
     sqlite3* db = nullptr;
@@ -150,10 +261,10 @@ TEST(NameStore, ADatabaseOfAnotherProgramIsRefusedAndKept) {
     EXPECT_EQ(contents(file), before);
 }
 
-TEST(NameStore, ACorruptFileIsRefusedAndKept) {
+TEST(SqliteNameStore, ACorruptFileIsRefusedAndKept) {
     TempFolder folder;
     const auto file = folder.path() / "names.db";
-    { NameStore store(file, NameSeed::forCatalog(DeviceCatalog::defaults())); }
+    { panelhost::SqliteNameStore store(file, NameSeed::forCatalog(DeviceCatalog::defaults())); }
     std::string damaged = contents(file);
     // Keep the header (and so the application id), wreck the pages after it.
     constexpr std::size_t kHeader = 100;
@@ -170,22 +281,22 @@ TEST(NameStore, ACorruptFileIsRefusedAndKept) {
     EXPECT_EQ(contents(file), damaged);
 }
 
-TEST(NameStore, ASecondProcessCannotUseTheFile) {
+TEST(SqliteNameStore, ASecondProcessCannotUseTheFile) {
     TempFolder folder;
     const auto file = folder.path() / "names.db";
-    NameStore first(file, NameSeed::forCatalog(DeviceCatalog::defaults()));
+    panelhost::SqliteNameStore first(file, NameSeed::forCatalog(DeviceCatalog::defaults()));
     EXPECT_NE(openError(file).find("in use by another process"), std::string::npos);
 }
 
-// A batch is one transaction and one step of the history; a file made
-// before batches existed gains them on opening and keeps its history.
-TEST(NameStore, BatchesAreRecordedAsOneAndOlderFilesGainThem) {
+// A file made before batches existed gains them on opening and keeps its
+// history.
+TEST(SqliteNameStore, AFileFromBeforeBatchesGainsThem) {
     TempFolder folder;
     const auto file = folder.path() / "names.db";
     const auto seed = NameSeed::forCatalog(DeviceCatalog::defaults());
     const std::string names = "StC_UMD_Names_DriverID";
     {
-        NameStore store(file, seed);
+        panelhost::SqliteNameStore store(file, seed);
         store.writeName(NameWrite{names, 12, 3, 1, "Before", "test", 0});
     }
     sqlite3* db = nullptr;
@@ -199,24 +310,75 @@ TEST(NameStore, BatchesAreRecordedAsOneAndOlderFilesGainThem) {
         << sqlite3_errmsg(db);
     sqlite3_close(db);
 
-    NameStore store(file, seed);
+    panelhost::SqliteNameStore store(file, seed);
     ASSERT_EQ(store.history({}).size(), 1u);
     EXPECT_EQ(store.history({})[0].batch, 0);
+    const NameBatch batch = store.writeBatch(NameBatch{0, "", "someone", "import", "news.csv", 0},
+                                             {NameWrite{names, 12, 3, 1, "One", "someone", 0}});
+    EXPECT_EQ(store.batchEntries(batch.id).at(0).oldText, "Before");
+}
+
+// A batch is one transaction and one step of the history; a write that
+// restores an entry says which.
+TEST_P(StoreContract, BatchesAreRecordedAsOneAndRestoresNamed) {
+    const std::string names = "StC_UMD_Names_DriverID";
+    const auto opened = open();
+    NameStore& store = *opened;
+    store.writeName(NameWrite{names, 12, 3, 1, "Before", "test", 0});
+    ASSERT_EQ(store.history({}).size(), 1u);
+    EXPECT_EQ(store.history({})[0].batch, 0);
+    EXPECT_EQ(store.history({})[0].batchSize, 0);
     const NameBatch batch = store.writeBatch(NameBatch{0, "", "someone", "import", "news.csv", 0},
                                              {NameWrite{names, 12, 3, 1, "One", "someone", 0},
                                               NameWrite{names, 12, 3, 2, "Two", "someone", 0}});
     EXPECT_NE(batch.id, 0);
     EXPECT_FALSE(batch.time.empty());
+    EXPECT_EQ(store.name(names, 3, 2), "Two");
     const auto entries = store.batchEntries(batch.id);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].oldText, "Before");
     EXPECT_EQ(entries[1].newText, "Two");
     EXPECT_EQ(entries[1].batchSize, 2);
+    EXPECT_EQ(entries[1].batchKind, "import");
+    EXPECT_EQ(entries[1].batchWhat, "news.csv");
     EXPECT_EQ(store.newestEntry(names, 3, 2), entries[1].id);
+    EXPECT_EQ(store.newestEntry(names, 7, 7), 0);
     EXPECT_EQ(store.batch(batch.id)->what, "news.csv");
     EXPECT_EQ(store.batch(batch.id + 1), std::nullopt);
+    const NameBatch undo =
+        store.writeBatch(NameBatch{0, "", "someone", "undo", "undo", batch.id},
+                         {NameWrite{names, 12, 3, 2, "News Cam 2", "someone", entries[1].id}});
+    EXPECT_EQ(store.batch(undo.id)->undoes, batch.id);
 
-    store.writeName(NameWrite{names, 12, 3, 2, "News Cam 2", "someone", entries[1].id});
-    EXPECT_NE(store.newestEntry(names, 3, 2), entries[1].id);
     EXPECT_EQ(store.historyEntry(store.newestEntry(names, 3, 2))->restores, entries[1].id);
+    EXPECT_EQ(store.historyEntry(store.newestEntry(names, 3, 2))->oldText, "Two");
+    EXPECT_EQ(store.historyEntry(entries[0].id)->restores, 0);
+    EXPECT_EQ(store.historyEntry(999999), std::nullopt);
+}
+
+// Opening a store that cannot be used throws StoreError and names why: for
+// PostgreSQL a server that is not there and a schema of another program.
+TEST_P(StoreContract, AStoreThatCannotBeUsedIsRefused) {
+    if (GetParam() == "sqlite") {
+        folder_.write("names.db", "notes\n");
+        EXPECT_THROW(open(), StoreError);
+        return;
+    }
+    try {
+        // Port 1 on the loopback: nothing listens there.
+        panelhost::openNameStore("postgresql://nobody@127.0.0.1:1/none", {}, seed_);
+        ADD_FAILURE() << "a server that is not there was accepted";
+    } catch (const StoreError& error) {
+        EXPECT_NE(std::string(error.what()).find("cannot connect"), std::string::npos)
+            << error.what();
+    }
+    ASSERT_EQ(runOnPostgres(conninfo_, "CREATE SCHEMA panelhost; CREATE TABLE panelhost.t (x int)"),
+              "");
+    try {
+        open();
+        ADD_FAILURE() << "a schema of another program was accepted";
+    } catch (const StoreError& error) {
+        EXPECT_NE(std::string(error.what()).find("not a panelhost's"), std::string::npos)
+            << error.what();
+    }
 }

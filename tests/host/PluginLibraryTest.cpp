@@ -2,6 +2,7 @@
 
 #include "NameSeed.h"
 #include "PluginLibrary.h"
+#include "SqliteNameStore.h"
 #include "TempFolder.h"
 
 using namespace panelhost;
@@ -9,7 +10,7 @@ using namespace panelhost;
 TEST(PluginLibrary, LoadsAPluginAndMakesScriptsWithIt) {
     TempFolder folder;
     const DeviceCatalog catalog = DeviceCatalog::defaults();
-    NameStore store(folder.path() / "names.db", NameSeed::forCatalog(catalog));
+    SqliteNameStore store(folder.path() / "names.db", NameSeed::forCatalog(catalog));
     EventLog log(1000);
     ChangeFeed feed;
     PluginLibrary plugin(PANELHOST_FIXTURE_PLUGIN);

@@ -5,8 +5,8 @@
 #include "DeviceCatalog.h"
 #include "EventLog.h"
 #include "NameSeed.h"
-#include "NameStore.h"
 #include "NotificationQueue.h"
+#include "SqliteNameStore.h"
 #include "TempFolder.h"
 #include "UmdWall.h"
 
@@ -42,7 +42,7 @@ class UmdWallRead : public ::testing::Test {
   protected:
     TempFolder folder_;
     DeviceCatalog catalog_ = DeviceCatalog::defaults();
-    NameStore store_{folder_.path() / "names.db", NameSeed::forCatalog(catalog_)};
+    SqliteNameStore store_{folder_.path() / "names.db", NameSeed::forCatalog(catalog_)};
     NotificationQueue queue_;
     ChangeFeed feed_;
     EventLog log_{100};
