@@ -22,6 +22,7 @@
 #include "NameSeed.h"
 #include "NotificationQueue.h"
 #include "PanelInstance.h"
+#include "SqliteNameStore.h"
 #include "TimerTable.h"
 #include "tovi_client_callback.h"
 
@@ -128,7 +129,8 @@ CommandRig::CommandRig() : folder_(scratchFolder()), catalog_(DeviceCatalog::def
     startup_ = "PI '1' '" + (folder_ / "Selector.tovi_ui").string() + "'\nPS '2' '" +
                (folder_ / "NameEdit.tovi_ui").string() + "'\nPS '1' '" +
                (folder_ / "Selector.tovi_ui").string() + "'";
-    store_ = std::make_unique<NameStore>(folder_ / "panelhost.db", NameSeed::forCatalog(catalog_));
+    store_ =
+        std::make_unique<SqliteNameStore>(folder_ / "panelhost.db", NameSeed::forCatalog(catalog_));
 }
 
 CommandRig::~CommandRig() {
