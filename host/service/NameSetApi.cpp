@@ -39,12 +39,12 @@ std::string setText(int device, int database) {
 // has no such database.
 std::optional<std::vector<std::string>> namesOf(const HostEngine& engine, int device,
                                                 int database) {
-    const DeviceSpec* spec = engine.devices().catalog().byNumber(device);
-    if (spec == nullptr || !spec->hasDatabase(database)) {
+    const DeviceSpec* catalogued = engine.devices().catalog().byNumber(device);
+    if (catalogued == nullptr || !catalogued->hasDatabase(database)) {
         return std::nullopt;
     }
     std::vector<std::string> names;
-    for (int index = 1; index <= spec->entries; ++index) {
+    for (int index = 1; index <= catalogued->entries; ++index) {
         names.push_back(*engine.devices().readName(device, database, index));
     }
     return names;
@@ -343,10 +343,11 @@ void NameSetApi::copySet(const HttpRequest& request, HttpResponse& response, boo
             // A set's title is its entry in its device's title database.
             const DeviceSpec* targetSpec = engine.devices().catalog().byNumber(device);
             const DeviceSpec* sourceSpec = engine.devices().catalog().byNumber(fromDevice);
-            const auto readTitle = [&](const DeviceSpec* spec, int set) {
-                return spec->titleDatabase == 0
+            const auto readTitle = [&](const DeviceSpec* catalogued, int set) {
+                return catalogued->titleDatabase == 0
                            ? std::nullopt
-                           : engine.devices().readName(spec->number, spec->titleDatabase, set);
+                           : engine.devices().readName(catalogued->number,
+                                                       catalogued->titleDatabase, set);
             };
             const std::optional<std::string> oldTitle = readTitle(targetSpec, database);
             const std::optional<std::string> newTitle = readTitle(sourceSpec, fromDatabase);
@@ -422,11 +423,11 @@ void NameSetApi::find(const HttpRequest& request, HttpResponse& response) {
     const json found = engine_.call([&](HostEngine& engine) {
         json hits = json::array();
         bool more = false;
-        for (const DeviceSpec& spec : engine.devices().catalog().devices()) {
-            for (const int database : spec.databases) {
-                for (int index = 1; index <= spec.entries; ++index) {
+        for (const DeviceSpec& catalogued : engine.devices().catalog().devices()) {
+            for (const int database : catalogued.databases) {
+                for (int index = 1; index <= catalogued.entries; ++index) {
                     const std::string text =
-                        *engine.devices().readName(spec.number, database, index);
+                        *engine.devices().readName(catalogued.number, database, index);
                     if (folded(text).find(wanted) == std::string::npos) {
                         continue;
                     }
@@ -434,13 +435,13 @@ void NameSetApi::find(const HttpRequest& request, HttpResponse& response) {
                         more = true;
                         break;
                     }
-                    hits.push_back(
-                        {{"device", spec.number},
-                         {"deviceName", spec.name},
-                         {"database", database},
-                         {"index", index},
-                         {"title", spec.titleDatabase != 0 && database == spec.titleDatabase},
-                         {"text", text}});
+                    hits.push_back({{"device", catalogued.number},
+                                    {"deviceName", catalogued.name},
+                                    {"database", database},
+                                    {"index", index},
+                                    {"title", catalogued.titleDatabase != 0 &&
+                                                  database == catalogued.titleDatabase},
+                                    {"text", text}});
                 }
             }
         }
@@ -467,19 +468,19 @@ void NameSetApi::restore(const HttpRequest& request, HttpResponse& response) {
         if (!entry) {
             return Outcome::failed(kNotFound, "there is no history entry " + std::to_string(id));
         }
-        const DeviceSpec* spec = engine.devices().catalog().byName(entry->device);
-        if (spec == nullptr) {
+        const DeviceSpec* catalogued = engine.devices().catalog().byName(entry->device);
+        if (catalogued == nullptr) {
             return Outcome::failed(kNotFound, "the device \"" + entry->device +
                                                   "\" of history entry " + std::to_string(id) +
                                                   " is no longer configured");
         }
-        const HostResult written =
-            engine.writeName(who, spec->number, entry->database, entry->index, entry->oldText, id);
+        const HostResult written = engine.writeName(who, catalogued->number, entry->database,
+                                                    entry->index, entry->oldText, id);
         if (!written.ok()) {
             return Outcome::failed(statusOf(written), written.error);
         }
         return Outcome::ok({{"restores", id},
-                            {"device", spec->number},
+                            {"device", catalogued->number},
                             {"database", entry->database},
                             {"index", entry->index},
                             {"text", entry->oldText}});
@@ -535,16 +536,16 @@ void NameSetApi::undo(const HttpRequest& request, HttpResponse& response) {
                 return Outcome::failed(kNotFound, "there is no batch " + std::to_string(id));
             }
             for (const HistoryEntry& entry : engine.store().batchEntries(id)) {
-                const DeviceSpec* spec = engine.devices().catalog().byName(entry.device);
+                const DeviceSpec* catalogued = engine.devices().catalog().byName(entry.device);
                 const long long newest =
                     engine.store().newestEntry(entry.device, entry.database, entry.index);
-                if (spec != nullptr && newest == entry.id) {
-                    changes[spec->number].push_back(
+                if (catalogued != nullptr && newest == entry.id) {
+                    changes[catalogued->number].push_back(
                         NameChange{entry.database, entry.index, entry.oldText});
                     continue;
                 }
                 json skip = entryJson(entry);
-                if (spec == nullptr) {
+                if (catalogued == nullptr) {
                     skip["reason"] = "the device is no longer configured";
                 } else if (const auto later = engine.store().historyEntry(newest)) {
                     skip["now"] = later->newText;
