@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
-# Runs the store suite against a throwaway PostgreSQL: starts a server from
-# Debian's postgresql package in a temporary folder on a free loopback port
-# (as the unprivileged user nobody when run as root, since the server
-# refuses root), points PANELHOST_TEST_POSTGRES at it, runs the store tests
-# of BUILD_DIR with ctest, and stops the server and removes the folder
-# afterwards, also when the tests fail.
+# Runs the store suite and the several-hosts tests against a throwaway
+# PostgreSQL: starts a server from Debian's postgresql package in a
+# temporary folder on a free loopback port (as the unprivileged user nobody
+# when run as root, since the server refuses root), points
+# PANELHOST_TEST_POSTGRES at it, runs the store tests of BUILD_DIR with
+# ctest and the node tests of tests/scaleout (panelhost processes sharing
+# the server, which they may stop and start through the PANELHOST_TEST_PG_*
+# variables), and stops the server and removes the folder afterwards, also
+# when the tests fail.
 set -euo pipefail
 
 if [ $# -ne 1 ] || [ "$1" = "-h" ] || [ "$1" = "--help" ]; then
-    echo "usage: $0 BUILD_DIR   (a CMake build dir with panelhost_unit_tests built)" >&2
+    echo "usage: $0 BUILD_DIR   (a CMake build dir with panelhost_unit_tests and panelhost built)" >&2
     exit 2
 fi
 build_dir=$(cd "$1" && pwd)
-if [ ! -x "$build_dir/tests/host/panelhost_unit_tests" ]; then
-    echo "error: $build_dir/tests/host/panelhost_unit_tests not found; build it first" >&2
-    exit 1
-fi
+for program in "$build_dir/tests/host/panelhost_unit_tests" "$build_dir/host/panelhost"; do
+    if [ ! -x "$program" ]; then
+        echo "error: $program not found; build it first" >&2
+        exit 1
+    fi
+done
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # Debian installs the server's programs outside PATH, one folder a version.
 bin=$(find /usr/lib/postgresql -mindepth 2 -maxdepth 2 -name bin -type d | sort -V | tail -n 1)
@@ -26,9 +32,11 @@ fi
 
 folder=$(mktemp -d /tmp/panelhost-postgres.XXXXXX)
 as_server=()
+server_user=""
 if [ "$(id -u)" -eq 0 ]; then
     chown nobody:nogroup "$folder"
     as_server=(runuser -u nobody --)
+    server_user=nobody
 fi
 stop() {
     if [ -f "$folder/data/postmaster.pid" ]; then
@@ -56,5 +64,17 @@ ctest --test-dir "$build_dir" -R 'StoreContract|SqliteNameStore' --output-on-fai
 if grep -q "Skipped" "$output"; then
     echo "error: store tests were skipped although a server was running" >&2
     status=1
+fi
+
+# What the several-hosts tests need to stop and start the server themselves.
+export PANELHOST="$build_dir/host/panelhost"
+export PANELHOST_TEST_PG_BIN="$bin" PANELHOST_TEST_PG_DATA="$folder/data"
+export PANELHOST_TEST_PG_PORT="$port" PANELHOST_TEST_PG_SOCKETS="$folder"
+export PANELHOST_TEST_PG_USER="$server_user"
+mapfile -t scaleout < <(find "$here/../scaleout" -maxdepth 1 -name '*.test.js' | sort)
+if [ "${#scaleout[@]}" -gt 0 ]; then
+    # The tests read the displays with the independent TSL decoder's receivers.
+    (cd "$here/../tsl/decoder" && npm ci --no-audit --no-fund --loglevel=error)
+    node --test --test-concurrency=1 "${scaleout[@]}" || status=1
 fi
 exit "$status"

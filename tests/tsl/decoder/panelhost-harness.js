@@ -52,7 +52,15 @@ function startHost(args, options = {}) {
       });
       child.kill('SIGTERM');
     });
-  return { url, stop, output: () => output };
+  // Ends the process with `signal` and waits for it, leaving the data
+  // folder (SIGKILL: a host that dies without cleaning up).
+  const kill = (signal) =>
+    new Promise((resolve) => {
+      if (child.exitCode !== null || child.signalCode !== null) return resolve();
+      child.on('close', resolve);
+      child.kill(signal);
+    });
+  return { url, stop, kill, output: () => output };
 }
 
 async function request(base, method, route, body) {
