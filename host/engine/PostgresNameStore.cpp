@@ -1,8 +1,5 @@
 #include "PostgresNameStore.h"
 
-#include <libpq-fe.h>
-
-#include <cstdlib>
 #include <utility>
 
 #include "UtcTime.h"
@@ -43,176 +40,71 @@ constexpr const char* kEntryColumns =
     "(SELECT count(*) FROM panelhost.history c WHERE c.batch = h.batch), restores "
     "FROM panelhost.history h ";
 
-// The connection's last error on one line: libpq's messages span several.
-std::string reasonOf(const PGconn* db) {
-    std::string reason;
-    for (const char c : std::string(PQerrorMessage(db))) {
-        if (c == '\n' || c == '\t') {
-            if (!reason.empty() && reason.back() != ' ') {
-                reason += ' ';
-            }
-        } else {
-            reason += c;
-        }
-    }
-    while (!reason.empty() && reason.back() == ' ') {
-        reason.pop_back();
-    }
-    return reason;
-}
-
-std::optional<std::string> number(long long value) {
-    return std::to_string(value);
-}
+using Result = PostgresConnection::Result;
+constexpr auto number = PostgresConnection::number;
 
 }  // namespace
 
-// One command's result, cleared when it goes out of scope.
-class PostgresNameStore::Result {
-  public:
-    explicit Result(PGresult* result) : result_(result) {}
-    ~Result() { PQclear(result_); }
-    Result(Result&& other) noexcept : result_(std::exchange(other.result_, nullptr)) {}
-    Result(const Result&) = delete;
-    Result& operator=(const Result&) = delete;
-    Result& operator=(Result&&) = delete;
-
-    int rows() const { return PQntuples(result_); }
-    std::string text(int row, int column) const { return PQgetvalue(result_, row, column); }
-    // NULL reads as 0, as an absent batch or restore is 0 to the callers.
-    long long integer(int row, int column) const {
-        return PQgetisnull(result_, row, column) != 0
-                   ? 0
-                   : std::strtoll(PQgetvalue(result_, row, column), nullptr, 10);
-    }
-    int number(int row, int column) const { return static_cast<int>(integer(row, column)); }
-    ExecStatusType status() const { return PQresultStatus(result_); }
-
-  private:
-    PGresult* result_;
-};
-
-PostgresNameStore::PostgresNameStore(const std::string& url, const SeedData& seed)
-    : db_(PQconnectdb(url.c_str())) {
-    if (db_ == nullptr) {
-        throw StoreError("postgresql: cannot connect: out of memory");
-    }
-    location_ = std::string("postgresql://") + PQuser(db_) + "@" + PQhost(db_) + ":" + PQport(db_) +
-                "/" + PQdb(db_);
-    try {
-        if (PQstatus(db_) != CONNECTION_OK) {
-            throw StoreError(location_ + ": cannot connect: " + reasonOf(db_));
-        }
-        run("cannot be prepared", "SET client_min_messages = warning");
-        const Result format = run("cannot be read",
+PostgresNameStore::PostgresNameStore(const std::string& url, const SeedData& seed) : db_(url) {
+    const Result format = db_.run("cannot be read",
                                   "SELECT to_regnamespace('panelhost') IS NOT NULL, "
                                   "to_regclass('panelhost.format') IS NOT NULL");
-        if (format.text(0, 0) != "t") {
-            create(seed);
-        } else if (format.text(0, 1) != "t") {
-            throw StoreError(location_ +
-                             ": has a schema \"panelhost\" that is not a panelhost's; it is "
-                             "left as it is");
-        } else {
-            const Result found =
-                run("cannot be read", "SELECT application_id, version FROM panelhost.format");
-            if (found.rows() != 1 || found.integer(0, 0) != kApplicationId) {
-                throw StoreError(location_ +
-                                 ": has a schema \"panelhost\" that is not a panelhost's; it is "
-                                 "left as it is");
-            }
-            if (found.number(0, 1) != kSchemaVersion) {
-                throw StoreError(location_ + ": has data format " + found.text(0, 1) +
-                                 ", this panelhost reads format " + std::to_string(kSchemaVersion) +
-                                 "; it is left as it is");
-            }
+    if (format.text(0, 0) != "t") {
+        create(seed);
+    } else if (format.text(0, 1) != "t") {
+        throw StoreError(location() +
+                         ": has a schema \"panelhost\" that is not a panelhost's; it is left as it "
+                         "is");
+    } else {
+        const Result found =
+            db_.run("cannot be read", "SELECT application_id, version FROM panelhost.format");
+        if (found.rows() != 1 || found.integer(0, 0) != kApplicationId) {
+            throw StoreError(location() +
+                             ": has a schema \"panelhost\" that is not a panelhost's; it is left "
+                             "as it is");
         }
-        load();
-    } catch (...) {
-        PQfinish(db_);
-        db_ = nullptr;
-        throw;
+        if (found.number(0, 1) != kSchemaVersion) {
+            throw StoreError(location() + ": has data format " + found.text(0, 1) +
+                             ", this panelhost reads format " + std::to_string(kSchemaVersion) +
+                             "; it is left as it is");
+        }
     }
-}
-
-PostgresNameStore::~PostgresNameStore() {
-    PQfinish(db_);
-}
-
-PostgresNameStore::Result PostgresNameStore::run(const std::string& what, const char* sql,
-                                                 const Parameters& parameters) const {
-    std::vector<const char*> values;
-    values.reserve(parameters.size());
-    for (const std::optional<std::string>& parameter : parameters) {
-        values.push_back(parameter ? parameter->c_str() : nullptr);
-    }
-    // Only a command without parameters may hold several statements (the schema).
-    Result result(values.empty() ? PQexec(db_, sql)
-                                 : PQexecParams(db_, sql, static_cast<int>(values.size()), nullptr,
-                                                values.data(), nullptr, nullptr, 0));
-    const ExecStatusType status = result.status();
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        throw StoreError(location_ + ": " + what + ": " + reasonOf(db_));
-    }
-    return result;
-}
-
-void PostgresNameStore::reconnectIfLost() {
-    if (PQstatus(db_) == CONNECTION_OK) {
-        return;
-    }
-    PQreset(db_);
-    if (PQstatus(db_) != CONNECTION_OK) {
-        throw StoreError(location_ +
-                         ": the connection is lost and cannot be made again: " + reasonOf(db_));
-    }
-}
-
-template <typename Body>
-void PostgresNameStore::transaction(const std::string& what, Body&& body) {
-    reconnectIfLost();
-    run(what, "BEGIN");
-    try {
-        body();
-        run(what, "COMMIT");
-    } catch (...) {
-        PQclear(PQexec(db_, "ROLLBACK"));
-        throw;
-    }
+    load();
 }
 
 void PostgresNameStore::create(const SeedData& seed) {
-    transaction("cannot be set up", [&] {
-        run("cannot be set up", kSchema);
-        run("cannot be set up", "INSERT INTO panelhost.format VALUES ($1, $2)",
-            {number(kApplicationId), number(kSchemaVersion)});
+    db_.transaction("cannot be set up", [&] {
+        db_.run("cannot be set up", kSchema);
+        db_.run("cannot be set up", "INSERT INTO panelhost.format VALUES ($1, $2)",
+                {number(kApplicationId), number(kSchemaVersion)});
         for (const SeedData::Name& entry : seed.names) {
-            run("cannot seed names",
-                "INSERT INTO panelhost.names (device, db, idx, text) VALUES ($1, $2, $3, $4)",
-                {entry.device, number(entry.database), number(entry.index), entry.text});
+            db_.run("cannot seed names",
+                    "INSERT INTO panelhost.names (device, db, idx, text) VALUES ($1, $2, $3, $4)",
+                    {entry.device, number(entry.database), number(entry.index), entry.text});
         }
         for (const SeedData::Slot& entry : seed.slots) {
-            run("cannot seed slots",
-                "INSERT INTO panelhost.slots (device, idx, text) VALUES ($1, $2, $3)",
-                {entry.device, number(entry.index), entry.text});
+            db_.run("cannot seed slots",
+                    "INSERT INTO panelhost.slots (device, idx, text) VALUES ($1, $2, $3)",
+                    {entry.device, number(entry.index), entry.text});
         }
     });
 }
 
 void PostgresNameStore::load() {
     const Result names =
-        run("cannot read the names", "SELECT device, db, idx, text FROM panelhost.names");
+        db_.run("cannot read the names", "SELECT device, db, idx, text FROM panelhost.names");
     for (int row = 0; row < names.rows(); ++row) {
         names_[NameKey{names.text(row, 0), names.number(row, 1), names.number(row, 2)}] =
             names.text(row, 3);
     }
     const Result slots =
-        run("cannot read the slots", "SELECT device, idx, text FROM panelhost.slots");
+        db_.run("cannot read the slots", "SELECT device, idx, text FROM panelhost.slots");
     for (int row = 0; row < slots.rows(); ++row) {
         slots_[SlotKey{slots.text(row, 0), slots.number(row, 1)}] = slots.text(row, 2);
     }
-    const Result crosspoints = run("cannot read the crosspoints",
-                                   "SELECT device, destination, source FROM panelhost.crosspoints");
+    const Result crosspoints =
+        db_.run("cannot read the crosspoints",
+                "SELECT device, destination, source FROM panelhost.crosspoints");
     for (int row = 0; row < crosspoints.rows(); ++row) {
         crosspoints_[crosspoints.text(row, 0)][crosspoints.number(row, 1)] =
             crosspoints.number(row, 2);
@@ -221,20 +113,20 @@ void PostgresNameStore::load() {
 
 void PostgresNameStore::insertHistory(const NameWrite& write, const std::string& oldText,
                                       const std::string& time, long long batch) {
-    run("cannot write a name",
-        "INSERT INTO panelhost.names (device, db, idx, text) VALUES ($1, $2, $3, $4) "
-        "ON CONFLICT (device, db, idx) DO UPDATE SET text = excluded.text",
-        {write.device, number(write.database), number(write.index), write.text});
-    run("cannot record the history of a name",
-        "INSERT INTO panelhost.history (time, who, device, device_number, db, idx, old, new, "
-        "batch, restores) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, NULLIF($9::bigint, 0), "
-        "NULLIF($10::bigint, 0))",
-        {time, write.who, write.device, number(write.deviceNumber), number(write.database),
-         number(write.index), oldText, write.text, number(batch), number(write.restores)});
+    db_.run("cannot write a name",
+            "INSERT INTO panelhost.names (device, db, idx, text) VALUES ($1, $2, $3, $4) "
+            "ON CONFLICT (device, db, idx) DO UPDATE SET text = excluded.text",
+            {write.device, number(write.database), number(write.index), write.text});
+    db_.run("cannot record the history of a name",
+            "INSERT INTO panelhost.history (time, who, device, device_number, db, idx, old, new, "
+            "batch, restores) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, NULLIF($9::bigint, 0), "
+            "NULLIF($10::bigint, 0))",
+            {time, write.who, write.device, number(write.deviceNumber), number(write.database),
+             number(write.index), oldText, write.text, number(batch), number(write.restores)});
 }
 
 void PostgresNameStore::commitNames(const std::vector<NameWrite>& writes) {
-    transaction("cannot write names", [&] {
+    db_.transaction("cannot write names", [&] {
         const std::string time = utcNow();
         const std::vector<std::string> replaced = oldTexts(writes);
         for (std::size_t i = 0; i < writes.size(); ++i) {
@@ -246,9 +138,9 @@ void PostgresNameStore::commitNames(const std::vector<NameWrite>& writes) {
 NameBatch PostgresNameStore::writeBatch(const NameBatch& batch,
                                         const std::vector<NameWrite>& writes) {
     NameBatch recorded = batch;
-    transaction("cannot record a batch of names", [&] {
+    db_.transaction("cannot record a batch of names", [&] {
         recorded.time = utcNow();
-        const Result inserted = run(
+        const Result inserted = db_.run(
             "cannot record a batch of names",
             "INSERT INTO panelhost.batches (time, who, kind, what, undoes) "
             "VALUES ($1, $2, $3, $4, NULLIF($5::bigint, 0)) RETURNING id",
@@ -264,23 +156,23 @@ NameBatch PostgresNameStore::writeBatch(const NameBatch& batch,
 }
 
 void PostgresNameStore::commitSlot(const std::string& device, int index, const std::string& text) {
-    transaction("cannot write a slot", [&] {
-        run("cannot write a slot",
-            "INSERT INTO panelhost.slots (device, idx, text) VALUES ($1, $2, $3) "
-            "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text",
-            {device, number(index), text});
+    db_.transaction("cannot write a slot", [&] {
+        db_.run("cannot write a slot",
+                "INSERT INTO panelhost.slots (device, idx, text) VALUES ($1, $2, $3) "
+                "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text",
+                {device, number(index), text});
     });
 }
 
 void PostgresNameStore::commitCrosspoints(const std::string& device,
                                           const std::map<int, int>& changes) {
-    transaction("cannot write a crosspoint", [&] {
+    db_.transaction("cannot write a crosspoint", [&] {
         for (const auto& [destination, source] : changes) {
-            run("cannot write a crosspoint",
-                "INSERT INTO panelhost.crosspoints (device, destination, source) "
-                "VALUES ($1, $2, $3) "
-                "ON CONFLICT (device, destination) DO UPDATE SET source = excluded.source",
-                {device, number(destination), number(source)});
+            db_.run("cannot write a crosspoint",
+                    "INSERT INTO panelhost.crosspoints (device, destination, source) "
+                    "VALUES ($1, $2, $3) "
+                    "ON CONFLICT (device, destination) DO UPDATE SET source = excluded.source",
+                    {device, number(destination), number(source)});
         }
     });
 }
@@ -307,15 +199,16 @@ std::vector<HistoryEntry> PostgresNameStore::history(const HistoryQuery& query) 
     const auto optionalNumber = [](const std::optional<int>& value) {
         return value ? number(*value) : std::nullopt;
     };
-    return entries(run("cannot read the history", sql.c_str(),
-                       {query.device, optionalNumber(query.database), optionalNumber(query.index),
-                        number(query.before), number(query.limit)}));
+    return entries(
+        db_.run("cannot read the history", sql.c_str(),
+                {query.device, optionalNumber(query.database), optionalNumber(query.index),
+                 number(query.before), number(query.limit)}));
 }
 
 std::optional<HistoryEntry> PostgresNameStore::historyEntry(long long id) const {
     const std::string sql = std::string(kEntryColumns) + "WHERE id = $1::bigint";
     std::vector<HistoryEntry> found =
-        entries(run("cannot read the history", sql.c_str(), {number(id)}));
+        entries(db_.run("cannot read the history", sql.c_str(), {number(id)}));
     if (found.empty()) {
         return std::nullopt;
     }
@@ -324,22 +217,23 @@ std::optional<HistoryEntry> PostgresNameStore::historyEntry(long long id) const 
 
 std::vector<HistoryEntry> PostgresNameStore::batchEntries(long long id) const {
     const std::string sql = std::string(kEntryColumns) + "WHERE batch = $1::bigint ORDER BY id";
-    return entries(run("cannot read the history", sql.c_str(), {number(id)}));
+    return entries(db_.run("cannot read the history", sql.c_str(), {number(id)}));
 }
 
 long long PostgresNameStore::newestEntry(const std::string& device, int database, int index) const {
-    return run("cannot read the history",
-               "SELECT max(id) FROM panelhost.history WHERE device = $1 AND db = $2::integer "
-               "AND idx = $3::integer",
-               {device, number(database), number(index)})
+    return db_
+        .run("cannot read the history",
+             "SELECT max(id) FROM panelhost.history WHERE device = $1 AND db = $2::integer "
+             "AND idx = $3::integer",
+             {device, number(database), number(index)})
         .integer(0, 0);
 }
 
 std::optional<NameBatch> PostgresNameStore::batch(long long id) const {
-    const Result found = run("cannot read the history",
-                             "SELECT id, time, who, kind, what, undoes FROM panelhost.batches "
-                             "WHERE id = $1::bigint",
-                             {number(id)});
+    const Result found = db_.run("cannot read the history",
+                                 "SELECT id, time, who, kind, what, undoes FROM panelhost.batches "
+                                 "WHERE id = $1::bigint",
+                                 {number(id)});
     if (found.rows() == 0) {
         return std::nullopt;
     }

@@ -5,9 +5,7 @@
 #include <vector>
 
 #include "NameStore.h"
-
-struct pg_conn;
-struct pg_result;
+#include "PostgresConnection.h"
 
 namespace panelhost {
 
@@ -25,7 +23,6 @@ class PostgresNameStore : public NameStore {
     // server cannot be reached or refuses, or when the schema is not one
     // this panelhost can read; nothing is changed then.
     PostgresNameStore(const std::string& url, const SeedData& seed);
-    ~PostgresNameStore() override;
 
     NameBatch writeBatch(const NameBatch& batch, const std::vector<NameWrite>& writes) override;
     std::vector<HistoryEntry> history(const HistoryQuery& query) const override;
@@ -33,30 +30,22 @@ class PostgresNameStore : public NameStore {
     long long newestEntry(const std::string& device, int database, int index) const override;
     std::optional<NameBatch> batch(long long id) const override;
     std::vector<HistoryEntry> batchEntries(long long id) const override;
-    std::string location() const override { return location_; }
+    std::string location() const override { return db_.location(); }
 
   private:
-    class Result;
-    using Parameters = std::vector<std::optional<std::string>>;
+    using Result = PostgresConnection::Result;
 
     void commitNames(const std::vector<NameWrite>& writes) override;
     void commitSlot(const std::string& device, int index, const std::string& text) override;
     void commitCrosspoints(const std::string& device, const std::map<int, int>& changes) override;
 
-    // Runs `sql`; throws StoreError naming `what` unless it succeeded.
-    Result run(const std::string& what, const char* sql, const Parameters& parameters = {}) const;
-    // Runs `body` between BEGIN and COMMIT; rolls back and rethrows on failure.
-    template <typename Body>
-    void transaction(const std::string& what, Body&& body);
-    void reconnectIfLost();
     void create(const SeedData& seed);
     void load();
     void insertHistory(const NameWrite& write, const std::string& oldText, const std::string& time,
                        long long batch);
     std::vector<HistoryEntry> entries(const Result& rows) const;
 
-    pg_conn* db_ = nullptr;
-    std::string location_;
+    PostgresConnection db_;
 };
 
 }  // namespace panelhost

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "NameStore.h"
+
+struct pg_conn;
+struct pg_result;
+
+namespace panelhost {
+
+// One connection to a PostgreSQL server, and the commands run on it. Every
+// failure throws StoreError naming the server (never a password) and what
+// could not be done, with the server's reason on one line. The connection
+// is closed with the object. Not thread-safe: one thread at a time uses it.
+class PostgresConnection {
+  public:
+    // One command's result, cleared when it goes out of scope.
+    class Result {
+      public:
+        explicit Result(pg_result* result) : result_(result) {}
+        ~Result();
+        Result(Result&& other) noexcept;
+        Result(const Result&) = delete;
+        Result& operator=(const Result&) = delete;
+        Result& operator=(Result&&) = delete;
+
+        int rows() const;
+        std::string text(int row, int column) const;
+        bool isNull(int row, int column) const;
+        // NULL reads as 0, as an absent batch or restore is 0 to the callers.
+        long long integer(int row, int column) const;
+        int number(int row, int column) const { return static_cast<int>(integer(row, column)); }
+        // Whether the command succeeded (with or without rows).
+        bool succeeded() const;
+
+      private:
+        pg_result* result_;
+    };
+
+    // Parameters $1, $2…; nothing is SQL NULL.
+    using Parameters = std::vector<std::optional<std::string>>;
+
+    // Connects with `url` (postgresql://… or any libpq connection string).
+    // Throws StoreError when the server cannot be reached or refuses.
+    explicit PostgresConnection(const std::string& url);
+    ~PostgresConnection();
+
+    PostgresConnection(const PostgresConnection&) = delete;
+    PostgresConnection& operator=(const PostgresConnection&) = delete;
+
+    // Runs `sql`; throws StoreError naming `what` unless it succeeded. Only
+    // a command without parameters may hold several statements.
+    Result run(const std::string& what, const char* sql, const Parameters& parameters = {}) const;
+    // Runs `body` between BEGIN and COMMIT, connecting again first when the
+    // connection was lost; rolls back and rethrows when anything fails.
+    template <typename Body>
+    void transaction(const std::string& what, Body&& body);
+    // Connects again when the connection was lost; throws StoreError when
+    // that fails.
+    void reconnectIfLost();
+    bool connected() const;
+
+    // The server and database, for the log: postgresql://user@host:port/db.
+    const std::string& location() const { return location_; }
+    // The connection's last error on one line.
+    std::string reason() const;
+    // The libpq connection, for what this class does not wrap (LISTEN and
+    // its socket). Stays owned here.
+    pg_conn* native() const { return db_; }
+
+    static std::optional<std::string> number(long long value) { return std::to_string(value); }
+
+  private:
+    void rollback();
+
+    pg_conn* db_ = nullptr;
+    std::string location_;
+};
+
+template <typename Body>
+void PostgresConnection::transaction(const std::string& what, Body&& body) {
+    reconnectIfLost();
+    run(what, "BEGIN");
+    try {
+        body();
+        run(what, "COMMIT");
+    } catch (...) {
+        rollback();
+        throw;
+    }
+}
+
+}  // namespace panelhost
