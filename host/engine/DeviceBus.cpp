@@ -79,6 +79,9 @@ HostResult DeviceBus::writeSlot(const std::string& who, int device, int index,
     try {
         store_.writeSlot(deviceSpec->name, index, text, who);
     } catch (const StoreError& error) {
+        log_.add(0, "error",
+                 who + "'s write of slot " + std::to_string(index) + " of " + deviceText(device) +
+                     " was not stored: " + error.what());
         return HostResult::notStored(error);
     }
     log_.add(0, "info",
@@ -170,6 +173,10 @@ HostResult DeviceBus::writeName(const std::string& who, int device, int database
         oldText = store_.writeName(
             NameWrite{deviceSpec->name, device, database, index, text, who, restores});
     } catch (const StoreError& error) {
+        log_.add(0, "error",
+                 who + "'s write of entry " + std::to_string(index) + " of database " +
+                     std::to_string(database) + " of " + deviceText(device) +
+                     " was not stored: " + error.what());
         return HostResult::notStored(error);
     }
     log_.add(0, "info",
@@ -201,6 +208,9 @@ HostResult DeviceBus::writeBatch(NameBatch& batch, int device,
     try {
         batch = store_.writeBatch(batch, writes);
     } catch (const StoreError& error) {
+        log_.add(0, "error",
+                 batch.who + "'s " + batch.kind + " of " + std::to_string(writes.size()) +
+                     " names of " + deviceText(device) + " was not stored: " + error.what());
         return HostResult::notStored(error);
     }
     log_.add(0, "info",
