@@ -74,6 +74,11 @@ PostgresConnection::PostgresConnection(const std::string& url)
     }
     location_ = std::string("postgresql://") + PQuser(db_) + "@" + PQhost(db_) + ":" + PQport(db_) +
                 "/" + PQdb(db_);
+    // The server's warnings (that it ends the connection as it shuts down)
+    // would go to standard error, past the log; what they announce reaches
+    // the log as the failure of the command that follows.
+    PQsetNoticeProcessor(
+        db_, [](void*, const char*) {}, nullptr);
     try {
         if (PQstatus(db_) != CONNECTION_OK) {
             throw StoreError(location_ + ": cannot connect: " + reason());
