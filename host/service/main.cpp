@@ -479,7 +479,10 @@ int serve(const CommandLine& line, int argc, char** argv) {
                       << std::chrono::duration_cast<std::chrono::minutes>(
                              AccountStore::kOnceLoginLifetime)
                              .count()
-                      << " minutes; a restart prints a new one." << std::endl;
+                      << (panelhost::isPostgresStore(line.options.store)
+                              ? " minutes; other hosts on the database, and restarts, print none."
+                              : " minutes; a restart prints a new one.")
+                      << std::endl;
         }
         SystemdService::ready("serving on " + host.url());
         int received = 0;
