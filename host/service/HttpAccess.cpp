@@ -150,8 +150,10 @@ bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
         log_.add(0, "error",
                  "refused " + printable(request.method + " " + request.path) + " from " +
                      request.remoteAddr + ": the accounts cannot be read: " + error.what());
+        // The reason names the database server: the log has it, a client
+        // that is not yet known to be anybody does not.
         sendError(response, kUnavailable,
-                  std::string("the accounts cannot be read: ") + error.what());
+                  "the accounts cannot be read just now; the host's log says why");
         return false;
     }
     if (identity) {
