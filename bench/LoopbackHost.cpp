@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include "SqliteAccountStore.h"
+
 namespace {
 constexpr char kLoopback[] = "127.0.0.1";
 constexpr char kJson[] = "application/json";
@@ -25,7 +27,7 @@ LoopbackHost::LoopbackHost(int panels, const std::filesystem::path& parent) : da
     options.consoleLog = false;
     host_ = std::make_unique<panelhost::HostApplication>(options);
     // Measured as a script on the studio network is served: with a token.
-    token_ = panelhost::AccountStore(options.dataFile())
+    token_ = panelhost::SqliteAccountStore(options.dataFile())
                  .createToken(panelhost::Role::Admin, "bench")
                  .token;
     client_ = std::make_unique<httplib::Client>(kLoopback, host_->port());

@@ -1,13 +1,10 @@
 #include "AccountStore.h"
 
 #include <sodium.h>
-#include <sqlite3.h>
 
 #include <array>
 #include <ctime>
 #include <utility>
-
-#include "SqliteStatement.h"
 
 namespace panelhost {
 namespace {
@@ -17,29 +14,11 @@ namespace {
 constexpr std::size_t kSecretBytes = 32;
 // Length of the kept hashes of those secrets (BLAKE2b-256).
 constexpr std::size_t kSecretHashBytes = 32;
-// A command line account change waits this long for the running host's
-// write to end; those take milliseconds.
-constexpr int kBusyTimeoutMs = 5000;
 // A session's last use is written again only when it is older than this, so
-// that a busy client does not turn every read into a write of the data file.
+// that a busy client does not turn every read into a write of the store.
 constexpr long long kTouchSeconds = 60;
 // Bytes of a token's hash that name an unnamed token.
 constexpr std::size_t kTokenNameHashBytes = 4;
-
-constexpr const char* kTables = R"sql(
-CREATE TABLE IF NOT EXISTS accounts (name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,
-                                     role TEXT NOT NULL, password TEXT NOT NULL,
-                                     created TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS tokens (name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,
-                                   role TEXT NOT NULL, hash BLOB NOT NULL UNIQUE,
-                                   created TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS sessions (hash BLOB NOT NULL PRIMARY KEY,
-                                     account TEXT NOT NULL COLLATE NOCASE,
-                                     last_used INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS once_logins (hash BLOB NOT NULL PRIMARY KEY,
-                                        account TEXT NOT NULL COLLATE NOCASE,
-                                        expires INTEGER NOT NULL);
-)sql";
 
 // A fresh secret: kSecretBytes from the system's random source, as
 // URL-safe base64 without padding (fits a cookie, a header and a URL).
@@ -71,7 +50,7 @@ std::vector<unsigned char> secretHash(const std::string& secret) {
 // limits (256 MiB, ~0.7 s) would make a handful of tablets logging in at
 // once after a restart take gigabytes and seconds; online guessing is
 // slowed by the login limiter instead, and 64 MiB per guess still makes a
-// stolen data file expensive to attack.
+// stolen store expensive to attack.
 std::string passwordHash(const std::string& password) {
     std::array<char, crypto_pwhash_STRBYTES> hash{};
     if (crypto_pwhash_str_alg(
@@ -125,92 +104,17 @@ std::string isoTime(std::chrono::system_clock::time_point time) {
     return text.data();
 }
 
-Role storedRole(const std::string& name) {
-    return parseRole(name).value_or(Role::Viewer);
+AccountError unknownAccount(const std::string& name) {
+    return AccountError("there is no account named \"" + name + "\"");
 }
 
 }  // namespace
 
-// One write transaction (BEGIN IMMEDIATE), rolled back unless committed.
-class AccountStore::Transaction {
-  public:
-    explicit Transaction(const AccountStore& store) : store_(store) {
-        store_.execute("BEGIN IMMEDIATE");
-    }
-    ~Transaction() {
-        if (!committed_) {
-            sqlite3_exec(store_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        }
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-
-    void commit() {
-        store_.execute("COMMIT");
-        committed_ = true;
-    }
-
-  private:
-    const AccountStore& store_;
-    bool committed_ = false;
-};
-
-AccountStore::AccountStore(const std::filesystem::path& file, std::chrono::seconds sessionIdle,
-                           Clock clock)
-    : file_(file), sessionIdle_(sessionIdle), clock_(std::move(clock)) {
+AccountStore::AccountStore(std::chrono::seconds sessionIdle, Clock clock)
+    : sessionIdle_(sessionIdle), clock_(std::move(clock)) {
     if (sodium_init() < 0) {
-        throw StoreError(file.string() + ": the cryptography library cannot start");
+        throw StoreError("the cryptography library cannot start");
     }
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        const std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw StoreError(file.string() + ": cannot be opened: " + reason);
-    }
-    try {
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-        SqliteStatement id(db_, "PRAGMA application_id");
-        const int step = id.step();
-        if (step != SQLITE_ROW) {
-            fail("cannot be read");
-        }
-        if (id.integer(0) != SqliteNameStore::kApplicationId) {
-            throw StoreError(file.string() + ": is not a panelhost data file");
-        }
-        expectDone(id.step(), "cannot be read");
-        execute("PRAGMA synchronous=FULL");
-        createTables();
-    } catch (...) {
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw;
-    }
-}
-
-AccountStore::~AccountStore() {
-    sqlite3_close(db_);
-}
-
-void AccountStore::fail(const std::string& what) const {
-    throw StoreError(file_.string() + ": " + what + ": " + sqlite3_errmsg(db_));
-}
-
-void AccountStore::execute(const char* sql) const {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(std::string("cannot run ") + sql);
-    }
-}
-
-void AccountStore::expectDone(int step, const std::string& what) const {
-    if (step != SQLITE_DONE) {
-        fail(what);
-    }
-}
-
-void AccountStore::createTables() {
-    Transaction transaction(*this);
-    execute(kTables);
-    transaction.commit();
 }
 
 long long AccountStore::now() const {
@@ -224,126 +128,68 @@ void AccountStore::addAccount(const std::string& name, Role role, const std::str
     }
     const std::string hash = password.empty() ? std::string() : passwordHash(password);
     const std::lock_guard<std::mutex> lock(mutex_);
-    Transaction transaction(*this);
-    SqliteStatement insert(db_,
-                           "INSERT INTO accounts (name, role, password, created) "
-                           "VALUES (?, ?, ?, ?) ON CONFLICT (name) DO NOTHING");
-    insert.bind(1, name).bind(2, roleName(role)).bind(3, hash).bind(4, isoTime(clock_()));
-    expectDone(insert.step(), "cannot add an account");
-    if (sqlite3_changes(db_) == 0) {
+    if (!insertAccount(name, role, hash, isoTime(clock_()))) {
         throw AccountError("an account named \"" + name + "\" exists already");
     }
-    transaction.commit();
+}
+
+bool AccountStore::addFirstAdmin(const std::string& name) {
+    checkName(name, "account");
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return insertFirstAccount(name, Role::Admin, isoTime(clock_()));
 }
 
 void AccountStore::removeAccount(const std::string& name) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    Transaction transaction(*this);
-    SqliteStatement role(db_, "SELECT role FROM accounts WHERE name = ?");
-    role.bind(1, name);
-    const int found = role.step();
-    if (found == SQLITE_DONE) {
-        throw AccountError("there is no account named \"" + name + "\"");
-    }
-    if (found != SQLITE_ROW) {
-        fail("cannot read the accounts");
-    }
-    const Role removed = storedRole(role.text(0));
-    expectDone(role.step(), "cannot read the accounts");
-    if (removed == Role::Admin) {
-        SqliteStatement admins(db_, "SELECT count(*) FROM accounts WHERE role = 'admin'");
-        if (admins.step() != SQLITE_ROW) {
-            fail("cannot read the accounts");
-        }
-        const long long count = admins.integer(0);
-        expectDone(admins.step(), "cannot read the accounts");
-        if (count <= 1) {
+    switch (deleteAccount(name)) {
+        case Removal::Removed:
+            return;
+        case Removal::Unknown:
+            throw unknownAccount(name);
+        case Removal::LastAdmin:
             throw AccountError("\"" + name +
                                "\" is the last admin account and is kept; add another admin "
                                "first");
-        }
     }
-    for (const char* sql :
-         {"DELETE FROM sessions WHERE account = ?", "DELETE FROM once_logins WHERE account = ?",
-          "DELETE FROM accounts WHERE name = ?"}) {
-        SqliteStatement remove(db_, sql);
-        remove.bind(1, name);
-        expectDone(remove.step(), "cannot remove an account");
-    }
-    transaction.commit();
 }
 
 void AccountStore::setPassword(const std::string& name, const std::string& password) {
     checkPassword(password);
     const std::string hash = passwordHash(password);
     const std::lock_guard<std::mutex> lock(mutex_);
-    Transaction transaction(*this);
-    SqliteStatement update(db_, "UPDATE accounts SET password = ? WHERE name = ?");
-    update.bind(1, hash).bind(2, name);
-    expectDone(update.step(), "cannot set a password");
-    if (sqlite3_changes(db_) == 0) {
-        throw AccountError("there is no account named \"" + name + "\"");
+    if (!updatePassword(name, hash)) {
+        throw unknownAccount(name);
     }
-    SqliteStatement sessions(db_, "DELETE FROM sessions WHERE account = ?");
-    sessions.bind(1, name);
-    expectDone(sessions.step(), "cannot end the account's sessions");
-    transaction.commit();
 }
 
 std::vector<Account> AccountStore::accounts() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    SqliteStatement select(db_,
-                           "SELECT name, role, password <> '', created FROM accounts "
-                           "ORDER BY name");
-    std::vector<Account> list;
-    int step = 0;
-    while ((step = select.step()) == SQLITE_ROW) {
-        list.push_back(Account{select.text(0), storedRole(select.text(1)), select.integer(2) != 0,
-                               select.text(3)});
-    }
-    expectDone(step, "cannot read the accounts");
-    return list;
+    return selectAccounts();
 }
 
 bool AccountStore::anyPassword() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    SqliteStatement select(db_, "SELECT EXISTS (SELECT 1 FROM accounts WHERE password <> '')");
-    if (select.step() != SQLITE_ROW) {
-        fail("cannot read the accounts");
-    }
-    const bool any = select.integer(0) != 0;
-    expectDone(select.step(), "cannot read the accounts");
-    return any;
+    return selectAnyPassword();
 }
 
 std::optional<Identity> AccountStore::verifyPassword(const std::string& name,
                                                      const std::string& password) const {
-    std::optional<Identity> identity;
-    std::string hash;
+    std::optional<std::pair<Identity, std::string>> found;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        SqliteStatement select(db_, "SELECT name, role, password FROM accounts WHERE name = ?");
-        select.bind(1, name);
-        const int step = select.step();
-        if (step == SQLITE_ROW) {
-            identity = Identity{select.text(0), storedRole(select.text(1)), false};
-            hash = select.text(2);
-            expectDone(select.step(), "cannot read the accounts");
-        } else {
-            expectDone(step, "cannot read the accounts");
-        }
+        found = selectPassword(name);
     }
     // Hashed outside the lock: it takes a tenth of a second.
-    if (!identity || hash.empty()) {
+    if (!found || found->second.empty()) {
         passwordMatches(decoyHash(), password);
         return std::nullopt;
     }
-    return passwordMatches(hash, password) ? identity : std::nullopt;
+    return passwordMatches(found->second, password) ? std::optional(found->first) : std::nullopt;
 }
 
 NewToken AccountStore::createToken(Role role, const std::string& name) {
     const std::string token = kTokenPrefix + randomSecret();
-    const std::vector<unsigned char> hash = secretHash(token);
+    const SecretHash hash = secretHash(token);
     std::string tokenName = name;
     if (tokenName.empty()) {
         std::array<char, 2 * kTokenNameHashBytes + 1> hex{};
@@ -352,67 +198,34 @@ NewToken AccountStore::createToken(Role role, const std::string& name) {
     }
     checkName(tokenName, "token");
     const std::lock_guard<std::mutex> lock(mutex_);
-    Transaction transaction(*this);
-    SqliteStatement insert(db_,
-                           "INSERT INTO tokens (name, role, hash, created) VALUES (?, ?, ?, ?) "
-                           "ON CONFLICT (name) DO NOTHING");
-    insert.bind(1, tokenName).bind(2, roleName(role)).bindBlob(3, hash);
-    insert.bind(4, isoTime(clock_()));
-    expectDone(insert.step(), "cannot add a token");
-    if (sqlite3_changes(db_) == 0) {
+    if (!insertToken(tokenName, role, hash, isoTime(clock_()))) {
         throw AccountError("a token named \"" + tokenName + "\" exists already");
     }
-    transaction.commit();
     return NewToken{tokenName, token};
 }
 
 std::optional<Identity> AccountStore::verifyToken(const std::string& token) const {
+    const SecretHash hash = secretHash(token);
     const std::lock_guard<std::mutex> lock(mutex_);
-    SqliteStatement select(db_, "SELECT name, role FROM tokens WHERE hash = ?");
-    select.bindBlob(1, secretHash(token));
-    const int step = select.step();
-    if (step == SQLITE_ROW) {
-        const Identity identity{select.text(0), storedRole(select.text(1)), true};
-        expectDone(select.step(), "cannot read the tokens");
-        return identity;
-    }
-    expectDone(step, "cannot read the tokens");
-    return std::nullopt;
+    return selectToken(hash);
 }
 
 void AccountStore::revokeToken(const std::string& name) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    Transaction transaction(*this);
-    SqliteStatement remove(db_, "DELETE FROM tokens WHERE name = ?");
-    remove.bind(1, name);
-    expectDone(remove.step(), "cannot revoke a token");
-    if (sqlite3_changes(db_) == 0) {
+    if (!deleteToken(name)) {
         throw AccountError("there is no token named \"" + name + "\"");
     }
-    transaction.commit();
 }
 
 std::vector<TokenInfo> AccountStore::tokens() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    SqliteStatement select(db_, "SELECT name, role, created FROM tokens ORDER BY name");
-    std::vector<TokenInfo> list;
-    int step = 0;
-    while ((step = select.step()) == SQLITE_ROW) {
-        list.push_back(TokenInfo{select.text(0), storedRole(select.text(1)), select.text(2)});
-    }
-    expectDone(step, "cannot read the tokens");
-    return list;
+    return selectTokens();
 }
 
 NewSession AccountStore::openSession(const Identity& identity) {
-    // Sessions nobody came back to would otherwise stay forever.
-    SqliteStatement idle(db_, "DELETE FROM sessions WHERE last_used < ?");
-    idle.bind(1, now() - sessionIdle_.count());
-    expectDone(idle.step(), "cannot end idle sessions");
     NewSession opened{randomSecret(), identity};
-    SqliteStatement insert(db_, "INSERT INTO sessions (hash, account, last_used) VALUES (?, ?, ?)");
-    insert.bindBlob(1, secretHash(opened.id)).bind(2, identity.name).bind(3, now());
-    expectDone(insert.step(), "cannot open a session");
+    const long long current = now();
+    insertSession(secretHash(opened.id), identity.name, current, current - sessionIdle_.count());
     return opened;
 }
 
@@ -423,109 +236,54 @@ std::optional<NewSession> AccountStore::login(const std::string& name,
         return std::nullopt;
     }
     const std::lock_guard<std::mutex> lock(mutex_);
-    Transaction transaction(*this);
-    NewSession opened = openSession(*identity);
-    transaction.commit();
-    return opened;
+    return openSession(*identity);
 }
 
 std::optional<Identity> AccountStore::session(const std::string& id) {
-    const std::vector<unsigned char> hash = secretHash(id);
+    const SecretHash hash = secretHash(id);
     const long long current = now();
     const std::lock_guard<std::mutex> lock(mutex_);
-    SqliteStatement select(db_,
-                           "SELECT accounts.name, accounts.role, sessions.last_used "
-                           "FROM sessions JOIN accounts ON accounts.name = sessions.account "
-                           "WHERE sessions.hash = ?");
-    select.bindBlob(1, hash);
-    const int step = select.step();
-    if (step != SQLITE_ROW) {
-        expectDone(step, "cannot read the sessions");
+    const std::optional<SessionRecord> found = selectSession(hash);
+    if (!found) {
         return std::nullopt;
     }
-    const Identity identity{select.text(0), storedRole(select.text(1)), false};
-    const long long lastUsed = select.integer(2);
-    expectDone(select.step(), "cannot read the sessions");
-    if (current - lastUsed > sessionIdle_.count()) {
-        SqliteStatement remove(db_, "DELETE FROM sessions WHERE hash = ?");
-        remove.bindBlob(1, hash);
-        expectDone(remove.step(), "cannot end an idle session");
+    if (current - found->lastUsed > sessionIdle_.count()) {
+        deleteSession(hash);
         return std::nullopt;
     }
-    if (current - lastUsed >= kTouchSeconds) {
-        SqliteStatement touch(db_, "UPDATE sessions SET last_used = ? WHERE hash = ?");
-        touch.bind(1, current).bindBlob(2, hash);
-        expectDone(touch.step(), "cannot mark a session as used");
+    if (current - found->lastUsed >= kTouchSeconds) {
+        touchSession(hash, current);
     }
-    return identity;
+    return found->identity;
 }
 
 void AccountStore::logout(const std::string& id) {
+    const SecretHash hash = secretHash(id);
     const std::lock_guard<std::mutex> lock(mutex_);
-    SqliteStatement remove(db_, "DELETE FROM sessions WHERE hash = ?");
-    remove.bindBlob(1, secretHash(id));
-    expectDone(remove.step(), "cannot end a session");
-}
-
-std::optional<Identity> AccountStore::accountIdentity(const std::string& name) const {
-    SqliteStatement select(db_, "SELECT name, role FROM accounts WHERE name = ?");
-    select.bind(1, name);
-    const int step = select.step();
-    if (step == SQLITE_ROW) {
-        const Identity identity{select.text(0), storedRole(select.text(1)), false};
-        expectDone(select.step(), "cannot read the accounts");
-        return identity;
-    }
-    expectDone(step, "cannot read the accounts");
-    return std::nullopt;
+    deleteSession(hash);
 }
 
 std::string AccountStore::issueOnceLogin(const std::string& name) {
     const std::string secret = randomSecret();
+    const SecretHash hash = secretHash(secret);
     const std::lock_guard<std::mutex> lock(mutex_);
-    Transaction transaction(*this);
-    const std::optional<Identity> identity = accountIdentity(name);
-    if (!identity) {
-        throw AccountError("there is no account named \"" + name + "\"");
+    if (!replaceOnceLogin(name, hash, now() + kOnceLoginLifetime.count())) {
+        throw unknownAccount(name);
     }
-    SqliteStatement earlier(db_, "DELETE FROM once_logins WHERE account = ?");
-    earlier.bind(1, identity->name);
-    expectDone(earlier.step(), "cannot replace a one-time login");
-    SqliteStatement insert(db_,
-                           "INSERT INTO once_logins (hash, account, expires) VALUES (?, ?, ?)");
-    insert.bindBlob(1, secretHash(secret))
-        .bind(2, identity->name)
-        .bind(3, now() + kOnceLoginLifetime.count());
-    expectDone(insert.step(), "cannot add a one-time login");
-    transaction.commit();
     return secret;
 }
 
 std::optional<NewSession> AccountStore::loginOnce(const std::string& secret) {
-    const std::vector<unsigned char> hash = secretHash(secret);
+    const SecretHash hash = secretHash(secret);
+    NewSession opened{randomSecret(), Identity{}};
+    const long long current = now();
     const std::lock_guard<std::mutex> lock(mutex_);
-    Transaction transaction(*this);
-    SqliteStatement select(db_, "SELECT account, expires FROM once_logins WHERE hash = ?");
-    select.bindBlob(1, hash);
-    const int step = select.step();
-    if (step != SQLITE_ROW) {
-        expectDone(step, "cannot read the one-time logins");
+    const std::optional<Identity> identity =
+        useOnceLogin(hash, secretHash(opened.id), current, current - sessionIdle_.count());
+    if (!identity) {
         return std::nullopt;
     }
-    const std::string account = select.text(0);
-    const long long expires = select.integer(1);
-    expectDone(select.step(), "cannot read the one-time logins");
-    // Used up whatever follows: a second use, even of an expired secret,
-    // finds nothing.
-    SqliteStatement remove(db_, "DELETE FROM once_logins WHERE hash = ?");
-    remove.bindBlob(1, hash);
-    expectDone(remove.step(), "cannot use up a one-time login");
-    const std::optional<Identity> identity = accountIdentity(account);
-    std::optional<NewSession> opened;
-    if (identity && now() <= expires) {
-        opened = openSession(*identity);
-    }
-    transaction.commit();
+    opened.identity = *identity;
     return opened;
 }
 

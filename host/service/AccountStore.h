@@ -1,18 +1,16 @@
 #pragma once
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "NameStore.h"
 #include "Role.h"
-#include "SqliteNameStore.h"
-
-struct sqlite3;
 
 namespace panelhost {
 
@@ -63,14 +61,17 @@ struct NewSession {
     Identity identity;
 };
 
-// The accounts, API tokens, sessions and one-time logins of a panelhost, in
-// tables of their own in the data file that SqliteNameStore creates (the file must
-// exist and be a panelhost data file). Several AccountStores, also in other
-// processes, may use the same file at once: every change is one committed
-// transaction (write-ahead log, synchronous FULL), so `panelhost user ...`
-// works while the host runs. Passwords are kept only as Argon2id hashes;
-// tokens, session ids and one-time secrets only as BLAKE2b hashes. No method
-// logs or keeps a secret. Thread-safe: the HTTP threads may share one store.
+// The accounts, API tokens, sessions and one-time logins of a panelhost, and
+// the rules on them: names, password lengths, the last admin, idle sessions,
+// one-time logins that work once. Where they are kept is a backend's matter
+// (SqliteAccountStore: the data file; PostgresAccountStore: a database that
+// several hosts share); every change is one committed transaction there, so
+// `panelhost user ...` works while hosts run. Passwords are kept only as
+// Argon2id hashes; tokens, session ids and one-time secrets only as BLAKE2b
+// hashes, all made here and nowhere else. No method logs or keeps a secret.
+// A store that cannot be read or written throws StoreError, so that nobody
+// is let in on a guess. Thread-safe: the HTTP threads may share one store;
+// every call to the backend runs under the store's lock.
 class AccountStore {
   public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -89,13 +90,7 @@ class AccountStore {
     // Prefix of every API token, so that one pasted somewhere is recognised.
     static constexpr const char* kTokenPrefix = "pht_";
 
-    // Opens the account tables of `file`, creating them when missing. Throws
-    // StoreError for a missing file, one that is not a panelhost data file,
-    // or one that cannot be read or written.
-    explicit AccountStore(const std::filesystem::path& file,
-                          std::chrono::seconds sessionIdle = kDefaultSessionIdle,
-                          Clock clock = std::chrono::system_clock::now);
-    ~AccountStore();
+    virtual ~AccountStore() = default;
 
     AccountStore(const AccountStore&) = delete;
     AccountStore& operator=(const AccountStore&) = delete;
@@ -105,6 +100,11 @@ class AccountStore {
     // that is taken or not acceptable, or a password shorter than
     // kShortestPassword.
     void addAccount(const std::string& name, Role role, const std::string& password);
+    // Adds `name` as an admin account without a password when no account
+    // exists at all; the check and the addition are one transaction, so of
+    // several hosts starting at once on one store exactly one adds it.
+    // Whether this call added it.
+    bool addFirstAdmin(const std::string& name);
     // Removes an account with its sessions and one-time logins. Throws
     // AccountError for an unknown name and for the last admin account.
     void removeAccount(const std::string& name);
@@ -146,23 +146,75 @@ class AccountStore {
     // or expired secret.
     std::optional<NewSession> loginOnce(const std::string& secret);
 
-    const std::filesystem::path& file() const { return file_; }
+    // Where the accounts are kept, for messages: a file or a database.
+    virtual std::string location() const = 0;
+
+  protected:
+    // The kept form of a token, session id or one-time secret.
+    using SecretHash = std::vector<unsigned char>;
+
+    // A session as kept: whose it is and when it was last used.
+    struct SessionRecord {
+        Identity identity;
+        long long lastUsed = 0;  // seconds since the epoch
+    };
+    enum class Removal { Removed, Unknown, LastAdmin };
+
+    // Throws StoreError when the cryptography library cannot start.
+    AccountStore(std::chrono::seconds sessionIdle, Clock clock);
+
+    // The backend: rows in, rows out, each write one transaction. Names
+    // compare without regard to case. Called only under the store's lock;
+    // throw StoreError when the store cannot be read or written.
+
+    // False when the name is taken.
+    virtual bool insertAccount(const std::string& name, Role role, const std::string& hash,
+                               const std::string& created) = 0;
+    // Inserts the account only when there is none at all; whether it did.
+    virtual bool insertFirstAccount(const std::string& name, Role role,
+                                    const std::string& created) = 0;
+    // With the account's sessions and one-time logins; never the last admin.
+    virtual Removal deleteAccount(const std::string& name) = 0;
+    // Ends the account's sessions too; false for an unknown name.
+    virtual bool updatePassword(const std::string& name, const std::string& hash) = 0;
+    virtual std::vector<Account> selectAccounts() const = 0;
+    virtual bool selectAnyPassword() const = 0;
+    // The account and its password hash ("" for none).
+    virtual std::optional<std::pair<Identity, std::string>> selectPassword(
+        const std::string& name) const = 0;
+
+    // False when the name is taken.
+    virtual bool insertToken(const std::string& name, Role role, const SecretHash& hash,
+                             const std::string& created) = 0;
+    virtual std::optional<Identity> selectToken(const SecretHash& hash) const = 0;
+    // False for an unknown name.
+    virtual bool deleteToken(const std::string& name) = 0;
+    virtual std::vector<TokenInfo> selectTokens() const = 0;
+
+    // Also deletes the sessions last used before `idleBefore`, which would
+    // otherwise stay forever.
+    virtual void insertSession(const SecretHash& hash, const std::string& account, long long now,
+                               long long idleBefore) = 0;
+    virtual std::optional<SessionRecord> selectSession(const SecretHash& hash) const = 0;
+    virtual void touchSession(const SecretHash& hash, long long now) = 0;
+    virtual void deleteSession(const SecretHash& hash) = 0;
+
+    // Replaces the account's one-time logins by this one; false for an
+    // unknown account.
+    virtual bool replaceOnceLogin(const std::string& name, const SecretHash& hash,
+                                  long long expires) = 0;
+    // In one transaction: uses the one-time login up and, when it had not
+    // expired at `now` and its account exists, opens the session `session`
+    // for that account (as insertSession); the account then.
+    virtual std::optional<Identity> useOnceLogin(const SecretHash& hash, const SecretHash& session,
+                                                 long long now, long long idleBefore) = 0;
 
   private:
-    class Transaction;
-
-    void createTables();
-    std::optional<Identity> accountIdentity(const std::string& name) const;
     NewSession openSession(const Identity& identity);
     long long now() const;
-    [[noreturn]] void fail(const std::string& what) const;
-    void execute(const char* sql) const;
-    void expectDone(int step, const std::string& what) const;
 
-    std::filesystem::path file_;
     std::chrono::seconds sessionIdle_;
     Clock clock_;
-    sqlite3* db_ = nullptr;
     mutable std::mutex mutex_;
 };
 

@@ -4,15 +4,8 @@
 
 namespace panelhost {
 
-void FirstStart::createAdmin(AccountStore& accounts) {
-    if (!accounts.accounts().empty()) {
-        return;
-    }
-    try {
-        accounts.addAccount(kAdminName, Role::Admin, "");
-    } catch (const AccountError&) {
-        // Another process made it in the meantime: it exists, as wanted.
-    }
+bool FirstStart::createAdmin(AccountStore& accounts) {
+    return accounts.addFirstAdmin(kAdminName);
 }
 
 std::optional<std::string> FirstStart::refusal(const AccountStore& accounts,
@@ -23,7 +16,8 @@ std::optional<std::string> FirstStart::refusal(const AccountStore& accounts,
     return "refusing to serve on " + bind +
            ": no account has a password yet, so the first-start login would be open to the "
            "whole network. Give an account a password first (panelhost user passwd admin, or "
-           "panelhost user add NAME --role admin, with the same --data), or serve on 127.0.0.1.";
+           "panelhost user add NAME --role admin, with the same --data or --store), or serve on "
+           "127.0.0.1.";
 }
 
 std::optional<std::string> FirstStart::loginLink(AccountStore& accounts, const std::string& url) {

@@ -18,8 +18,11 @@ class FirstStart {
     // The name of the account made on the first start.
     static constexpr const char* kAdminName = "admin";
 
-    // Adds the `admin` account, without a password, when no account exists.
-    static void createAdmin(AccountStore& accounts);
+    // Adds the `admin` account, without a password, when no account exists
+    // (checked and added in one transaction); whether this call added it.
+    // On a store that several hosts share, only the host that added it
+    // prints the login link, so that a second host does not replace it.
+    static bool createAdmin(AccountStore& accounts);
     // A refusal to serve on `bind` for the console, when it is not a
     // loopback address and no account has a password; nothing otherwise.
     static std::optional<std::string> refusal(const AccountStore& accounts,

@@ -11,9 +11,9 @@
 #include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "NameSetClient.h"
+#include "OpenAccountStore.h"
 #include "OpenNameStore.h"
 #include "RequestGuard.h"
-#include "SqliteNameStore.h"
 #include "UmdWall.h"
 
 namespace panelhost {
@@ -63,21 +63,14 @@ HostApplication::HostApplication(const HostOptions& options)
     log_.addListener([this](const LogEntry& entry) { metrics_.countLogEntry(entry.kind); });
     log_.addListener([this](const LogEntry& entry) { printEntry(entry); });
     log_.addListener([this](const LogEntry& entry) { feed_.publish("log", logEntryJson(entry)); });
+    bool madeAdmin = false;
     try {
         catalog_ = std::make_unique<DeviceCatalog>(options_.catalog());
         log_.add(0, "info", "devices from " + options_.devicesFile().string());
         const SeedData seed = NameSeed::forCatalog(*catalog_);
         store_ = openNameStore(options_.store, options_.dataFile(), seed);
-        if (isPostgresStore(options_.store)) {
-            // The accounts stay in the data file, which a host on a
-            // database makes (seeded, unused for names) when it is missing.
-            std::error_code ignored;
-            if (!std::filesystem::exists(options_.dataFile(), ignored)) {
-                const SqliteNameStore created(options_.dataFile(), seed);
-            }
-        }
-        accounts_ = std::make_unique<AccountStore>(options_.dataFile(), options_.sessionIdle);
-        FirstStart::createAdmin(*accounts_);
+        accounts_ = openAccountStore(options_.store, options_.dataFile(), options_.sessionIdle);
+        madeAdmin = FirstStart::createAdmin(*accounts_);
         if (const auto refused = FirstStart::refusal(*accounts_, options_.bind)) {
             throw StartupError(StartupError::kConfiguration, *refused);
         }
@@ -157,7 +150,17 @@ HostApplication::HostApplication(const HostOptions& options)
     log_.add(0, "info", "serving on " + url());
     publishAddress();
     try {
-        loginLink_ = FirstStart::loginLink(*accounts_, url());
+        // A host sharing its accounts with others prints a link only when it
+        // made the admin account: a new link would replace the one printed
+        // by the host that did.
+        if (madeAdmin || !isPostgresStore(options_.store)) {
+            loginLink_ = FirstStart::loginLink(*accounts_, url());
+        } else if (!accounts_->anyPassword()) {
+            log_.add(0, "warning",
+                     "no account has a password yet; the one-time login link was printed by the "
+                     "host that made the admin account (or give admin a password: panelhost "
+                     "user passwd admin --store URL)");
+        }
     } catch (const StoreError& error) {
         shutdown();
         throw StartupError(StartupError::kDataFile, error.what());

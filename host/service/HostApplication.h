@@ -46,7 +46,7 @@ class StartupError : public std::runtime_error {
     int exitCode_;
 };
 
-// A running panel host: the data file with its accounts, the plugin with
+// A running panel host: the store with its accounts, the plugin with
 // its panel instances, the engine thread, the router link, the display
 // output and the HTTP server, put together
 // in that order and taken apart in the reverse one. It does not start on a

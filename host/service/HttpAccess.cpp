@@ -19,7 +19,6 @@ constexpr int kUnauthorized = 401;
 constexpr int kForbidden = 403;
 constexpr int kNotFound = 404;
 constexpr int kTooManyRequests = 429;
-constexpr int kServerError = 500;
 constexpr int kUnavailable = 503;
 constexpr const char* kBearer = "Bearer ";
 
@@ -131,19 +130,31 @@ bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
     }
     const std::optional<std::string> authorization = request.header("Authorization");
     std::optional<Identity> identity;
-    if (authorization) {
-        if (authorization->rfind(kBearer, 0) != 0 ||
-            !(identity =
-                  accounts_.verifyToken(authorization->substr(std::string(kBearer).size())))) {
-            log_.add(0, "warning",
-                     "refused " + printable(request.method + " " + request.path) + " from " +
-                         request.remoteAddr + ": an unknown or revoked API token");
-            sendError(response, kUnauthorized, "the API token is unknown or was revoked");
-            response.headers.emplace_back("WWW-Authenticate", "Bearer");
-            return false;
+    try {
+        if (authorization) {
+            if (authorization->rfind(kBearer, 0) != 0 ||
+                !(identity =
+                      accounts_.verifyToken(authorization->substr(std::string(kBearer).size())))) {
+                log_.add(0, "warning",
+                         "refused " + printable(request.method + " " + request.path) + " from " +
+                             request.remoteAddr + ": an unknown or revoked API token");
+                sendError(response, kUnauthorized, "the API token is unknown or was revoked");
+                response.headers.emplace_back("WWW-Authenticate", "Bearer");
+                return false;
+            }
+        } else if (const std::string id = sessionId(request); !id.empty()) {
+            identity = accounts_.session(id);
         }
-    } else if (const std::string id = sessionId(request); !id.empty()) {
-        identity = accounts_.session(id);
+    } catch (const StoreError& error) {
+        // Who asks cannot be checked: refused, not served as anonymous.
+        log_.add(0, "error",
+                 "refused " + printable(request.method + " " + request.path) + " from " +
+                     request.remoteAddr + ": the accounts cannot be read: " + error.what());
+        // The reason names the database server: the log has it, a client
+        // that is not yet known to be anybody does not.
+        sendError(response, kUnavailable,
+                  "the accounts cannot be read just now; the host's log says why");
+        return false;
     }
     if (identity) {
         request.user = identity->name;
@@ -190,9 +201,11 @@ bool HttpAccess::answer(const HttpRequest& request, HttpResponse& response) {
         response = HttpResponse();
         sendError(response, kBadRequest, error.what());
     } catch (const StoreError& error) {
+        // The store is away or failing: nothing was done, and a later
+        // attempt may succeed.
         log_.add(0, "error", error.what());
         response = HttpResponse();
-        sendError(response, kServerError, error.what());
+        sendError(response, kUnavailable, error.what());
     }
     return true;
 }

@@ -24,6 +24,7 @@
 #include "NameSeed.h"
 #include "NameSetClient.h"
 #include "NameSetFiles.h"
+#include "OpenAccountStore.h"
 #include "OpenNameStore.h"
 #include "PasswordPrompt.h"
 #include "SqliteNameStore.h"
@@ -67,20 +68,28 @@ std::optional<NameSetFiles::Target> target(const HostOptions& options, const std
     }
 }
 
-// The accounts of the data folder, for the account commands. They do not
-// need the data folder to themselves, so they also work while a panelhost
-// runs on it. A data file that does not exist yet is made first, with the
-// names a host's first start would seed.
+// The accounts of the data folder, or of the database of --store, for the
+// account commands. They do not need the store to themselves, so they also
+// work while panelhosts run on it. A data file or database schema that does
+// not exist yet is made first, with the names a host's first start would
+// seed.
 std::unique_ptr<AccountStore> openAccounts(const HostOptions& options) {
     try {
         const std::filesystem::path file = options.dataFile();
-        std::error_code ignored;
-        if (!std::filesystem::exists(file, ignored) ||
-            std::filesystem::file_size(file, ignored) == 0) {
-            const panelhost::SqliteNameStore created(
-                file, panelhost::NameSeed::forCatalog(options.catalog()));
+        if (panelhost::isPostgresStore(options.store)) {
+            // Opening the names makes the schema, or refuses one that is
+            // not a panelhost's.
+            const std::unique_ptr<panelhost::NameStore> names = panelhost::openNameStore(
+                options.store, file, panelhost::NameSeed::forCatalog(options.catalog()));
+        } else {
+            std::error_code ignored;
+            if (!std::filesystem::exists(file, ignored) ||
+                std::filesystem::file_size(file, ignored) == 0) {
+                const panelhost::SqliteNameStore created(
+                    file, panelhost::NameSeed::forCatalog(options.catalog()));
+            }
         }
-        return std::make_unique<AccountStore>(file, options.sessionIdle);
+        return panelhost::openAccountStore(options.store, file, options.sessionIdle);
     } catch (const std::exception& error) {
         std::cerr << "panelhost: " << error.what() << std::endl;
         return nullptr;
@@ -204,7 +213,8 @@ void CommandLine::addHostOptions() {
         ->capture_default_str();
     app.add_option("--data", options.data, dataHelp);
     app.add_option("--store", options.store,
-                   "keep the names in this PostgreSQL database, postgresql://USER@HOST:PORT/DB "
+                   "keep the names and accounts in this PostgreSQL database, "
+                   "postgresql://USER@HOST:PORT/DB "
                    "(default: the data file in the data folder; one host per database; give a "
                    "password through ~/.pgpass or PGPASSWORD, not here)")
         ->check([](const std::string& value) {
@@ -331,13 +341,14 @@ void CommandLine::addSubcommands() {
     tokenList = token->add_subcommand("list", "list the tokens (never the tokens)");
     token->require_subcommand(1);
 
-    // The host's options (--data, --devices) also apply after a subcommand.
+    // The host's options (--data, --store, --devices) also apply after a
+    // subcommand.
     for (CLI::App* command : {exportSet, importSet, user, userAdd, userRemove, userPasswd, userList,
                               token, tokenCreate, tokenRevoke, tokenList}) {
         command->fallthrough();
         command->footer(
-            "The host's --data DIR and --devices FILE apply here too, and so does the "
-            "configuration file.");
+            "The host's --data DIR, --store URL and --devices FILE apply here too, and so does "
+            "the configuration file.");
     }
     app.require_subcommand(0, 1);
 }
@@ -468,7 +479,10 @@ int serve(const CommandLine& line, int argc, char** argv) {
                       << std::chrono::duration_cast<std::chrono::minutes>(
                              AccountStore::kOnceLoginLifetime)
                              .count()
-                      << " minutes; a restart prints a new one." << std::endl;
+                      << (panelhost::isPostgresStore(line.options.store)
+                              ? " minutes; other hosts on the database, and restarts, print none."
+                              : " minutes; a restart prints a new one.")
+                      << std::endl;
         }
         SystemdService::ready("serving on " + host.url());
         int received = 0;

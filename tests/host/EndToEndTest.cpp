@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "HostApplication.h"
+#include "SqliteAccountStore.h"
 #include "SqliteReadFault.h"
 #include "TempFolder.h"
 
@@ -43,7 +44,7 @@ class RunningHost {
         host_ = std::make_unique<HostApplication>(options);
         // The tests act as an admin's script would: with an API token made
         // in the data file while the host runs.
-        AccountStore accounts(options.dataFile());
+        SqliteAccountStore accounts(options.dataFile());
         try {
             accounts.revokeToken(kTokenName);  // the token of a host before a restart
         } catch (const AccountError&) {
@@ -662,7 +663,7 @@ TEST(EndToEnd, EachRoleMayDoWhatItMayAndNoMore) {
     RunningHost host(data.path(), 1);
     std::map<Role, std::string> tokens;
     {
-        AccountStore accounts(data.path() / "panelhost.db");
+        SqliteAccountStore accounts(data.path() / "panelhost.db");
         for (const Role role : {Role::Viewer, Role::Operator, Role::Engineer, Role::Admin}) {
             tokens[role] = accounts.createToken(role, "as-" + roleName(role)).token;
         }

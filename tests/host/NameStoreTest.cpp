@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
-#include <libpq-fe.h>
 #include <sqlite3.h>
 
-#include <cctype>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -13,6 +10,7 @@
 #include "NameSeed.h"
 #include "OpenNameStore.h"
 #include "PostgresNameStore.h"
+#include "PostgresTestDatabase.h"
 #include "SqliteNameStore.h"
 #include "TempFolder.h"
 
@@ -27,84 +25,21 @@ using panelhost::StoreError;
 
 namespace {
 
-// The server the PostgreSQL runs of the store suite use, as a URL; a
-// throwaway one (tests/store/run-postgres-test.sh starts one): each test
-// makes a database of its own there (tests may run in parallel) and drops it
-// afterwards.
-constexpr const char* kPostgresVariable = "PANELHOST_TEST_POSTGRES";
-
-// Runs `sql` on the database of `conninfo` (a URL or key=value pairs);
-// returns the error, or "" when it succeeded.
-std::string runOnPostgres(const std::string& conninfo, const std::string& sql) {
-    PGconn* db = PQconnectdb(conninfo.c_str());
-    std::string error;
-    if (PQstatus(db) != CONNECTION_OK) {
-        error = PQerrorMessage(db);
-    } else {
-        PGresult* result = PQexec(db, sql.c_str());
-        if (PQresultStatus(result) != PGRES_COMMAND_OK) {
-            error = PQerrorMessage(db);
-        }
-        PQclear(result);
-    }
-    PQfinish(db);
-    return error;
-}
-
-// The connection settings of `url` with its database replaced by `database`.
-std::string withDatabase(const std::string& url, const std::string& database) {
-    PQconninfoOption* options = PQconninfoParse(url.c_str(), nullptr);
-    std::string conninfo = "dbname='" + database + "'";
-    for (PQconninfoOption* option = options; option != nullptr && option->keyword != nullptr;
-         ++option) {
-        if (option->val == nullptr || std::string(option->keyword) == "dbname") {
-            continue;
-        }
-        std::string value;
-        for (const char c : std::string(option->val)) {
-            if (c == '\\' || c == '\'') {
-                value += '\\';
-            }
-            value += c;
-        }
-        conninfo += std::string(" ") + option->keyword + "='" + value + "'";
-    }
-    PQconninfoFree(options);
-    return conninfo;
-}
-
 // The store contract, run against each kind of store: "sqlite" always,
-// "postgresql" when kPostgresVariable names a server.
+// "postgresql" when PANELHOST_TEST_POSTGRES names a server.
 class StoreContract : public testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
         if (GetParam() != "postgresql") {
             return;
         }
-        const char* url = std::getenv(kPostgresVariable);
-        if (url == nullptr || *url == '\0') {
-            GTEST_SKIP() << "set " << kPostgresVariable
+        if (PostgresTestDatabase::server().empty()) {
+            GTEST_SKIP() << "set " << PostgresTestDatabase::kVariable
                          << " to a throwaway server's URL to run this against PostgreSQL "
                             "(tests/store/run-postgres-test.sh does)";
         }
-        server_ = url;
-        database_ = "panelhost_test";
-        for (const char c :
-             std::string(testing::UnitTest::GetInstance()->current_test_info()->name())) {
-            database_ += std::isalnum(static_cast<unsigned char>(c)) != 0
-                             ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
-                             : '_';
-        }
-        database_ = database_.substr(0, kLongestDatabaseName);
-        ASSERT_EQ(runOnPostgres(server_, "DROP DATABASE IF EXISTS " + database_), "");
-        ASSERT_EQ(runOnPostgres(server_, "CREATE DATABASE " + database_), "");
-        conninfo_ = withDatabase(server_, database_);
-    }
-
-    void TearDown() override {
-        if (!database_.empty()) {
-            EXPECT_EQ(runOnPostgres(server_, "DROP DATABASE IF EXISTS " + database_), "");
-        }
+        ASSERT_NO_FATAL_FAILURE(database_.open("panelhost_test"));
+        conninfo_ = database_.conninfo();
     }
 
     // Opens the test's store: the same data each time within a test.
@@ -115,12 +50,9 @@ class StoreContract : public testing::TestWithParam<std::string> {
         return panelhost::openNameStore("", folder_.path() / "names.db", seed);
     }
 
-    // PostgreSQL's longest identifier.
-    static constexpr std::size_t kLongestDatabaseName = 63;
     static inline const SeedData seed_ = NameSeed::forCatalog(DeviceCatalog::defaults());
     TempFolder folder_;
-    std::string server_;
-    std::string database_;
+    PostgresTestDatabase database_;
     std::string conninfo_;
 };
 
@@ -372,7 +304,8 @@ TEST_P(StoreContract, AStoreThatCannotBeUsedIsRefused) {
         EXPECT_NE(std::string(error.what()).find("cannot connect"), std::string::npos)
             << error.what();
     }
-    ASSERT_EQ(runOnPostgres(conninfo_, "CREATE SCHEMA panelhost; CREATE TABLE panelhost.t (x int)"),
+    ASSERT_EQ(PostgresTestDatabase::run(
+                  conninfo_, "CREATE SCHEMA panelhost; CREATE TABLE panelhost.t (x int)"),
               "");
     try {
         open();
@@ -441,7 +374,7 @@ TEST_P(StoreContract, AStoreCatchesUpWithAnotherWriterOfItsDatabase) {
     // The rows b needs are gone (pruned): b reads everything and compares.
     a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 2, "Pruned", "ada", 0});
     a.writeSlot("CTA Tally Infodriver", 100, "2", "ada");
-    ASSERT_EQ(runOnPostgres(conninfo_, "DELETE FROM panelhost.changes"), "");
+    ASSERT_EQ(PostgresTestDatabase::run(conninfo_, "DELETE FROM panelhost.changes"), "");
     a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 3, "After", "ada", 0});
     const auto reread = b.catchUp();
     ASSERT_EQ(reread.size(), 3u);
@@ -454,9 +387,11 @@ TEST_P(StoreContract, AStoreCatchesUpWithAnotherWriterOfItsDatabase) {
     // Both connections are cut (a server restart does that): a's next write
     // connects again and succeeds; b, having lost its connection, reads
     // everything and finds that write.
-    ASSERT_EQ(runOnPostgres(conninfo_,
-                            "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
-                            "datname = current_database() AND pid <> pg_backend_pid()"),
+    ASSERT_EQ(PostgresTestDatabase::run(
+                  conninfo_,
+                  "DO $$ BEGIN PERFORM pg_terminate_backend(pid) FROM pg_stat_activity "
+                  "WHERE datname = current_database() AND pid <> pg_backend_pid(); "
+                  "END $$"),
               "");
     a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 4, "Back", "ada", 0});
     const auto reconnected = b.catchUp();
@@ -465,8 +400,8 @@ TEST_P(StoreContract, AStoreCatchesUpWithAnotherWriterOfItsDatabase) {
 
     // A database of the earlier format opens, brought up to date.
     ASSERT_EQ(
-        runOnPostgres(conninfo_,
-                      "DROP TABLE panelhost.changes; UPDATE panelhost.format SET version = 1"),
+        PostgresTestDatabase::run(
+            conninfo_, "DROP TABLE panelhost.changes; UPDATE panelhost.format SET version = 1"),
         "");
     const auto upgraded = open();
     const auto watcher = open();

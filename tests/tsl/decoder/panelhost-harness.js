@@ -1,7 +1,8 @@
 'use strict';
 // Runs the panelhost built in $PANELHOST for the display-output tests: a
 // host on a free loopback port with a fresh data folder, its HTTP API
-// (called with an admin token made in that folder before the start), and
+// (called with an admin token made before the start where the host keeps
+// its accounts: that folder, or the database of its --store), and
 // the panel's controls.
 
 const assert = require('node:assert/strict');
@@ -26,11 +27,22 @@ async function until(what, condition) {
   }
 }
 
+// The `--store` of a host's arguments ('--store URL' or '--store=URL'), so
+// that its token is made where the host keeps its accounts; none for the
+// data file.
+function storeOf(args) {
+  const at = args.indexOf('--store');
+  if (at >= 0 && at + 1 < args.length) return ['--store', args[at + 1]];
+  return args.filter((arg) => arg.startsWith('--store='));
+}
+
 // A panelhost on a fresh data folder, or on `options.data`, which it then
-// leaves in place for a later start.
+// leaves in place for a later start; its API token is made in the data
+// folder, or in the database of a `--store` among `args`.
 function startHost(args, options = {}) {
   const data = options.data || fs.mkdtempSync(path.join(os.tmpdir(), 'panelhost-tsl-'));
-  const token = execFileSync(PANELHOST, ['token', 'create', '--role', 'admin', '--data', data],
+  const token = execFileSync(PANELHOST,
+    ['token', 'create', '--role', 'admin', '--data', data, ...storeOf(args)],
     { stdio: ['ignore', 'pipe', 'ignore'] }).toString().trim();
   const child = spawn(PANELHOST, ['--data', data, '--port', '0', ...args], {
     stdio: ['ignore', 'pipe', 'pipe'],

@@ -1,0 +1,303 @@
+#include "PostgresAccountStore.h"
+
+#include <sodium.h>
+
+namespace panelhost {
+namespace {
+
+// Names compare without regard to case, as in the data file: the unique
+// indexes are on lower(name) and every lookup compares lower() with lower().
+constexpr const char* kTables = R"sql(
+CREATE TABLE IF NOT EXISTS panelhost.accounts (name TEXT NOT NULL, role TEXT NOT NULL,
+                                               password TEXT NOT NULL, created TEXT NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS accounts_name ON panelhost.accounts (lower(name));
+CREATE TABLE IF NOT EXISTS panelhost.tokens (name TEXT NOT NULL, role TEXT NOT NULL,
+                                             hash BYTEA NOT NULL UNIQUE, created TEXT NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS tokens_name ON panelhost.tokens (lower(name));
+CREATE TABLE IF NOT EXISTS panelhost.sessions (hash BYTEA NOT NULL PRIMARY KEY,
+                                               account TEXT NOT NULL, last_used BIGINT NOT NULL);
+CREATE INDEX IF NOT EXISTS sessions_account ON panelhost.sessions (lower(account));
+CREATE TABLE IF NOT EXISTS panelhost.once_logins (hash BYTEA NOT NULL PRIMARY KEY,
+                                                  account TEXT NOT NULL, expires BIGINT NOT NULL);
+)sql";
+
+constexpr auto number = PostgresConnection::number;
+
+// A hash as a bytea parameter, in the server's hex input form.
+std::string bytes(const std::vector<unsigned char>& hash) {
+    std::string hex(2 * hash.size() + 1, '\0');
+    sodium_bin2hex(hex.data(), hex.size(), hash.data(), hash.size());
+    hex.pop_back();
+    return "\\x" + hex;
+}
+
+Role storedRole(const std::string& name) {
+    return parseRole(name).value_or(Role::Viewer);
+}
+
+}  // namespace
+
+PostgresAccountStore::PostgresAccountStore(const std::string& url, std::chrono::seconds sessionIdle,
+                                           Clock clock)
+    : AccountStore(sessionIdle, std::move(clock)), db_(url) {
+    const Result format =
+        db_.run("cannot be read", "SELECT to_regclass('panelhost.format') IS NOT NULL");
+    if (format.text(0, 0) != "t") {
+        throw StoreError(location() +
+                         ": has no panelhost schema for the accounts; a panelhost started with "
+                         "this --store makes it");
+    }
+    db_.transaction("cannot set up the account tables", [&] {
+        // Hosts starting together make the tables one after the other: the
+        // lock conflicts with itself, not with the readers of the format.
+        db_.run("cannot set up the account tables",
+                "LOCK TABLE panelhost.format IN SHARE ROW EXCLUSIVE MODE");
+        db_.run("cannot set up the account tables", kTables);
+    });
+}
+
+PostgresConnection::Result PostgresAccountStore::read(const std::string& what, const char* sql,
+                                                      const Parameters& parameters) const {
+    db_.reconnectIfLost();
+    try {
+        return db_.run(what, sql, parameters);
+    } catch (const StoreError&) {
+        if (db_.connected()) {
+            throw;
+        }
+    }
+    db_.reconnectIfLost();
+    return db_.run(what, sql, parameters);
+}
+
+PostgresConnection::Result PostgresAccountStore::write(const std::string& what, const char* sql,
+                                                       const Parameters& parameters) {
+    db_.reconnectIfLost();
+    return db_.run(what, sql, parameters);
+}
+
+bool PostgresAccountStore::insertAccount(const std::string& name, Role role,
+                                         const std::string& hash, const std::string& created) {
+    return write("cannot add an account",
+                 "INSERT INTO panelhost.accounts (name, role, password, created) "
+                 "VALUES ($1, $2, $3, $4) ON CONFLICT ((lower(name))) DO NOTHING RETURNING name",
+                 {name, roleName(role), hash, created})
+               .rows() == 1;
+}
+
+bool PostgresAccountStore::insertFirstAccount(const std::string& name, Role role,
+                                              const std::string& created) {
+    bool added = false;
+    db_.transaction("cannot add an account", [&] {
+        // Self-conflicting, so that of several hosts starting together the
+        // second sees the first one's account once it may go on; readers of
+        // the accounts are not held up.
+        db_.run("cannot add an account",
+                "LOCK TABLE panelhost.accounts IN SHARE ROW EXCLUSIVE MODE");
+        added = db_.run("cannot add an account",
+                        "INSERT INTO panelhost.accounts (name, role, password, created) "
+                        "SELECT $1, $2, '', $3 "
+                        "WHERE NOT EXISTS (SELECT 1 FROM panelhost.accounts) RETURNING name",
+                        {name, roleName(role), created})
+                    .rows() == 1;
+    });
+    return added;
+}
+
+PostgresAccountStore::Removal PostgresAccountStore::deleteAccount(const std::string& name) {
+    Removal removal = Removal::Removed;
+    db_.transaction("cannot remove an account", [&] {
+        // Locked against a concurrent removal of the other admin, which
+        // would otherwise leave none.
+        db_.run("cannot remove an account",
+                "LOCK TABLE panelhost.accounts IN SHARE ROW EXCLUSIVE MODE");
+        const Result found =
+            db_.run("cannot read the accounts",
+                    "SELECT role, (SELECT count(*) FROM panelhost.accounts WHERE role = 'admin') "
+                    "FROM panelhost.accounts WHERE lower(name) = lower($1)",
+                    {name});
+        if (found.rows() == 0) {
+            removal = Removal::Unknown;
+            return;
+        }
+        if (storedRole(found.text(0, 0)) == Role::Admin && found.integer(0, 1) <= 1) {
+            removal = Removal::LastAdmin;
+            return;
+        }
+        db_.run("cannot remove an account",
+                "DELETE FROM panelhost.sessions WHERE lower(account) = lower($1)", {name});
+        db_.run("cannot remove an account",
+                "DELETE FROM panelhost.once_logins WHERE lower(account) = lower($1)", {name});
+        db_.run("cannot remove an account",
+                "DELETE FROM panelhost.accounts WHERE lower(name) = lower($1)", {name});
+    });
+    return removal;
+}
+
+bool PostgresAccountStore::updatePassword(const std::string& name, const std::string& hash) {
+    bool found = false;
+    db_.transaction("cannot set a password", [&] {
+        found = db_.run("cannot set a password",
+                        "UPDATE panelhost.accounts SET password = $1 "
+                        "WHERE lower(name) = lower($2) RETURNING name",
+                        {hash, name})
+                    .rows() == 1;
+        db_.run("cannot end the account's sessions",
+                "DELETE FROM panelhost.sessions WHERE lower(account) = lower($1)", {name});
+    });
+    return found;
+}
+
+std::vector<Account> PostgresAccountStore::selectAccounts() const {
+    const Result rows = read("cannot read the accounts",
+                             "SELECT name, role, password <> '', created "
+                             "FROM panelhost.accounts ORDER BY lower(name)",
+                             {});
+    std::vector<Account> list;
+    for (int row = 0; row < rows.rows(); ++row) {
+        list.push_back(Account{rows.text(row, 0), storedRole(rows.text(row, 1)),
+                               rows.text(row, 2) == "t", rows.text(row, 3)});
+    }
+    return list;
+}
+
+bool PostgresAccountStore::selectAnyPassword() const {
+    return read("cannot read the accounts",
+                "SELECT EXISTS (SELECT 1 FROM panelhost.accounts WHERE password <> '')", {})
+               .text(0, 0) == "t";
+}
+
+std::optional<std::pair<Identity, std::string>> PostgresAccountStore::selectPassword(
+    const std::string& name) const {
+    const Result rows = read("cannot read the accounts",
+                             "SELECT name, role, password FROM panelhost.accounts "
+                             "WHERE lower(name) = lower($1)",
+                             {name});
+    if (rows.rows() == 0) {
+        return std::nullopt;
+    }
+    return std::pair{Identity{rows.text(0, 0), storedRole(rows.text(0, 1)), false},
+                     rows.text(0, 2)};
+}
+
+bool PostgresAccountStore::insertToken(const std::string& name, Role role, const SecretHash& hash,
+                                       const std::string& created) {
+    return write("cannot add a token",
+                 "INSERT INTO panelhost.tokens (name, role, hash, created) "
+                 "VALUES ($1, $2, $3, $4) ON CONFLICT ((lower(name))) DO NOTHING RETURNING name",
+                 {name, roleName(role), bytes(hash), created})
+               .rows() == 1;
+}
+
+std::optional<Identity> PostgresAccountStore::selectToken(const SecretHash& hash) const {
+    const Result rows =
+        read("cannot read the tokens", "SELECT name, role FROM panelhost.tokens WHERE hash = $1",
+             {bytes(hash)});
+    if (rows.rows() == 0) {
+        return std::nullopt;
+    }
+    return Identity{rows.text(0, 0), storedRole(rows.text(0, 1)), true};
+}
+
+bool PostgresAccountStore::deleteToken(const std::string& name) {
+    return write("cannot revoke a token",
+                 "DELETE FROM panelhost.tokens WHERE lower(name) = lower($1) RETURNING name",
+                 {name})
+               .rows() > 0;
+}
+
+std::vector<TokenInfo> PostgresAccountStore::selectTokens() const {
+    const Result rows =
+        read("cannot read the tokens",
+             "SELECT name, role, created FROM panelhost.tokens ORDER BY lower(name)", {});
+    std::vector<TokenInfo> list;
+    for (int row = 0; row < rows.rows(); ++row) {
+        list.push_back(
+            TokenInfo{rows.text(row, 0), storedRole(rows.text(row, 1)), rows.text(row, 2)});
+    }
+    return list;
+}
+
+void PostgresAccountStore::addSession(const SecretHash& hash, const std::string& account,
+                                      long long now, long long idleBefore) {
+    db_.run("cannot end idle sessions", "DELETE FROM panelhost.sessions WHERE last_used < $1",
+            {number(idleBefore)});
+    db_.run("cannot open a session",
+            "INSERT INTO panelhost.sessions (hash, account, last_used) VALUES ($1, $2, $3)",
+            {bytes(hash), account, number(now)});
+}
+
+void PostgresAccountStore::insertSession(const SecretHash& hash, const std::string& account,
+                                         long long now, long long idleBefore) {
+    db_.transaction("cannot open a session", [&] { addSession(hash, account, now, idleBefore); });
+}
+
+std::optional<PostgresAccountStore::SessionRecord> PostgresAccountStore::selectSession(
+    const SecretHash& hash) const {
+    const Result rows =
+        read("cannot read the sessions",
+             "SELECT a.name, a.role, s.last_used FROM panelhost.sessions s "
+             "JOIN panelhost.accounts a ON lower(a.name) = lower(s.account) WHERE s.hash = $1",
+             {bytes(hash)});
+    if (rows.rows() == 0) {
+        return std::nullopt;
+    }
+    return SessionRecord{Identity{rows.text(0, 0), storedRole(rows.text(0, 1)), false},
+                         rows.integer(0, 2)};
+}
+
+void PostgresAccountStore::touchSession(const SecretHash& hash, long long now) {
+    write("cannot mark a session as used",
+          "UPDATE panelhost.sessions SET last_used = $1 WHERE hash = $2",
+          {number(now), bytes(hash)});
+}
+
+void PostgresAccountStore::deleteSession(const SecretHash& hash) {
+    write("cannot end a session", "DELETE FROM panelhost.sessions WHERE hash = $1", {bytes(hash)});
+}
+
+bool PostgresAccountStore::replaceOnceLogin(const std::string& name, const SecretHash& hash,
+                                            long long expires) {
+    bool found = false;
+    db_.transaction("cannot add a one-time login", [&] {
+        const Result account =
+            db_.run("cannot read the accounts",
+                    "SELECT name FROM panelhost.accounts WHERE lower(name) = lower($1)", {name});
+        if (account.rows() == 0) {
+            return;
+        }
+        found = true;
+        db_.run("cannot replace a one-time login",
+                "DELETE FROM panelhost.once_logins WHERE lower(account) = lower($1)", {name});
+        db_.run("cannot add a one-time login",
+                "INSERT INTO panelhost.once_logins (hash, account, expires) VALUES ($1, $2, $3)",
+                {bytes(hash), account.text(0, 0), number(expires)});
+    });
+    return found;
+}
+
+std::optional<Identity> PostgresAccountStore::useOnceLogin(const SecretHash& hash,
+                                                           const SecretHash& session, long long now,
+                                                           long long idleBefore) {
+    std::optional<Identity> identity;
+    db_.transaction("cannot use a one-time login", [&] {
+        // Deleting first makes two hosts given the same secret at once
+        // agree: only the one whose delete found the row goes on. Used up
+        // whatever follows: a second use, even of an expired secret, finds
+        // nothing.
+        const Result used = db_.run(
+            "cannot use up a one-time login",
+            "DELETE FROM panelhost.once_logins o WHERE o.hash = $1 RETURNING o.expires, "
+            "(SELECT a.name FROM panelhost.accounts a WHERE lower(a.name) = lower(o.account)), "
+            "(SELECT a.role FROM panelhost.accounts a WHERE lower(a.name) = lower(o.account))",
+            {bytes(hash)});
+        if (used.rows() == 0 || used.isNull(0, 1) || now > used.integer(0, 0)) {
+            return;
+        }
+        identity = Identity{used.text(0, 1), storedRole(used.text(0, 2)), false};
+        addSession(session, identity->name, now, idleBefore);
+    });
+    return identity;
+}
+
+}  // namespace panelhost

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "AccountStore.h"
+
+struct sqlite3;
+
+namespace panelhost {
+
+// The accounts in tables of their own in the data file that SqliteNameStore
+// creates (the file must exist and be a panelhost data file). Several
+// stores, also in other processes, may use the same file at once: every
+// change is one committed transaction (write-ahead log, synchronous FULL).
+// Owns its connection; AccountStore's lock serialises its use.
+class SqliteAccountStore : public AccountStore {
+  public:
+    // Opens the account tables of `file`, creating them when missing. Throws
+    // StoreError for a missing file, one that is not a panelhost data file,
+    // or one that cannot be read or written.
+    explicit SqliteAccountStore(const std::filesystem::path& file,
+                                std::chrono::seconds sessionIdle = kDefaultSessionIdle,
+                                Clock clock = std::chrono::system_clock::now);
+    ~SqliteAccountStore() override;
+
+    std::string location() const override { return file_.string(); }
+
+  private:
+    class Transaction;
+
+    bool insertAccount(const std::string& name, Role role, const std::string& hash,
+                       const std::string& created) override;
+    bool insertFirstAccount(const std::string& name, Role role,
+                            const std::string& created) override;
+    Removal deleteAccount(const std::string& name) override;
+    bool updatePassword(const std::string& name, const std::string& hash) override;
+    std::vector<Account> selectAccounts() const override;
+    bool selectAnyPassword() const override;
+    std::optional<std::pair<Identity, std::string>> selectPassword(
+        const std::string& name) const override;
+    bool insertToken(const std::string& name, Role role, const SecretHash& hash,
+                     const std::string& created) override;
+    std::optional<Identity> selectToken(const SecretHash& hash) const override;
+    bool deleteToken(const std::string& name) override;
+    std::vector<TokenInfo> selectTokens() const override;
+    void insertSession(const SecretHash& hash, const std::string& account, long long now,
+                       long long idleBefore) override;
+    std::optional<SessionRecord> selectSession(const SecretHash& hash) const override;
+    void touchSession(const SecretHash& hash, long long now) override;
+    void deleteSession(const SecretHash& hash) override;
+    bool replaceOnceLogin(const std::string& name, const SecretHash& hash,
+                          long long expires) override;
+    std::optional<Identity> useOnceLogin(const SecretHash& hash, const SecretHash& session,
+                                         long long now, long long idleBefore) override;
+
+    // The statements of insertSession, inside the caller's transaction.
+    void addSession(const SecretHash& hash, const std::string& account, long long now,
+                    long long idleBefore);
+    std::optional<Identity> accountIdentity(const std::string& name) const;
+    [[noreturn]] void fail(const std::string& what) const;
+    void execute(const char* sql) const;
+    void expectDone(int step, const std::string& what) const;
+
+    std::filesystem::path file_;
+    sqlite3* db_ = nullptr;
+};
+
+}  // namespace panelhost

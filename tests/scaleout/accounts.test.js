@@ -1,0 +1,117 @@
+'use strict';
+// Two panelhosts on one database share their accounts, API tokens,
+// sessions and one-time logins: what is made or ended on one host, or by
+// `panelhost token ...` on the database, holds on both at once, and a host
+// that cannot reach the database lets nobody in.
+
+const { test } = require('node:test');
+const assert = require('node:assert/strict');
+const { execFileSync } = require('node:child_process');
+const h = require('./scaleout-harness');
+
+// One request as a client without the harness's token: with `token` or
+// the session `cookie`, or neither; the status, the body and the session
+// cookie the host set.
+async function call(base, method, route, { token, cookie, body } = {}) {
+  const headers = { 'content-type': 'application/json' };
+  if (token) headers.authorization = `Bearer ${token}`;
+  if (cookie) headers.cookie = cookie;
+  const response = await fetch(new URL(route, base), {
+    method,
+    headers,
+    redirect: 'manual',
+    body: body === undefined ? undefined : JSON.stringify(body),
+  });
+  const text = await response.text();
+  const set = response.headers.getSetCookie().find((c) => c.startsWith('panelhost_session='));
+  return {
+    status: response.status,
+    json: text.startsWith('{') ? JSON.parse(text) : null,
+    cookie: set && set.split(';')[0],
+  };
+}
+
+// `panelhost token ...` on the database, as a script beside the hosts.
+const tokenCommand = (store, ...args) =>
+  execFileSync(h.PANELHOST, ['token', ...args, '--store', store],
+    { stdio: ['ignore', 'pipe', 'pipe'] }).toString().trim();
+
+test('two hosts on one database share accounts, tokens and sessions, and fail closed', async () => {
+  const store = h.freshDatabase('accounts');
+  const a = h.startHost(['--store', store]);
+  const b = h.startHost(['--store', store]);
+  try {
+    const [urlA, urlB] = await Promise.all([a.url, b.url]);
+
+    // Only the host that made the admin account prints a login link; the
+    // other says where it is, and the link works on the other host.
+    const link = await h.until('a one-time login link', () =>
+      (a.output() + b.output()).match(/http:\/\/\S+\/login\?once=(\S+)/));
+    await h.until('the other host to say it prints no link', () =>
+      /one-time login link was printed by the host that made/.test(a.output() + b.output()));
+    assert.equal([a, b].filter((host) => /login\?once=/.test(host.output())).length, 1);
+    const linkHost = /login\?once=/.test(a.output()) ? urlA : urlB;
+    const otherHost = linkHost === urlA ? urlB : urlA;
+    const once = await call(otherHost, 'GET', `/login?once=${link[1]}`);
+    assert.equal(once.status, 303);
+    assert.ok(once.cookie, 'the one-time login opens a session');
+    const admin = await call(linkHost, 'GET', '/api/session', { cookie: once.cookie });
+    assert.equal(admin.status, 200);
+    assert.equal(admin.json.user, 'admin');
+    assert.equal((await call(linkHost, 'GET', `/login?once=${link[1]}`)).cookie, undefined,
+      'used up on the other host');
+
+    // A token made on the database works on both hosts; revoked, on neither.
+    const token = tokenCommand(store, 'create', '--role', 'admin', '--name', 'monitoring');
+    for (const base of [urlA, urlB]) {
+      const listed = await call(base, 'GET', '/api/tokens', { token });
+      assert.equal(listed.status, 200, JSON.stringify(listed.json));
+      assert.ok(listed.json.tokens.some((t) => t.name === 'monitoring'));
+    }
+    tokenCommand(store, 'revoke', 'monitoring');
+    for (const base of [urlA, urlB]) {
+      assert.equal((await call(base, 'GET', '/api/tokens', { token })).status, 401);
+    }
+
+    // An account added through host A logs in on host B; a new password set
+    // on B ends its session on A and holds on A.
+    await h.api(urlA, 'POST', '/api/accounts',
+      { name: 'olga', role: 'operator', password: 'first password' });
+    const login = await call(urlB, 'POST', '/api/login',
+      { body: { name: 'olga', password: 'first password' } });
+    assert.equal(login.status, 200, JSON.stringify(login.json));
+    const onA = await call(urlA, 'GET', '/api/session', { cookie: login.cookie });
+    assert.deepEqual([onA.json.user, onA.json.role], ['olga', 'operator']);
+    await h.api(urlB, 'PUT', '/api/accounts/olga', { password: 'second password' });
+    assert.equal((await call(urlA, 'GET', '/api/session', { cookie: login.cookie })).status, 401);
+    assert.equal((await call(urlA, 'POST', '/api/login',
+      { body: { name: 'olga', password: 'first password' } })).status, 401);
+    const again = await call(urlA, 'POST', '/api/login',
+      { body: { name: 'olga', password: 'second password' } });
+    assert.equal(again.status, 200);
+
+    // The database away: a token, a session or a login that cannot be
+    // checked is refused with 503, never let through; back, all work again.
+    const kept = tokenCommand(store, 'create', '--role', 'viewer');
+    h.stopServer();
+    try {
+      for (const base of [urlA, urlB]) {
+        assert.equal((await call(base, 'GET', '/api/session', { token: kept })).status, 503);
+        assert.equal((await call(base, 'GET', '/api/session', { cookie: again.cookie })).status,
+          503);
+        assert.equal((await call(base, 'POST', '/api/login',
+          { body: { name: 'olga', password: 'second password' } })).status, 503);
+      }
+    } finally {
+      h.startServer();
+    }
+    for (const base of [urlA, urlB]) {
+      const back = await call(base, 'GET', '/api/session', { token: kept });
+      assert.equal(back.status, 200, JSON.stringify(back.json));
+      assert.equal((await call(base, 'GET', '/api/session', { cookie: again.cookie })).json.user,
+        'olga');
+    }
+  } finally {
+    await Promise.all([a.stop(), b.stop()]);
+  }
+});
