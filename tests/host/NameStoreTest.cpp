@@ -398,6 +398,31 @@ TEST_P(StoreContract, AStoreCatchesUpWithAnotherWriterOfItsDatabase) {
     ASSERT_EQ(reconnected.size(), 1u);
     EXPECT_EQ(reconnected[0].text, "Back");
 
+    // The database is away (it takes no connections and ended both): a
+    // write throws StoreUnavailable and changes nothing, in memory neither;
+    // so does a catch-up; once it is back, both work again.
+    ASSERT_EQ(PostgresTestDatabase::run(
+                  PostgresTestDatabase::server(),
+                  "ALTER DATABASE " + database_.name() + " ALLOW_CONNECTIONS false"),
+              "");
+    ASSERT_EQ(PostgresTestDatabase::run(PostgresTestDatabase::server(),
+                                        "DO $$ BEGIN PERFORM pg_terminate_backend(pid) FROM "
+                                        "pg_stat_activity WHERE datname = '" +
+                                            database_.name() + "'; END $$"),
+              "");
+    EXPECT_THROW(a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 6, "Away", "ada", 0}),
+                 panelhost::StoreUnavailable);
+    EXPECT_NE(a.name("StC_UMD_Names_DriverID", 5, 6), "Away");
+    EXPECT_THROW(b.catchUp(), panelhost::StoreUnavailable);
+    ASSERT_EQ(
+        PostgresTestDatabase::run(PostgresTestDatabase::server(),
+                                  "ALTER DATABASE " + database_.name() + " ALLOW_CONNECTIONS true"),
+        "");
+    a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 6, "Back again", "ada", 0});
+    const auto afterAway = b.catchUp();
+    ASSERT_EQ(afterAway.size(), 1u);
+    EXPECT_EQ(afterAway[0].text, "Back again");
+
     // A database of the earlier format opens, brought up to date.
     ASSERT_EQ(
         PostgresTestDatabase::run(
