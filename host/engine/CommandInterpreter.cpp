@@ -381,7 +381,12 @@ CommandInterpreter::Reply CommandInterpreter::device(PanelInstance& instance,
         default:
             break;
     }
-    if (!result.ok()) {
+    if (result.status == HostResult::Status::Failed ||
+        result.status == HostResult::Status::Unavailable) {
+        // Refused by the store: the panel's change is not kept anywhere.
+        report(instance, "error",
+               std::string(commandWordText(command.word)) + ": not stored: " + result.error);
+    } else if (!result.ok()) {
         report(instance, "error",
                std::string(commandWordText(command.word)) + ": " + result.error + "; ignored");
     }

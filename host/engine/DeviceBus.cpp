@@ -77,18 +77,54 @@ HostResult DeviceBus::writeSlot(const std::string& who, int device, int index,
                                    std::to_string(text.size()));
     }
     try {
-        store_.writeSlot(deviceSpec->name, index, text);
+        store_.writeSlot(deviceSpec->name, index, text, who);
     } catch (const StoreError& error) {
-        return HostResult::failed(error.what());
+        log_.add(0, "error",
+                 who + "'s write of slot " + std::to_string(index) + " of " + deviceText(device) +
+                     " was not stored: " + error.what());
+        return HostResult::notStored(error);
     }
     log_.add(0, "info",
              who + " wrote slot " + std::to_string(index) + " of " + deviceText(device) + ": '" +
                  text + "'");
+    announceSlot(who, device, index, text);
+    return HostResult::success();
+}
+
+void DeviceBus::announceSlot(const std::string& who, int device, int index,
+                             const std::string& text) {
     feed_.publish("slot", {{"device", device}, {"index", index}, {"text", text}, {"who", who}});
     for (const int instance : registered(slotRegistrations_, device, index)) {
         queue_.pushRecord(instance, tovi_type::kRevertive, device, 0, index, text);
     }
-    return HostResult::success();
+}
+
+bool DeviceBus::takeSlot(const StoreChange& change) {
+    const DeviceSpec* deviceSpec = catalog_.byName(change.device);
+    if (deviceSpec == nullptr || !deviceSpec->hasSlot(change.index) ||
+        change.text.size() > kLongestText) {
+        return false;
+    }
+    log_.add(0, "info",
+             change.who + " wrote slot " + std::to_string(change.index) + " of " +
+                 deviceText(deviceSpec->number) + " on another host: '" + change.text + "'");
+    announceSlot(change.who, deviceSpec->number, change.index, change.text);
+    return true;
+}
+
+bool DeviceBus::takeName(const StoreChange& change) {
+    const DeviceSpec* deviceSpec = catalog_.byName(change.device);
+    if (deviceSpec == nullptr || !deviceSpec->hasEntry(change.database, change.index) ||
+        change.text.size() > kLongestText) {
+        return false;
+    }
+    log_.add(0, "info",
+             change.who + " wrote entry " + std::to_string(change.index) + " of database " +
+                 std::to_string(change.database) + " of " + deviceText(deviceSpec->number) +
+                 " on another host: '" + change.oldText + "' -> '" + change.text + "'");
+    announceName(change.who, deviceSpec->number, change.database, change.index, change.oldText,
+                 change.text);
+    return true;
 }
 
 const DeviceSpec* DeviceBus::nameEntry(int device, int database, int index, const std::string& text,
@@ -137,7 +173,11 @@ HostResult DeviceBus::writeName(const std::string& who, int device, int database
         oldText = store_.writeName(
             NameWrite{deviceSpec->name, device, database, index, text, who, restores});
     } catch (const StoreError& error) {
-        return HostResult::failed(error.what());
+        log_.add(0, "error",
+                 who + "'s write of entry " + std::to_string(index) + " of database " +
+                     std::to_string(database) + " of " + deviceText(device) +
+                     " was not stored: " + error.what());
+        return HostResult::notStored(error);
     }
     log_.add(0, "info",
              who + " wrote entry " + std::to_string(index) + " of database " +
@@ -168,7 +208,10 @@ HostResult DeviceBus::writeBatch(NameBatch& batch, int device,
     try {
         batch = store_.writeBatch(batch, writes);
     } catch (const StoreError& error) {
-        return HostResult::failed(error.what());
+        log_.add(0, "error",
+                 batch.who + "'s " + batch.kind + " of " + std::to_string(writes.size()) +
+                     " names of " + deviceText(device) + " was not stored: " + error.what());
+        return HostResult::notStored(error);
     }
     log_.add(0, "info",
              batch.who + " wrote " + std::to_string(writes.size()) + " names of " +

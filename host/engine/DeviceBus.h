@@ -61,6 +61,13 @@ class DeviceBus {
     // the earlier change as its old text; callers pass each entry once.
     HostResult writeBatch(NameBatch& batch, int device, const std::vector<NameChange>& changes);
 
+    // A name or slot that another host wrote to the shared store, already
+    // in the store's memory: logged, published and notified as a write here
+    // would be, without writing it again. Entries of devices or slots this
+    // host does not have are left out (false).
+    bool takeName(const StoreChange& change);
+    bool takeSlot(const StoreChange& change);
+
     // "IR" and "RR": registers `instance` for slots (or entries) `from` to
     // `to`; `add` keeps its earlier ranges on that device, otherwise they
     // are replaced.
@@ -83,6 +90,7 @@ class DeviceBus {
                                 HostResult& error) const;
     void announceName(const std::string& who, int device, int database, int index,
                       const std::string& oldText, const std::string& text);
+    void announceSlot(const std::string& who, int device, int index, const std::string& text);
     static HostResult checkRange(const DeviceSpec& device, int from, int to, int last,
                                  const char* what);
     static void addRange(Registrations& table, int instance, int device, int from, int to,

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ControlEvents.h"
+#include "UmdWall.h"
 #include "tovi_event_text.h"
 #include "tovi_records.h"
 
@@ -325,6 +326,44 @@ HostResult HostEngine::writeSlot(const std::string& who, int device, int index,
     const HostResult result = devices_.writeSlot(who, device, index, text);
     deliverPending();
     return result;
+}
+
+void HostEngine::catchUp() {
+    std::vector<StoreChange> changes;
+    try {
+        changes = store_.catchUp();
+    } catch (const StoreError& error) {
+        if (catchUpFailure_.empty()) {
+            log_.add(0, "error",
+                     std::string("other hosts' writes cannot be read; the last known names are "
+                                 "served until they can: ") +
+                         error.what());
+        }
+        catchUpFailure_ = error.what();
+        return;
+    }
+    if (!catchUpFailure_.empty()) {
+        log_.add(0, "info",
+                 "other hosts' writes can be read again; " + std::to_string(changes.size()) +
+                     " changes taken");
+        catchUpFailure_.clear();
+    }
+    for (const StoreChange& change : changes) {
+        switch (change.kind) {
+            case StoreChange::Kind::Name:
+                devices_.takeName(change);
+                break;
+            case StoreChange::Kind::Slot:
+                devices_.takeSlot(change);
+                break;
+            case StoreChange::Kind::Crosspoint:
+                if (change.device == UmdWall::kRouter) {
+                    router_.takeStored(change.index, change.source);
+                }
+                break;
+        }
+    }
+    deliverPending();
 }
 
 void HostEngine::runTimers() {

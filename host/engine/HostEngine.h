@@ -103,6 +103,13 @@ class HostEngine {
     RouterMirror& router() { return router_; }
     const RouterMirror& router() const { return router_; }
 
+    // Takes what other hosts wrote to a shared store (NameStore::catchUp)
+    // and publishes each change as a write made elsewhere is published
+    // (event stream, displays, registered instances; a crosspoint to the
+    // router mirror), without writing it again or adding history. A store
+    // that cannot be read now is logged when that starts and ends.
+    void catchUp();
+
     // Delivers a tick of every timer due now.
     void runTimers();
     std::optional<TimerTable::TimePoint> nextTimerDue() const { return timers_.nextDue(); }
@@ -153,6 +160,8 @@ class HostEngine {
     int lastId_ = 0;
     ScriptCallObserver* observer_ = nullptr;
     std::map<std::string, std::uint64_t> notificationCounts_;
+    // Why the last catch-up failed; empty when it succeeded.
+    std::string catchUpFailure_;
 };
 
 }  // namespace panelhost

@@ -32,8 +32,9 @@ void NameStore::writeNames(const std::vector<NameWrite>& writes) {
     remember(writes);
 }
 
-void NameStore::writeSlot(const std::string& device, int index, const std::string& text) {
-    timed([&] { commitSlot(device, index, text); });
+void NameStore::writeSlot(const std::string& device, int index, const std::string& text,
+                          const std::string& who) {
+    timed([&] { commitSlot(device, index, text, who); });
     slots_[SlotKey{device, index}] = text;
 }
 

@@ -21,6 +21,14 @@ class StoreError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The database server cannot be reached now (stopped, restarting, the
+// connection lost): the write was not committed, and may succeed once the
+// server is back. Other StoreErrors are refusals that a retry will not cure.
+class StoreUnavailable : public StoreError {
+  public:
+    using StoreError::StoreError;
+};
+
 // One database entry to write, with who writes it for the history.
 struct NameWrite {
     std::string device;
@@ -84,6 +92,25 @@ struct HistoryQuery {
     int limit = 100;
 };
 
+// An entry that another writer of the same database changed, as a catch-up
+// found it: the text (or source) it has now and the one this store knew.
+struct StoreChange {
+    enum class Kind { Name, Slot, Crosspoint };
+
+    Kind kind = Kind::Name;
+    std::string device;
+    // Names: database and entry; slots: the slot in `index`; crosspoints:
+    // the destination in `index`, the sources in `source` and `oldSource`.
+    int database = 0;
+    int index = 0;
+    std::string text;
+    std::string oldText;
+    int source = 0;
+    int oldSource = 0;
+    // Who wrote it, as the writing host recorded it.
+    std::string who;
+};
+
 // What a new data file starts with.
 struct SeedData {
     struct Name {
@@ -136,11 +163,21 @@ class NameStore {
     // here); returns the batch as recorded. Throws StoreError (nothing
     // changed).
     virtual NameBatch writeBatch(const NameBatch& batch, const std::vector<NameWrite>& writes) = 0;
-    // Writes one slot. Throws StoreError (nothing changed).
-    void writeSlot(const std::string& device, int index, const std::string& text);
+    // Writes one slot, written by `who` (for other hosts' event streams).
+    // Throws StoreError (nothing changed).
+    void writeSlot(const std::string& device, int index, const std::string& text,
+                   const std::string& who);
     // Records the sources of the given destinations in one transaction.
     // Throws StoreError (nothing changed).
     void writeCrosspoints(const std::string& device, const std::map<int, int>& changes);
+
+    // Takes into memory what other writers of the same database committed
+    // since the last catch-up and returns each entry that differs from what
+    // was known, in commit order; this store's own writes are already known
+    // and so not returned. Throws StoreError (StoreUnavailable while the
+    // server is away) with memory unchanged. A store that has no other
+    // writers (a data file) returns nothing.
+    virtual std::vector<StoreChange> catchUp() { return {}; }
 
     // Throws StoreError when the entries cannot all be read.
     virtual std::vector<HistoryEntry> history(const HistoryQuery& query) const = 0;
@@ -167,7 +204,8 @@ class NameStore {
     // Commit in one transaction, or throw StoreError having changed nothing;
     // the caches are updated here afterwards.
     virtual void commitNames(const std::vector<NameWrite>& writes) = 0;
-    virtual void commitSlot(const std::string& device, int index, const std::string& text) = 0;
+    virtual void commitSlot(const std::string& device, int index, const std::string& text,
+                            const std::string& who) = 0;
     virtual void commitCrosspoints(const std::string& device,
                                    const std::map<int, int>& changes) = 0;
 

@@ -6,6 +6,38 @@
 #include <utility>
 
 namespace panelhost {
+namespace {
+
+// `url` with a connect_timeout unless it has one.
+std::string withConnectTimeout(const std::string& url) {
+    if (url.find("connect_timeout") != std::string::npos) {
+        return url;
+    }
+    const std::string setting =
+        "connect_timeout=" + std::to_string(PostgresConnection::kConnectTimeoutSeconds);
+    const bool uri = url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
+    if (!uri) {
+        return url + " " + setting;
+    }
+    return url + (url.find('?') == std::string::npos ? "?" : "&") + setting;
+}
+
+// Whether a failed command failed because the server is away rather than
+// because it refused the command: the connection is gone, or the server
+// says it is shutting down or starting (SQLSTATE classes 08 and 57P).
+bool serverAway(pg_conn* db, const pg_result* result) {
+    if (PQstatus(db) != CONNECTION_OK) {
+        return true;
+    }
+    const char* state = result == nullptr ? nullptr : PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    if (state == nullptr) {
+        return result == nullptr;
+    }
+    const std::string code(state);
+    return code.rfind("08", 0) == 0 || code.rfind("57P", 0) == 0;
+}
+
+}  // namespace
 
 PostgresConnection::Result::~Result() {
     PQclear(result_);
@@ -35,17 +67,24 @@ long long PostgresConnection::Result::integer(int row, int column) const {
     return isNull(row, column) ? 0 : std::strtoll(PQgetvalue(result_, row, column), nullptr, 10);
 }
 
-PostgresConnection::PostgresConnection(const std::string& url) : db_(PQconnectdb(url.c_str())) {
+PostgresConnection::PostgresConnection(const std::string& url)
+    : db_(PQconnectdb(withConnectTimeout(url).c_str())) {
     if (db_ == nullptr) {
         throw StoreError("postgresql: cannot connect: out of memory");
     }
     location_ = std::string("postgresql://") + PQuser(db_) + "@" + PQhost(db_) + ":" + PQport(db_) +
                 "/" + PQdb(db_);
+    // The server's warnings (that it ends the connection as it shuts down)
+    // would go to standard error, past the log; what they announce reaches
+    // the log as the failure of the command that follows.
+    PQsetNoticeProcessor(
+        db_, [](void*, const char*) {}, nullptr);
     try {
         if (PQstatus(db_) != CONNECTION_OK) {
             throw StoreError(location_ + ": cannot connect: " + reason());
         }
         run("cannot be prepared", "SET client_min_messages = warning");
+        ++connections_;
     } catch (...) {
         PQfinish(db_);
         throw;
@@ -80,10 +119,15 @@ PostgresConnection::Result PostgresConnection::run(const std::string& what, cons
     for (const std::optional<std::string>& parameter : parameters) {
         values.push_back(parameter ? parameter->c_str() : nullptr);
     }
-    Result result(values.empty() ? PQexec(db_, sql)
-                                 : PQexecParams(db_, sql, static_cast<int>(values.size()), nullptr,
-                                                values.data(), nullptr, nullptr, 0));
+    pg_result* raw = values.empty() ? PQexec(db_, sql)
+                                    : PQexecParams(db_, sql, static_cast<int>(values.size()),
+                                                   nullptr, values.data(), nullptr, nullptr, 0);
+    Result result(raw);
     if (!result.succeeded()) {
+        if (serverAway(db_, raw)) {
+            throw StoreUnavailable(location_ + ": " + what +
+                                   ": the server is unavailable: " + reason());
+        }
         throw StoreError(location_ + ": " + what + ": " + reason());
     }
     return result;
@@ -99,9 +143,11 @@ void PostgresConnection::reconnectIfLost() {
     }
     PQreset(db_);
     if (!connected()) {
-        throw StoreError(location_ +
-                         ": the connection is lost and cannot be made again: " + reason());
+        throw StoreUnavailable(location_ +
+                               ": the connection is lost and cannot be made again: " + reason());
     }
+    PQclear(PQexec(db_, "SET client_min_messages = warning"));
+    ++connections_;
 }
 
 void PostgresConnection::rollback() {

@@ -13,8 +13,10 @@ namespace panelhost {
 
 // One connection to a PostgreSQL server, and the commands run on it. Every
 // failure throws StoreError naming the server (never a password) and what
-// could not be done, with the server's reason on one line. The connection
-// is closed with the object. Not thread-safe: one thread at a time uses it.
+// could not be done, with the server's reason on one line; StoreUnavailable
+// when the server is away (the connection lost, the server shutting down or
+// starting). The connection is closed with the object. Not thread-safe: one
+// thread at a time uses it.
 class PostgresConnection {
   public:
     // One command's result, cleared when it goes out of scope.
@@ -43,7 +45,14 @@ class PostgresConnection {
     // Parameters $1, $2…; nothing is SQL NULL.
     using Parameters = std::vector<std::optional<std::string>>;
 
-    // Connects with `url` (postgresql://… or any libpq connection string).
+    // Seconds a connection attempt may take when the URL does not say
+    // (connect_timeout): connecting again happens on threads that others
+    // wait for, and an unreachable server would otherwise hold them for as
+    // long as the system's TCP connect takes.
+    static constexpr int kConnectTimeoutSeconds = 5;
+
+    // Connects with `url` (postgresql://… or any libpq connection string),
+    // with kConnectTimeoutSeconds unless it gives a connect_timeout.
     // Throws StoreError when the server cannot be reached or refuses.
     explicit PostgresConnection(const std::string& url);
     ~PostgresConnection();
@@ -55,13 +64,18 @@ class PostgresConnection {
     // a command without parameters may hold several statements.
     Result run(const std::string& what, const char* sql, const Parameters& parameters = {}) const;
     // Runs `body` between BEGIN and COMMIT, connecting again first when the
-    // connection was lost; rolls back and rethrows when anything fails.
+    // connection was lost (also when only BEGIN finds that out: a server
+    // that restarted since the last command); rolls back and rethrows when
+    // anything fails.
     template <typename Body>
     void transaction(const std::string& what, Body&& body);
-    // Connects again when the connection was lost; throws StoreError when
-    // that fails.
+    // Connects again when the connection was lost; throws StoreUnavailable
+    // when that fails.
     void reconnectIfLost();
     bool connected() const;
+    // How many times a connection was made, counting the first: a change
+    // tells a caller that notices or commit answers may have been missed.
+    int connections() const { return connections_; }
 
     // The server and database, for the log: postgresql://user@host:port/db.
     const std::string& location() const { return location_; }
@@ -78,12 +92,18 @@ class PostgresConnection {
 
     pg_conn* db_ = nullptr;
     std::string location_;
+    int connections_ = 0;
 };
 
 template <typename Body>
 void PostgresConnection::transaction(const std::string& what, Body&& body) {
     reconnectIfLost();
-    run(what, "BEGIN");
+    try {
+        run(what, "BEGIN");
+    } catch (const StoreUnavailable&) {
+        reconnectIfLost();
+        run(what, "BEGIN");
+    }
     try {
         body();
         run(what, "COMMIT");

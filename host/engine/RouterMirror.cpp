@@ -93,13 +93,25 @@ void RouterMirror::route(const std::map<int, int>& crosspoints) {
         log_.add(0, "error", std::string("router crosspoints not saved: ") + error.what());
     }
     for (const auto& [destination, source] : changed) {
-        crosspoints_[destination] = source;
-        log_.add(0, "info",
-                 "router: destination " + std::to_string(destination) +
-                     (source == 0 ? " routed to no source the device holds"
-                                  : " routed to source " + std::to_string(source)));
-        feed_.publish("crosspoint", {{"destination", destination}, {"source", source}});
+        publish(destination, source, "");
     }
+}
+
+void RouterMirror::takeStored(int destination, int source) {
+    if (destination < 1 || destination > kSignals || RouterMirror::source(destination) == source) {
+        return;
+    }
+    publish(destination, source, " (stored by another host)");
+}
+
+void RouterMirror::publish(int destination, int source, const std::string& note) {
+    crosspoints_[destination] = source;
+    log_.add(0, "info",
+             "router: destination " + std::to_string(destination) +
+                 (source == 0 ? " routed to no source the device holds"
+                              : " routed to source " + std::to_string(source)) +
+                 note);
+    feed_.publish("crosspoint", {{"destination", destination}, {"source", source}});
 }
 
 int RouterMirror::source(int destination) const {

@@ -39,6 +39,11 @@ class RouterMirror {
     // destinations beyond the device's entries are left out.
     void apply(const RouterUpdate& update);
 
+    // A crosspoint of this router device that another host stored, already
+    // in the store's memory: taken and published as a change from the
+    // router would be, without storing it again.
+    void takeStored(int destination, int source);
+
     // The source routed to `destination` as last known; 0 for none.
     int source(int destination) const;
     const std::map<int, int>& crosspoints() const { return crosspoints_; }
@@ -52,6 +57,8 @@ class RouterMirror {
   private:
     void writeLabels(int database, const std::map<int, std::string>& labels);
     void route(const std::map<int, int>& crosspoints);
+    // Takes a crosspoint into the mirror, logs and publishes it.
+    void publish(int destination, int source, const std::string& note);
 
     DeviceBus& devices_;
     NameStore& store_;

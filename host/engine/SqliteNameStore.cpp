@@ -322,7 +322,8 @@ void SqliteNameStore::writeAll(const std::vector<NameWrite>& writes, long long b
     }
 }
 
-void SqliteNameStore::commitSlot(const std::string& device, int index, const std::string& text) {
+void SqliteNameStore::commitSlot(const std::string& device, int index, const std::string& text,
+                                 const std::string& /*who*/) {
     SqliteStatement upsert(db_,
                            "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?) "
                            "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text");

@@ -43,7 +43,8 @@ class SqliteNameStore : public NameStore {
 
   private:
     void commitNames(const std::vector<NameWrite>& writes) override;
-    void commitSlot(const std::string& device, int index, const std::string& text) override;
+    void commitSlot(const std::string& device, int index, const std::string& text,
+                    const std::string& who) override;
     void commitCrosspoints(const std::string& device, const std::map<int, int>& changes) override;
 
     void checkExisting();

@@ -113,6 +113,9 @@ HostApplication::HostApplication(const HostOptions& options)
                                            [] { return std::chrono::steady_clock::now(); });
     engine_->setObserver(capture_.get());
     thread_ = std::make_unique<EngineThread>(*engine_);
+    if (isPostgresStore(options_.store)) {
+        listener_ = std::make_unique<StoreListener>(options_.store, *thread_, log_);
+    }
     try {
         const std::string layouts = options_.layouts.string();
         for (int i = 0; i < options_.panels; ++i) {
@@ -256,6 +259,7 @@ void HostApplication::shutdown() {
     server_.reset();
     router_.reset();
     displays_.reset();
+    listener_.reset();
     if (thread_) {
         try {
             thread_->call([](HostEngine& engine) { engine.destroyAll(); });

@@ -24,6 +24,7 @@
 #include "RouterLink.h"
 #include "ServiceMetrics.h"
 #include "StderrCapture.h"
+#include "StoreListener.h"
 #include "StreamFanOut.h"
 
 namespace panelhost {
@@ -104,6 +105,8 @@ class HostApplication {
     std::unique_ptr<PluginLibrary> plugin_;
     std::unique_ptr<HostEngine> engine_;
     std::unique_ptr<EngineThread> thread_;
+    // With a PostgreSQL store: keeps the engine in step with other hosts.
+    std::unique_ptr<StoreListener> listener_;
     std::unique_ptr<RouterLink> router_;
     std::unique_ptr<HttpAccess> access_;
     std::unique_ptr<HttpApi> api_;

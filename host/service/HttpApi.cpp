@@ -65,6 +65,9 @@ void sendResult(HttpResponse& response, const HostResult& result, const json& bo
         case HostResult::Status::Failed:
             sendError(response, kServerError, result.error);
             return;
+        case HostResult::Status::Unavailable:
+            sendError(response, kUnavailable, result.error);
+            return;
     }
 }
 
@@ -457,6 +460,7 @@ void HttpApi::history(const Request& request, Response& response) {
     // an exception object shared between threads is freed by whichever
     // thread lets go of it last, which the thread checker cannot follow.
     std::string failure;
+    int failureStatus = kServerError;
     const std::optional<json> entries =
         engine_.call([&](HostEngine& engine) -> std::optional<json> {
             if (*device != 0) {
@@ -474,12 +478,16 @@ void HttpApi::history(const Request& request, Response& response) {
                 }
             } catch (const StoreError& error) {
                 failure = error.what();
+                failureStatus =
+                    HostResult::notStored(error).status == HostResult::Status::Unavailable
+                        ? kUnavailable
+                        : kServerError;
             }
             return list;
         });
     if (!failure.empty()) {
         log_.add(0, "error", failure);
-        sendError(response, kServerError, failure);
+        sendError(response, failureStatus, failure);
         return;
     }
     sendFound(response, entries, json::object(), "entries",

@@ -126,6 +126,8 @@ int statusOf(const HostResult& result) {
             return kBadRequest;
         case HostResult::Status::Failed:
             return kServerError;
+        case HostResult::Status::Unavailable:
+            return kUnavailable;
     }
     return kServerError;
 }
@@ -463,7 +465,7 @@ void NameSetApi::restore(const HttpRequest& request, HttpResponse& response) {
         try {
             entry = engine.store().historyEntry(id);
         } catch (const StoreError& error) {
-            return Outcome::failed(kServerError, error.what());
+            return Outcome::failed(statusOf(HostResult::notStored(error)), error.what());
         }
         if (!entry) {
             return Outcome::failed(kNotFound, "there is no history entry " + std::to_string(id));
@@ -508,7 +510,7 @@ void NameSetApi::batch(const HttpRequest& request, HttpResponse& response) {
             result["entries"] = entries;
             return Outcome::ok(result);
         } catch (const StoreError& error) {
-            return Outcome::failed(kServerError, error.what());
+            return Outcome::failed(statusOf(HostResult::notStored(error)), error.what());
         }
     });
     send(response, outcome);
@@ -554,7 +556,7 @@ void NameSetApi::undo(const HttpRequest& request, HttpResponse& response) {
                 skipped.push_back(skip);
             }
         } catch (const StoreError& error) {
-            return Outcome::failed(kServerError, error.what());
+            return Outcome::failed(statusOf(HostResult::notStored(error)), error.what());
         }
         json batches = json::array();
         int restored = 0;

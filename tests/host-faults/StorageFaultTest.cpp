@@ -129,6 +129,8 @@ void expectFullDiskRefusal(const HostProcess::Setup& full, const std::function<v
         // The refused write changed nothing, and the host still serves.
         EXPECT_EQ(readAll(client)[filling.refused], before[filling.refused]);
         EXPECT_EQ(host.stop(), 0) << host.output();
+        EXPECT_NE(host.output().find(" was not stored: "), std::string::npos)
+            << "the refused write is logged: " << host.output();
     }
     makeRoom();
     HostProcess host(HostProcess::Setup(full.data), logs / "after.log");

@@ -110,7 +110,7 @@ TEST_P(StoreContract, AReopenFindsEverythingAsItWas) {
         EXPECT_EQ(store.writeName({"StC_UMD_Names_DriverID", 12, 5, 37, "Guest's Cam", "api"}),
                   "Line In 1");
         store.writeName({"StC_UMD_Names_DriverID", 12, 5, 37, "Host Cam", "panel instance 1"});
-        store.writeSlot("CTA Tally Infodriver", 212, "5");
+        store.writeSlot("CTA Tally Infodriver", 212, "5", "test");
         store.writeCrosspoints("StC SDI Router", {{3, 8}, {4, 0}});
         store.writeCrosspoints("StC SDI Router", {{3, 9}});
         EXPECT_EQ(store.writeStats().committed, 3u);
@@ -314,4 +314,124 @@ TEST_P(StoreContract, AStoreThatCannotBeUsedIsRefused) {
         EXPECT_NE(std::string(error.what()).find("not a panelhost's"), std::string::npos)
             << error.what();
     }
+}
+
+// Two stores on one database, as two hosts have them: each catch-up
+// returns exactly what the other wrote and this one did not know (the last
+// text of an entry written twice, nothing for its own writes or a write of
+// the text it has), also after the rows it needs were pruned and after its
+// connection was lost; a database of the format before the changes table
+// is brought up to date. A data file has no other writers: nothing.
+TEST_P(StoreContract, AStoreCatchesUpWithAnotherWriterOfItsDatabase) {
+    using Kind = panelhost::StoreChange::Kind;
+    const auto first = open();
+    NameStore& a = *first;
+    a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 37, "VT 37", "ada", 0});
+    if (GetParam() == "sqlite") {
+        EXPECT_TRUE(a.catchUp().empty());
+        return;
+    }
+    const auto second = open();
+    NameStore& b = *second;
+    EXPECT_TRUE(b.catchUp().empty()) << "b opened after a's write and has it";
+    EXPECT_TRUE(a.catchUp().empty()) << "a's own write";
+
+    const std::string seeded = b.name("StC_UMD_Names_DriverID", 5, 38).value_or("");
+    a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 38, "Draft", "ada", 0});
+    a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 38, "Guest", "ada", 0});
+    a.writeSlot("CTA Tally Infodriver", 212, "5", "panel instance 1");
+    a.writeCrosspoints("StC SDI Router", {{3, 8}});
+    a.writeBatch(NameBatch{0, "", "bob", "import", "news.csv into set 5", 0},
+                 {{"StC_UMD_Names_DriverID", 12, 5, 1, "Anchor", "bob", 0},
+                  {"StC_UMD_Names_DriverID", 12, 5, 37, "VT 37", "bob", 0}});
+    b.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 40, "Own", "cy", 0});
+    const auto changes = b.catchUp();
+    ASSERT_EQ(changes.size(), 4u);
+    EXPECT_EQ(changes[0].kind, Kind::Name);
+    EXPECT_EQ(changes[0].index, 38);
+    EXPECT_EQ(changes[0].text, "Guest");
+    EXPECT_EQ(changes[0].oldText, seeded);
+    EXPECT_EQ(changes[0].who, "ada");
+    EXPECT_EQ(changes[1].kind, Kind::Slot);
+    EXPECT_EQ(changes[1].text, "5");
+    EXPECT_EQ(changes[1].oldText, "1");
+    EXPECT_EQ(changes[1].who, "panel instance 1");
+    EXPECT_EQ(changes[2].kind, Kind::Crosspoint);
+    EXPECT_EQ(changes[2].index, 3);
+    EXPECT_EQ(changes[2].source, 8);
+    EXPECT_EQ(changes[3].kind, Kind::Name);
+    EXPECT_EQ(changes[3].index, 1);
+    EXPECT_EQ(changes[3].text, "Anchor");
+    EXPECT_EQ(changes[3].who, "bob");
+    EXPECT_EQ(b.name("StC_UMD_Names_DriverID", 5, 38), "Guest");
+    EXPECT_EQ(b.slot("CTA Tally Infodriver", 212), "5");
+    EXPECT_EQ(b.crosspoints("StC SDI Router").at(3), 8);
+    EXPECT_TRUE(b.catchUp().empty());
+    const auto own = a.catchUp();
+    ASSERT_EQ(own.size(), 1u) << "only b's write is news to a";
+    EXPECT_EQ(own[0].text, "Own");
+
+    // The rows b needs are gone (pruned): b reads everything and compares.
+    a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 2, "Pruned", "ada", 0});
+    a.writeSlot("CTA Tally Infodriver", 100, "2", "ada");
+    ASSERT_EQ(PostgresTestDatabase::run(conninfo_, "DELETE FROM panelhost.changes"), "");
+    a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 3, "After", "ada", 0});
+    const auto reread = b.catchUp();
+    ASSERT_EQ(reread.size(), 3u);
+    EXPECT_EQ(reread[0].text, "Pruned");
+    EXPECT_EQ(reread[1].text, "After");
+    EXPECT_EQ(reread[2].kind, Kind::Slot);
+    EXPECT_EQ(reread[2].index, 100);
+    EXPECT_TRUE(b.catchUp().empty());
+
+    // Both connections are cut (a server restart does that): a's next write
+    // connects again and succeeds; b, having lost its connection, reads
+    // everything and finds that write.
+    ASSERT_EQ(PostgresTestDatabase::run(
+                  conninfo_,
+                  "DO $$ BEGIN PERFORM pg_terminate_backend(pid) FROM pg_stat_activity "
+                  "WHERE datname = current_database() AND pid <> pg_backend_pid(); "
+                  "END $$"),
+              "");
+    a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 4, "Back", "ada", 0});
+    const auto reconnected = b.catchUp();
+    ASSERT_EQ(reconnected.size(), 1u);
+    EXPECT_EQ(reconnected[0].text, "Back");
+
+    // The database is away (it takes no connections and ended both): a
+    // write throws StoreUnavailable and changes nothing, in memory neither;
+    // so does a catch-up; once it is back, both work again.
+    ASSERT_EQ(PostgresTestDatabase::run(
+                  PostgresTestDatabase::server(),
+                  "ALTER DATABASE " + database_.name() + " ALLOW_CONNECTIONS false"),
+              "");
+    ASSERT_EQ(PostgresTestDatabase::run(PostgresTestDatabase::server(),
+                                        "DO $$ BEGIN PERFORM pg_terminate_backend(pid) FROM "
+                                        "pg_stat_activity WHERE datname = '" +
+                                            database_.name() + "'; END $$"),
+              "");
+    EXPECT_THROW(a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 6, "Away", "ada", 0}),
+                 panelhost::StoreUnavailable);
+    EXPECT_NE(a.name("StC_UMD_Names_DriverID", 5, 6), "Away");
+    EXPECT_THROW(b.catchUp(), panelhost::StoreUnavailable);
+    ASSERT_EQ(
+        PostgresTestDatabase::run(PostgresTestDatabase::server(),
+                                  "ALTER DATABASE " + database_.name() + " ALLOW_CONNECTIONS true"),
+        "");
+    a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 6, "Back again", "ada", 0});
+    const auto afterAway = b.catchUp();
+    ASSERT_EQ(afterAway.size(), 1u);
+    EXPECT_EQ(afterAway[0].text, "Back again");
+
+    // A database of the earlier format opens, brought up to date.
+    ASSERT_EQ(
+        PostgresTestDatabase::run(
+            conninfo_, "DROP TABLE panelhost.changes; UPDATE panelhost.format SET version = 1"),
+        "");
+    const auto upgraded = open();
+    const auto watcher = open();
+    upgraded->writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 5, "Later", "ada", 0});
+    const auto afterUpgrade = watcher->catchUp();
+    ASSERT_EQ(afterUpgrade.size(), 1u);
+    EXPECT_EQ(afterUpgrade[0].text, "Later");
 }

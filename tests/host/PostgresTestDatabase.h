@@ -48,8 +48,9 @@ class PostgresTestDatabase {
         conninfo_ = withDatabase(server_, database_);
     }
 
-    // The connection settings of the test's database.
+    // The connection settings of the test's database, and its name.
     const std::string& conninfo() const { return conninfo_; }
+    const std::string& name() const { return database_; }
 
     // Runs `sql` on the database of `conninfo` (a URL or key=value pairs);
     // returns the error, or "" when it succeeded.

@@ -58,10 +58,12 @@ function startHost(args, options = {}) {
   });
   const stop = () =>
     new Promise((resolve) => {
-      child.on('close', () => {
+      const removed = () => {
         if (!options.data) fs.rmSync(data, { recursive: true, force: true });
         resolve();
-      });
+      };
+      if (child.exitCode !== null || child.signalCode !== null) return removed();
+      child.on('close', removed);
       child.kill('SIGTERM');
     });
   // Ends the process with `signal` and waits for it, leaving the data
@@ -75,7 +77,7 @@ function startHost(args, options = {}) {
   return { url, stop, kill, output: () => output };
 }
 
-async function request(base, method, route, body) {
+async function request(base, method, route, body, signal) {
   return fetch(new URL(route, base), {
     method,
     headers: {
@@ -83,7 +85,40 @@ async function request(base, method, route, body) {
       authorization: `Bearer ${tokens.get(new URL(base).origin)}`,
     },
     body: body === undefined ? undefined : JSON.stringify(body),
+    signal,
   });
+}
+
+// The host's event stream (GET /api/stream), open once this resolves:
+// `events` collects every event as {event, data, at} (at: when it was read,
+// process.hrtime.bigint()) in order until close().
+async function eventStream(base) {
+  const controller = new AbortController();
+  const response = await request(base, 'GET', '/api/stream', undefined, controller.signal);
+  assert.ok(response.ok, `GET /api/stream: ${response.status}`);
+  const events = [];
+  const decoder = new TextDecoder();
+  let pending = '';
+  (async () => {
+    try {
+      for await (const chunk of response.body) {
+        pending += decoder.decode(chunk, { stream: true });
+        let end;
+        while ((end = pending.indexOf('\n\n')) >= 0) {
+          const block = pending.slice(0, end).split('\n');
+          pending = pending.slice(end + 2);
+          const event = block.find((l) => l.startsWith('event: '));
+          const data = block.find((l) => l.startsWith('data: '));
+          if (event && data) {
+            events.push({ event: event.slice(7), data: JSON.parse(data.slice(6)), at: process.hrtime.bigint() });
+          }
+        }
+      }
+    } catch (error) {
+      if (error.name !== 'AbortError') throw error;
+    }
+  })();
+  return { events, close: () => controller.abort() };
 }
 
 async function api(base, method, route, body) {
@@ -103,4 +138,6 @@ async function apiText(base, route) {
 const press = (base, panel, control, event = 'button=pressed') =>
   api(base, 'POST', '/api/panels/1/events', { panel, control, event });
 
-module.exports = { PANELHOST, SOURCE_COUNT, WAIT_MS, until, startHost, api, apiText, press };
+module.exports = {
+  PANELHOST, SOURCE_COUNT, WAIT_MS, until, startHost, request, api, apiText, press, eventStream,
+};

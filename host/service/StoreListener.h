@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "EngineThread.h"
+#include "EventLog.h"
+
+namespace panelhost {
+
+class PostgresConnection;
+
+// Keeps this host in step with the other hosts on a shared PostgreSQL
+// store. On a thread of its own it holds a connection of its own that
+// listens on the channel "panelhost_changes"; on every notice, whenever it
+// has connected (again), and every kSafetyNet while connected, it hands the
+// engine a catch-up (HostEngine::catchUp) through EngineThread::submit and
+// never waits for it, at most one waiting at a time. A lost connection is
+// logged once and made again with growing back-off. The engine thread and
+// the log must outlive the listener; it is made and destroyed on one thread.
+class StoreListener {
+  public:
+    // How long the thread waits on the socket before it looks whether it
+    // should stop or catch up: bounds how long stopping takes.
+    static constexpr std::chrono::milliseconds kPollInterval{200};
+    // A catch-up this often even without notices, in case one was lost on
+    // the way (the sequence numbers then tell what was missed).
+    static constexpr std::chrono::seconds kSafetyNet{5};
+    // Waits between attempts to connect again: doubling from the first to
+    // the longest, so a server that is away long is not flooded.
+    static constexpr std::chrono::milliseconds kFirstBackOff{250};
+    static constexpr std::chrono::milliseconds kLongestBackOff{4000};
+
+    // Starts listening with `url` (as given to --store).
+    StoreListener(std::string url, EngineThread& engine, EventLog& log);
+    // Stops the thread within about kPollInterval.
+    ~StoreListener();
+
+    StoreListener(const StoreListener&) = delete;
+    StoreListener& operator=(const StoreListener&) = delete;
+
+  private:
+    void run();
+    // Listens on `db` until it is lost (returns why) or the listener stops
+    // (returns "").
+    std::string listen(PostgresConnection& db);
+    void requestCatchUp();
+    // Waits `delay` or until stopped; false when stopped.
+    bool pause(std::chrono::milliseconds delay);
+
+    const std::string url_;
+    EngineThread& engine_;
+    EventLog& log_;
+    // Set while a catch-up is handed over and not yet begun; shared with
+    // the task, which may run after the listener is gone.
+    std::shared_ptr<std::atomic<bool>> pending_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+}  // namespace panelhost
