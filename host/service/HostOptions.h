@@ -34,6 +34,9 @@ struct HostOptions {
     // Where the names are kept: empty for the data file in the data folder,
     // or a postgresql:// URL (openNameStore).
     std::string store;
+    // How this host is known to the others on the same database: who drives
+    // a display (GET /api/tsl) and its connections' application_name.
+    std::string hostName;
     std::string bind = "127.0.0.1";
     int port = kDefaultPort;
     // Further names clients may address the host by (the Host header), each

@@ -53,6 +53,9 @@ constexpr int kDefaultRefreshSeconds = 5;
 constexpr int kLongestRefreshSeconds = 3600;
 // A session may stay idle for up to a week; longer is rather "never".
 constexpr int kLongestSessionIdleMinutes = 7 * 24 * 60;
+// The server keeps this much of a connection's application_name, in ASCII:
+// a longer or other --host-name would show cut or changed to the others.
+constexpr std::size_t kLongestHostName = 63;
 // --router names the protocol first, so other kinds of router can follow.
 constexpr std::string_view kEmberPrefix = "ember:";
 const std::vector<std::string> kRoles = {"viewer", "operator", "engineer", "admin"};
@@ -191,8 +194,30 @@ void findFiles(HostOptions& options) {
     options.web = TOVI_DEFAULT_WEB;
 }
 
+// The machine's name, the default --host-name; "panelhost" should it have none.
+std::string machineName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof(name) - 1) != 0 || name[0] == '\0') {
+        return "panelhost";
+    }
+    return std::string(name).substr(0, kLongestHostName);
+}
+
+std::string checkHostName(const std::string& name) {
+    if (name.empty() || name.size() > kLongestHostName) {
+        return "must be 1 to " + std::to_string(kLongestHostName) + " characters";
+    }
+    for (const char c : name) {
+        if (c < ' ' || c > '~') {
+            return "must be printable ASCII (the database shows nothing else)";
+        }
+    }
+    return {};
+}
+
 CommandLine::CommandLine() {
     findFiles(options);
+    options.hostName = machineName();
     sessionIdleMinutes = static_cast<int>(
         std::chrono::duration_cast<std::chrono::minutes>(options.sessionIdle).count());
     addHostOptions();
@@ -222,6 +247,12 @@ void CommandLine::addHostOptions() {
                        ? std::string()
                        : std::string("must be a postgresql:// URL");
         });
+    app.add_option("--host-name", options.hostName,
+                   "this host's name to the other hosts on the same --store database (who drives "
+                   "a display), printable ASCII, at most " +
+                       std::to_string(kLongestHostName) + " characters")
+        ->check(checkHostName)
+        ->capture_default_str();
     app.add_option("--devices", options.devices,
                    "device configuration (JSON; default: devices.json in the data folder, written "
                    "with the defaults on first start)");
