@@ -28,8 +28,10 @@ namespace panelhost {
 // as kind "tsl"; a receiver that cannot be reached is logged and retried,
 // never fatal. Should the output fall so far behind that the feed drops it,
 // it logs a warning, follows the feed again at once and sends the whole
-// wall, so the displays never go quiet unannounced. The engine thread, feed
-// and log must outlive it.
+// wall, so the displays never go quiet unannounced. Only the targets this
+// host drives are sent anything (setDriver(); all of them unless the
+// configuration says otherwise). The engine thread, feed and log must
+// outlive it.
 class DisplayOutput {
   public:
     // Starts the senders and the thread; throws std::invalid_argument for a
