@@ -34,9 +34,13 @@ struct HostOptions {
     // Where the names are kept: empty for the data file in the data folder,
     // or a postgresql:// URL (openNameStore).
     std::string store;
+    // The server keeps this much of a connection's application_name, in
+    // ASCII: a longer or other host name would show cut or changed.
+    static constexpr std::size_t kLongestHostName = 63;
+
     // How this host is known to the others on the same database: who drives
     // a display (GET /api/tsl) and its connections' application_name.
-    std::string hostName;
+    std::string hostName = defaultHostName();
     std::string bind = "127.0.0.1";
     int port = kDefaultPort;
     // Further names clients may address the host by (the Host header), each
@@ -70,6 +74,9 @@ struct HostOptions {
     // $XDG_DATA_HOME/panelhost, else ~/.local/share/panelhost, else
     // ./panelhost-data.
     static std::filesystem::path defaultDataFolder();
+    // The machine's name, at most kLongestHostName characters; "panelhost"
+    // should it have none.
+    static std::string defaultHostName();
 
     // The data folder in use, created when missing; throws
     // std::filesystem::filesystem_error, also when it cannot be written.

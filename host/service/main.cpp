@@ -53,9 +53,6 @@ constexpr int kDefaultRefreshSeconds = 5;
 constexpr int kLongestRefreshSeconds = 3600;
 // A session may stay idle for up to a week; longer is rather "never".
 constexpr int kLongestSessionIdleMinutes = 7 * 24 * 60;
-// The server keeps this much of a connection's application_name, in ASCII:
-// a longer or other --host-name would show cut or changed to the others.
-constexpr std::size_t kLongestHostName = 63;
 // --router names the protocol first, so other kinds of router can follow.
 constexpr std::string_view kEmberPrefix = "ember:";
 const std::vector<std::string> kRoles = {"viewer", "operator", "engineer", "admin"};
@@ -194,18 +191,10 @@ void findFiles(HostOptions& options) {
     options.web = TOVI_DEFAULT_WEB;
 }
 
-// The machine's name, the default --host-name; "panelhost" should it have none.
-std::string machineName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof(name) - 1) != 0 || name[0] == '\0') {
-        return "panelhost";
-    }
-    return std::string(name).substr(0, kLongestHostName);
-}
-
+// Why `name` cannot be a --host-name, or "".
 std::string checkHostName(const std::string& name) {
-    if (name.empty() || name.size() > kLongestHostName) {
-        return "must be 1 to " + std::to_string(kLongestHostName) + " characters";
+    if (name.empty() || name.size() > HostOptions::kLongestHostName) {
+        return "must be 1 to " + std::to_string(HostOptions::kLongestHostName) + " characters";
     }
     for (const char c : name) {
         if (c < ' ' || c > '~') {
@@ -217,7 +206,6 @@ std::string checkHostName(const std::string& name) {
 
 CommandLine::CommandLine() {
     findFiles(options);
-    options.hostName = machineName();
     sessionIdleMinutes = static_cast<int>(
         std::chrono::duration_cast<std::chrono::minutes>(options.sessionIdle).count());
     addHostOptions();
@@ -250,7 +238,7 @@ void CommandLine::addHostOptions() {
     app.add_option("--host-name", options.hostName,
                    "this host's name to the other hosts on the same --store database (who drives "
                    "a display), printable ASCII, at most " +
-                       std::to_string(kLongestHostName) + " characters")
+                       std::to_string(HostOptions::kLongestHostName) + " characters")
         ->check(checkHostName)
         ->capture_default_str();
     app.add_option("--devices", options.devices,
