@@ -15,14 +15,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The host's side of a connection to a server elsewhere (libpq settings a
-// --store URL may override). A connect that gets no answer holds only this
-// thread, and only this long (seconds).
-constexpr const char* kConnectTimeout = "5";
-// A host cut off from the server notices when a round's command stays
-// unanswered this long (milliseconds), and stops driving: at most
-// kRoundPeriod + 2 s after the cut, before the server gives its locks away
-// (kServerSide below).
+// The host's side of a connection to a server elsewhere (a libpq setting a
+// --store URL may override; PostgresConnection bounds the connect). A host
+// cut off from the server notices when a round's command stays unanswered
+// this long (milliseconds), and stops driving what another host could take
+// over: at most kRoundPeriod + 2 s after the cut, before the server gives
+// its locks away (kServerSide below).
 constexpr const char* kUserTimeout = "2000";
 
 // The server's side of the same connection, for this session only: a host
@@ -39,6 +37,9 @@ constexpr const char* kServerSide =
 // Session-level: held until the connection ends, taken again by the same
 // session without harm (this host tries only the locks it lacks).
 constexpr const char* kTryLock = "SELECT pg_try_advisory_lock(hashtextextended($1, 0))";
+// Every host that names a receiver holds its shared lock of namedText(), so
+// the driver knows whether any other host could take over.
+constexpr const char* kTryShared = "SELECT pg_try_advisory_lock_shared(hashtextextended($1, 0))";
 // Who holds a lock of kTryLock, and whether it is this session. A bigint
 // key shows in pg_locks as its high half in classid and its low half in
 // objid, with objsubid 1.
@@ -48,6 +49,17 @@ constexpr const char* kLockHolder =
     "WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 "
     "AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()) "
     "AND ((l.classid::bigint << 32) | l.objid::bigint) = hashtextextended($1, 0)";
+// How many other sessions hold the shared lock of kTryShared.
+constexpr const char* kOthersNaming =
+    "SELECT count(*) FROM pg_locks l "
+    "WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 "
+    "AND l.pid <> pg_backend_pid() "
+    "AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()) "
+    "AND ((l.classid::bigint << 32) | l.objid::bigint) = hashtextextended($1, 0)";
+
+std::string namedText(const std::string& lockText) {
+    return lockText + " named";
+}
 
 std::string seconds(std::chrono::seconds period) {
     return std::to_string(period.count()) + " s";
@@ -72,7 +84,8 @@ DisplayLeadership::DisplayLeadership(std::string url, std::string hostName,
         auto same = std::find_if(receivers_.begin(), receivers_.end(),
                                  [&](const Receiver& r) { return r.lockText == text; });
         if (same == receivers_.end()) {
-            same = receivers_.insert(receivers_.end(), Receiver{text, {}, false, std::nullopt});
+            same = receivers_.insert(receivers_.end(), Receiver{});
+            same->lockText = text;
         }
         same->targets.push_back(i);
     }
@@ -119,7 +132,7 @@ void DisplayLeadership::run() {
             round();
             retry = kFirstRetry;
         } catch (const StoreError& error) {
-            lose("lost the database", "warning");
+            lose("lost the database", true);
             log_.add(0, "warning",
                      "display leadership: " + std::string(error.what()) +
                          "; drives no display until the database is back");
@@ -135,15 +148,13 @@ void DisplayLeadership::run() {
             break;
         }
     }
-    lose("the host is stopping", "info");
+    lose("the host is stopping", false);
 }
 
 std::string DisplayLeadership::connect() {
     try {
         connection_ = std::make_unique<PostgresConnection>(
-            url_,
-            PostgresConnection::Settings{{"connect_timeout", kConnectTimeout},
-                                         {"tcp_user_timeout", kUserTimeout}},
+            url_, PostgresConnection::Settings{{"tcp_user_timeout", kUserTimeout}},
             PostgresConnection::Settings{{"application_name", hostName_}});
         connection_->run("cannot set its keepalives", kServerSide);
     } catch (const StoreError& error) {
@@ -158,10 +169,19 @@ std::string DisplayLeadership::connect() {
 
 void DisplayLeadership::round() {
     for (Receiver& receiver : receivers_) {
+        if (!receiver.named) {
+            connection_->run("cannot name " + targetNames(receiver), kTryShared,
+                             {namedText(receiver.lockText)});
+            receiver.named = true;
+        }
         if (!receiver.held) {
             connection_->run("cannot try the lock of " + targetNames(receiver), kTryLock,
                              {receiver.lockText});
         }
+        const PostgresConnection::Result others =
+            connection_->run("cannot read who names " + targetNames(receiver), kOthersNaming,
+                             {namedText(receiver.lockText)});
+        receiver.alone = others.rows() > 0 && others.integer(0, 0) == 0;
         const PostgresConnection::Result holder = connection_->run(
             "cannot read who drives " + targetNames(receiver), kLockHolder, {receiver.lockText});
         const bool mine = holder.rows() > 0 && holder.text(0, 0) == "t";
@@ -176,9 +196,9 @@ void DisplayLeadership::round() {
 void DisplayLeadership::update(Receiver& receiver, bool mine,
                                const std::optional<std::string>& driver) {
     const std::string names = targetNames(receiver);
-    if (mine && !receiver.held) {
+    if (mine && !receiver.driving) {
         log_.add(0, "info", "now driving " + names);
-    } else if (!mine && receiver.held) {
+    } else if (!mine && receiver.driving) {
         log_.add(0, "warning", "stopped driving " + names + " (its lock is no longer this host's)");
     }
     if (!mine && driver != receiver.driver) {
@@ -193,19 +213,31 @@ void DisplayLeadership::update(Receiver& receiver, bool mine,
         }
     }
     receiver.held = mine;
+    receiver.driving = mine;
     receiver.driver = mine ? std::optional<std::string>(hostName_) : driver;
     for (const std::size_t target : receiver.targets) {
         output_.setDriver(target, mine, receiver.driver);
     }
 }
 
-void DisplayLeadership::lose(const std::string& why, const char* kind) {
+void DisplayLeadership::lose(const std::string& why, bool outage) {
     connection_.reset();
     for (Receiver& receiver : receivers_) {
-        if (receiver.held) {
-            log_.add(0, kind, "stopped driving " + targetNames(receiver) + " (" + why + ")");
-        }
         receiver.held = false;
+        receiver.named = false;
+        if (outage && receiver.driving && receiver.alone) {
+            // Nobody else could take it over, and its displays may want
+            // their refreshes.
+            log_.add(0, "warning",
+                     "still driving " + targetNames(receiver) + " (" + why +
+                         "; no other host names it)");
+            continue;
+        }
+        if (receiver.driving) {
+            log_.add(0, outage ? "warning" : "info",
+                     "stopped driving " + targetNames(receiver) + " (" + why + ")");
+        }
+        receiver.driving = false;
         receiver.driver.reset();
         for (const std::size_t target : receiver.targets) {
             output_.setDriver(target, false, std::nullopt);

@@ -24,11 +24,11 @@ namespace panelhost {
 // the others see who drives), it tries every kRoundPeriod to take the locks
 // it does not hold and reads who holds each; it tells the display output
 // whom each target is driven by, so a target whose lock it takes gets the
-// whole wall at once. When the connection is lost it stops driving every
-// target at once, since the server then gives the locks to others, and
-// connects again after a growing pause. Never calls the engine; calls the
-// output and the log without any lock held. The output and the log must
-// outlive it.
+// whole wall at once. When the connection is lost it stops driving at once
+// every receiver that another host names too, since the server then gives
+// the locks to others (a receiver only this host names, it keeps driving:
+// nobody could take over), and connects again after a growing pause. Never calls the engine; calls
+// the output and the log without any lock held. The output and the log must outlive it.
 class DisplayLeadership {
   public:
     // How often a host tries to take the locks it lacks, which bounds how
@@ -63,7 +63,14 @@ class DisplayLeadership {
     struct Receiver {
         std::string lockText;
         std::vector<std::size_t> targets;
+        // Whether this connection holds its lock, and its shared lock of
+        // the hosts that name it.
         bool held = false;
+        bool named = false;
+        // Whether this host drives it (held, or kept through an outage).
+        bool driving = false;
+        // Whether no other host named it at the last round.
+        bool alone = false;
         // The host that drives it, as last read; nothing: none or unknown.
         std::optional<std::string> driver;
     };
@@ -75,8 +82,9 @@ class DisplayLeadership {
     // StoreError when the connection fails.
     void round();
     void update(Receiver& receiver, bool mine, const std::optional<std::string>& driver);
-    // Stops driving every target and closes the connection.
-    void lose(const std::string& why, const char* kind);
+    // Closes the connection and stops driving every target, except, in an
+    // `outage` of the database, those no other host names.
+    void lose(const std::string& why, bool outage);
     // Waits up to `period`, less when the connection's socket reports news
     // (the server closing it) or the host stops; false when it stops.
     bool pause(std::chrono::milliseconds period);
