@@ -171,18 +171,7 @@ void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
     }
     // A HEAD is answered as its GET; the server leaves the body out.
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
-    for (const Route& route : routes_) {
-        std::smatch found;
-        if (route.method != method || !std::regex_match(request.path, found, route.path)) {
-            continue;
-        }
-        request.matches.assign(found.begin(), found.end());
-        try {
-            (this->*route.handler)(request, response);
-        } catch (const std::runtime_error& error) {
-            response = HttpResponse();
-            sendError(response, kUnavailable, error.what());
-        }
+    if (routes_.dispatch(*this, request, method, response)) {
         return;
     }
     if (nameSets_.answer(request, method, response)) {

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "HttpAccess.h"
 #include "HttpService.h"
 #include "NameSetApi.h"
+#include "RouteTable.h"
 #include "ServiceMetrics.h"
 #include "WebFolder.h"
 
@@ -63,13 +63,6 @@ class HttpApi : public HttpService {
   private:
     using Request = HttpRequest;
     using Response = HttpResponse;
-    using Handler = void (HttpApi::*)(const Request&, Response&);
-
-    struct Route {
-        std::string method;
-        std::regex path;
-        Handler handler;
-    };
 
     void panels(const Request& request, Response& response);
     void panel(const Request& request, Response& response);
@@ -91,7 +84,7 @@ class HttpApi : public HttpService {
     void health(const Request& request, Response& response);
     void metricsPage(const Request& request, Response& response);
 
-    std::vector<Route> routes_;
+    RouteTable<HttpApi> routes_;
     WebFolder web_;
     NameSetApi nameSets_;
     EngineThread& engine_;

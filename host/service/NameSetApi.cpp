@@ -175,24 +175,13 @@ NameSetApi::NameSetApi(EngineThread& engine, EventLog& log)
       log_(log) {}
 
 bool NameSetApi::answer(HttpRequest& request, const std::string& method, HttpResponse& response) {
-    for (const Route& route : routes_) {
-        std::smatch found;
-        if (route.method != method || !std::regex_match(request.path, found, route.path)) {
-            continue;
-        }
-        request.matches.assign(found.begin(), found.end());
-        try {
-            (this->*route.handler)(request, response);
-        } catch (const std::runtime_error& error) {
-            response = HttpResponse();
-            sendError(response, kUnavailable, error.what());
-        }
-        if (response.status == kServerError) {
-            log_.add(0, "error", request.method + " " + request.path + " failed: " + response.body);
-        }
-        return true;
+    if (!routes_.dispatch(*this, request, method, response)) {
+        return false;
     }
-    return false;
+    if (response.status == kServerError) {
+        log_.add(0, "error", request.method + " " + request.path + " failed: " + response.body);
+    }
+    return true;
 }
 
 void NameSetApi::previewImport(const HttpRequest& request, HttpResponse& response) {

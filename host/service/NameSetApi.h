@@ -1,6 +1,5 @@
 #pragma once
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "EventLog.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
+#include "RouteTable.h"
 
 namespace panelhost {
 
@@ -33,14 +33,6 @@ class NameSetApi {
     bool answer(HttpRequest& request, const std::string& method, HttpResponse& response);
 
   private:
-    using Handler = void (NameSetApi::*)(const HttpRequest&, HttpResponse&);
-
-    struct Route {
-        std::string method;
-        std::regex path;
-        Handler handler;
-    };
-
     void previewImport(const HttpRequest& request, HttpResponse& response);
     void applyImport(const HttpRequest& request, HttpResponse& response);
     void exportSet(const HttpRequest& request, HttpResponse& response);
@@ -55,7 +47,7 @@ class NameSetApi {
     void importSet(const HttpRequest& request, HttpResponse& response, bool apply);
     void copySet(const HttpRequest& request, HttpResponse& response, bool apply);
 
-    std::vector<Route> routes_;
+    RouteTable<NameSetApi> routes_;
     EngineThread& engine_;
     EventLog& log_;
 };
