@@ -66,13 +66,11 @@ CREATE TABLE IF NOT EXISTS crosspoints (device TEXT NOT NULL, destination INTEGE
                                         source INTEGER NOT NULL, PRIMARY KEY (device, destination));
 )sql";
 
-}  // namespace
-
-SqliteNameStore::SqliteNameStore(const std::filesystem::path& file, const SeedData& seed)
-    : file_(file) {
-    const std::filesystem::path lockFile = file.string() + "-lock";
+// Holds the lock file beside `file`, or throws StoreError when another
+// process holds it or it cannot be used.
+FileLock lockOf(const std::filesystem::path& file) {
     try {
-        lock_ = FileLock(lockFile);
+        return FileLock(file.string() + "-lock");
     } catch (const std::system_error& error) {
         if (error.code() == std::errc::resource_unavailable_try_again) {
             throw StoreError(file.string() +
@@ -80,182 +78,152 @@ SqliteNameStore::SqliteNameStore(const std::filesystem::path& file, const SeedDa
         }
         throw StoreError(file.string() + ": its lock file cannot be used: " + error.what());
     }
+}
+
+// Whether `file` is still to be made (missing or empty). Throws StoreError
+// for an existing file that cannot be written: SQLite would open it
+// read-only and fail later with a vague message.
+bool isFresh(const std::filesystem::path& file) {
     std::error_code ignored;
     const bool fresh =
         !std::filesystem::exists(file, ignored) || std::filesystem::file_size(file, ignored) == 0;
-    // SQLite would open a write-protected file read-only and fail later
-    // with a vague message.
     if (!fresh && access(file.c_str(), W_OK) != 0) {
         throw StoreError(file.string() + ": cannot be written (" + std::strerror(errno) +
                          "); it is left as it is");
     }
-    const int flags = SQLITE_OPEN_READWRITE | (fresh ? SQLITE_OPEN_CREATE : 0);
-    if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-        const std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw StoreError(file.string() + ": cannot be opened: " + reason);
-    }
-    try {
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-        if (!fresh) {
-            checkExisting();
-        }
-        {
-            SqliteStatement wal(db_, "PRAGMA journal_mode=WAL");
-            if (wal.step() != SQLITE_ROW || wal.text(0) != "wal") {
-                fail("cannot switch to write-ahead logging");
-            }
-        }
-        execute("PRAGMA synchronous=FULL");
-        if (fresh) {
-            create(seed);
-        }
-        addBatches();
-        execute(kCrosspointSchema);
-        load();
-    } catch (...) {
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw;
-    }
+    return fresh;
 }
 
-SqliteNameStore::~SqliteNameStore() {
-    sqlite3_close(db_);
-}
+}  // namespace
 
-void SqliteNameStore::fail(const std::string& what) const {
-    const int code = sqlite3_errcode(db_);
-    std::string reason = sqlite3_errmsg(db_);
-    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
-        reason = "it is in use by another process (is another panelhost running?)";
+SqliteNameStore::SqliteNameStore(const std::filesystem::path& file, const SeedData& seed)
+    : lock_(lockOf(file)), fresh_(isFresh(file)), db_(file, fresh_, kBusyTimeoutMs) {
+    if (!fresh_) {
+        checkExisting();
     }
-    throw StoreError(file_.string() + ": " + what + ": " + reason);
-}
-
-void SqliteNameStore::execute(const char* sql) {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(std::string("cannot run ") + sql);
+    {
+        SqliteStatement wal(db_.handle(), "PRAGMA journal_mode=WAL");
+        if (wal.step() != SQLITE_ROW || wal.text(0) != "wal") {
+            db_.fail("cannot switch to write-ahead logging");
+        }
     }
+    db_.execute("PRAGMA synchronous=FULL");
+    if (fresh_) {
+        create(seed);
+    }
+    addBatches();
+    db_.execute(kCrosspointSchema);
+    load();
 }
 
 void SqliteNameStore::checkExisting() {
-    SqliteStatement id(db_, "PRAGMA application_id");
+    SqliteStatement id(db_.handle(), "PRAGMA application_id");
     const int step = id.step();
     if (step == SQLITE_NOTADB || step == SQLITE_CORRUPT) {
-        throw StoreError(file_.string() +
+        throw StoreError(db_.file().string() +
                          ": is not a panelhost data file (not a SQLite database, or corrupt); "
                          "it is left as it is");
     }
     if (step != SQLITE_ROW) {
-        fail("cannot be read");
+        db_.fail("cannot be read");
     }
     if (id.integer(0) != kApplicationId) {
-        throw StoreError(file_.string() +
+        throw StoreError(db_.file().string() +
                          ": is a SQLite database of another program, not a panelhost data file; "
                          "it is left as it is");
     }
-    SqliteStatement check(db_, "PRAGMA quick_check");
+    SqliteStatement check(db_.handle(), "PRAGMA quick_check");
     if (check.step() != SQLITE_ROW || check.text(0) != "ok") {
-        throw StoreError(file_.string() + ": is corrupt (" + check.text(0) +
+        throw StoreError(db_.file().string() + ": is corrupt (" + check.text(0) +
                          "); it is left as it is");
     }
-    SqliteStatement version(db_, "PRAGMA user_version");
+    SqliteStatement version(db_.handle(), "PRAGMA user_version");
     if (version.step() != SQLITE_ROW || version.number(0) != kSchemaVersion) {
-        throw StoreError(file_.string() + ": has data format " + version.text(0) +
+        throw StoreError(db_.file().string() + ": has data format " + version.text(0) +
                          ", this panelhost reads format " + std::to_string(kSchemaVersion) +
                          "; it is left as it is");
     }
 }
 
 void SqliteNameStore::create(const SeedData& seed) {
-    execute("BEGIN EXCLUSIVE");
-    try {
-        execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
-        execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-        execute(kSchema);
-        SqliteStatement name(db_, "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?)");
+    db_.transaction("BEGIN EXCLUSIVE", [&] {
+        db_.execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
+        db_.execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+        db_.execute(kSchema);
+        SqliteStatement name(db_.handle(),
+                             "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?)");
         for (const SeedData::Name& entry : seed.names) {
             name.bind(1, entry.device)
                 .bind(2, entry.database)
                 .bind(3, entry.index)
                 .bind(4, entry.text);
             if (name.step() != SQLITE_DONE) {
-                fail("cannot seed names");
+                db_.fail("cannot seed names");
             }
             name.reset();
         }
-        SqliteStatement slot(db_, "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?)");
+        SqliteStatement slot(db_.handle(),
+                             "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?)");
         for (const SeedData::Slot& entry : seed.slots) {
             slot.bind(1, entry.device).bind(2, entry.index).bind(3, entry.text);
             if (slot.step() != SQLITE_DONE) {
-                fail("cannot seed slots");
+                db_.fail("cannot seed slots");
             }
             slot.reset();
         }
-        execute("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
 }
 
 void SqliteNameStore::addBatches() {
-    SqliteStatement columns(db_, "SELECT 1 FROM pragma_table_info('history') WHERE name = 'batch'");
+    SqliteStatement columns(db_.handle(),
+                            "SELECT 1 FROM pragma_table_info('history') WHERE name = 'batch'");
     const int step = columns.step();
     if (step == SQLITE_ROW) {
         return;
     }
     if (step != SQLITE_DONE) {
-        fail("cannot be read");
+        db_.fail("cannot be read");
     }
-    execute("BEGIN IMMEDIATE");
-    try {
-        execute(kBatches);
-        execute("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    db_.transaction("BEGIN IMMEDIATE", [&] { db_.execute(kBatches); });
 }
 
 void SqliteNameStore::load() {
-    SqliteStatement names(db_, "SELECT device, db, idx, text FROM names");
+    SqliteStatement names(db_.handle(), "SELECT device, db, idx, text FROM names");
     int step = SQLITE_ROW;
     while ((step = names.step()) == SQLITE_ROW) {
         names_[NameKey{names.text(0), names.number(1), names.number(2)}] = names.text(3);
     }
     if (step != SQLITE_DONE) {
-        fail("cannot read the names");
+        db_.fail("cannot read the names");
     }
-    SqliteStatement slots(db_, "SELECT device, idx, text FROM slots");
+    SqliteStatement slots(db_.handle(), "SELECT device, idx, text FROM slots");
     while ((step = slots.step()) == SQLITE_ROW) {
         slots_[SlotKey{slots.text(0), slots.number(1)}] = slots.text(2);
     }
     if (step != SQLITE_DONE) {
-        fail("cannot read the slots");
+        db_.fail("cannot read the slots");
     }
-    SqliteStatement crosspoints(db_, "SELECT device, destination, source FROM crosspoints");
+    SqliteStatement crosspoints(db_.handle(),
+                                "SELECT device, destination, source FROM crosspoints");
     while ((step = crosspoints.step()) == SQLITE_ROW) {
         crosspoints_[crosspoints.text(0)][crosspoints.number(1)] = crosspoints.number(2);
     }
     if (step != SQLITE_DONE) {
-        fail("cannot read the crosspoints");
+        db_.fail("cannot read the crosspoints");
     }
 }
 
 void SqliteNameStore::insertHistory(const NameWrite& write, const std::string& oldText,
                                     const std::string& time, long long batch) {
-    SqliteStatement upsert(db_,
+    SqliteStatement upsert(db_.handle(),
                            "INSERT INTO names (device, db, idx, text) VALUES (?, ?, ?, ?) "
                            "ON CONFLICT (device, db, idx) DO UPDATE SET text = excluded.text");
     upsert.bind(1, write.device).bind(2, write.database).bind(3, write.index).bind(4, write.text);
     if (upsert.step() != SQLITE_DONE) {
-        fail("cannot write a name");
+        db_.fail("cannot write a name");
     }
     SqliteStatement history(
-        db_,
+        db_.handle(),
         "INSERT INTO history (time, who, device, device_number, db, idx, old, new, batch, "
         "restores) VALUES (?, ?, ?, ?, ?, ?, ?, ?, NULLIF(?, 0), NULLIF(?, 0))");
     history.bind(1, time)
@@ -269,23 +237,21 @@ void SqliteNameStore::insertHistory(const NameWrite& write, const std::string& o
         .bind(9, batch)
         .bind(10, write.restores);
     if (history.step() != SQLITE_DONE) {
-        fail("cannot record the history of a name");
+        db_.fail("cannot record the history of a name");
     }
 }
 
 void SqliteNameStore::commitNames(const std::vector<NameWrite>& writes) {
-    execute("BEGIN IMMEDIATE");
-    writeAll(writes, 0);
+    db_.transaction("BEGIN IMMEDIATE", [&] { writeAll(writes, 0); });
 }
 
 NameBatch SqliteNameStore::writeBatch(const NameBatch& batch,
                                       const std::vector<NameWrite>& writes) {
     NameBatch recorded = batch;
-    execute("BEGIN IMMEDIATE");
-    try {
+    db_.transaction("BEGIN IMMEDIATE", [&] {
         recorded.time = utcNow();
         SqliteStatement insert(
-            db_,
+            db_.handle(),
             "INSERT INTO batches (time, who, kind, what, undoes) VALUES (?, ?, ?, ?, "
             "NULLIF(?, 0))");
         insert.bind(1, recorded.time)
@@ -293,74 +259,58 @@ NameBatch SqliteNameStore::writeBatch(const NameBatch& batch,
             .bind(3, recorded.kind)
             .bind(4, recorded.what)
             .bind(5, recorded.undoes);
-        if (insert.step() != SQLITE_DONE) {
-            fail("cannot record a batch of names");
-        }
-        recorded.id = sqlite3_last_insert_rowid(db_);
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
-    writeAll(writes, recorded.id);
+        db_.expectDone(insert.step(), "cannot record a batch of names");
+        recorded.id = sqlite3_last_insert_rowid(db_.handle());
+        writeAll(writes, recorded.id);
+    });
     remember(writes);
     return recorded;
 }
 
-// Runs inside a transaction that the caller began; commits it, or rolls it
-// back and rethrows.
+// Runs inside a transaction that the caller began.
 void SqliteNameStore::writeAll(const std::vector<NameWrite>& writes, long long batch) {
-    try {
-        const std::string time = utcNow();
-        const std::vector<std::string> replaced = oldTexts(writes);
-        for (std::size_t i = 0; i < writes.size(); ++i) {
-            insertHistory(writes[i], replaced[i], time, batch);
-        }
-        execute("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
+    const std::string time = utcNow();
+    const std::vector<std::string> replaced = oldTexts(writes);
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        insertHistory(writes[i], replaced[i], time, batch);
     }
 }
 
 void SqliteNameStore::commitSlot(const std::string& device, int index, const std::string& text,
                                  const std::string& /*who*/) {
-    SqliteStatement upsert(db_,
+    SqliteStatement upsert(db_.handle(),
                            "INSERT INTO slots (device, idx, text) VALUES (?, ?, ?) "
                            "ON CONFLICT (device, idx) DO UPDATE SET text = excluded.text");
     upsert.bind(1, device).bind(2, index).bind(3, text);
     if (upsert.step() != SQLITE_DONE) {
-        fail("cannot write a slot");
+        db_.fail("cannot write a slot");
     }
 }
 
 void SqliteNameStore::commitCrosspoints(const std::string& device,
                                         const std::map<int, int>& changes) {
-    execute("BEGIN IMMEDIATE");
-    try {
+    db_.transaction("BEGIN IMMEDIATE", [&] {
         SqliteStatement upsert(
-            db_,
+            db_.handle(),
             "INSERT INTO crosspoints (device, destination, source) VALUES (?, ?, ?) "
             "ON CONFLICT (device, destination) DO UPDATE SET source = excluded.source");
         for (const auto& [destination, source] : changes) {
             upsert.bind(1, device).bind(2, destination).bind(3, source);
             if (upsert.step() != SQLITE_DONE) {
-                fail("cannot write a crosspoint");
+                db_.fail("cannot write a crosspoint");
             }
             upsert.reset();
         }
-        execute("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
 }
 
 std::vector<HistoryEntry> SqliteNameStore::history(const HistoryQuery& query) const {
-    SqliteStatement select(db_, (std::string(kEntryColumns) +
-                                 "WHERE (?1 IS NULL OR device = ?1) AND (?2 IS NULL OR db = ?2) "
-                                 "AND (?3 IS NULL OR idx = ?3) AND (?4 = 0 OR id < ?4) "
-                                 "ORDER BY id DESC LIMIT ?5")
-                                    .c_str());
+    SqliteStatement select(db_.handle(),
+                           (std::string(kEntryColumns) +
+                            "WHERE (?1 IS NULL OR device = ?1) AND (?2 IS NULL OR db = ?2) "
+                            "AND (?3 IS NULL OR idx = ?3) AND (?4 = 0 OR id < ?4) "
+                            "ORDER BY id DESC LIMIT ?5")
+                               .c_str());
     if (query.device) {
         select.bind(1, *query.device);
     }
@@ -377,14 +327,14 @@ std::vector<HistoryEntry> SqliteNameStore::history(const HistoryQuery& query) co
         entries.push_back(entryOf(select));
     }
     if (step != SQLITE_DONE) {
-        fail("cannot read the history");
+        db_.fail("cannot read the history");
     }
     return entries;
 }
 
 std::vector<HistoryEntry> SqliteNameStore::readEntries(const char* where, long long value,
                                                        int limit) const {
-    SqliteStatement select(db_,
+    SqliteStatement select(db_.handle(),
                            (std::string(kEntryColumns) + where + " ORDER BY id LIMIT ?2").c_str());
     select.bind(1, value).bind(2, limit);
     std::vector<HistoryEntry> entries;
@@ -393,7 +343,7 @@ std::vector<HistoryEntry> SqliteNameStore::readEntries(const char* where, long l
         entries.push_back(entryOf(select));
     }
     if (step != SQLITE_DONE) {
-        fail("cannot read the history");
+        db_.fail("cannot read the history");
     }
     return entries;
 }
@@ -411,17 +361,17 @@ std::vector<HistoryEntry> SqliteNameStore::batchEntries(long long id) const {
 }
 
 long long SqliteNameStore::newestEntry(const std::string& device, int database, int index) const {
-    SqliteStatement select(db_,
+    SqliteStatement select(db_.handle(),
                            "SELECT max(id) FROM history WHERE device = ? AND db = ? AND idx = ?");
     select.bind(1, device).bind(2, database).bind(3, index);
     if (select.step() != SQLITE_ROW) {
-        fail("cannot read the history");
+        db_.fail("cannot read the history");
     }
     return select.integer(0);
 }
 
 std::optional<NameBatch> SqliteNameStore::batch(long long id) const {
-    SqliteStatement select(db_,
+    SqliteStatement select(db_.handle(),
                            "SELECT id, time, who, kind, what, undoes FROM batches WHERE id = ?");
     select.bind(1, id);
     const int step = select.step();
@@ -429,7 +379,7 @@ std::optional<NameBatch> SqliteNameStore::batch(long long id) const {
         return std::nullopt;
     }
     if (step != SQLITE_ROW) {
-        fail("cannot read the history");
+        db_.fail("cannot read the history");
     }
     return NameBatch{select.integer(0), select.text(1), select.text(2),
                      select.text(3),    select.text(4), select.integer(5)};

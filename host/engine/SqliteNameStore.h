@@ -7,8 +7,7 @@
 
 #include "FileLock.h"
 #include "NameStore.h"
-
-struct sqlite3;
+#include "SqliteConnection.h"
 
 namespace panelhost {
 
@@ -29,7 +28,6 @@ class SqliteNameStore : public NameStore {
     // is corrupt, cannot be read whole, cannot be written or is held by
     // another process; such a file is left as it was.
     SqliteNameStore(const std::filesystem::path& file, const SeedData& seed);
-    ~SqliteNameStore() override;
 
     NameBatch writeBatch(const NameBatch& batch, const std::vector<NameWrite>& writes) override;
     std::vector<HistoryEntry> history(const HistoryQuery& query) const override;
@@ -37,9 +35,9 @@ class SqliteNameStore : public NameStore {
     long long newestEntry(const std::string& device, int database, int index) const override;
     std::optional<NameBatch> batch(long long id) const override;
     std::vector<HistoryEntry> batchEntries(long long id) const override;
-    std::string location() const override { return file_.string(); }
+    std::string location() const override { return db_.file().string(); }
 
-    const std::filesystem::path& file() const { return file_; }
+    const std::filesystem::path& file() const { return db_.file(); }
 
   private:
     void commitNames(const std::vector<NameWrite>& writes) override;
@@ -53,14 +51,13 @@ class SqliteNameStore : public NameStore {
     void writeAll(const std::vector<NameWrite>& writes, long long batch);
     std::vector<HistoryEntry> readEntries(const char* where, long long value, int limit) const;
     void load();
-    void execute(const char* sql);
-    [[noreturn]] void fail(const std::string& what) const;
     void insertHistory(const NameWrite& write, const std::string& oldText, const std::string& time,
                        long long batch);
 
-    std::filesystem::path file_;
     FileLock lock_;
-    sqlite3* db_ = nullptr;
+    // The file was missing or empty when opened, so it is made here.
+    bool fresh_;
+    SqliteConnection db_;
 };
 
 }  // namespace panelhost

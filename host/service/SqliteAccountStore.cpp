@@ -37,18 +37,18 @@ Role storedRole(const std::string& name) {
 class SqliteAccountStore::Transaction {
   public:
     explicit Transaction(const SqliteAccountStore& store) : store_(store) {
-        store_.execute("BEGIN IMMEDIATE");
+        store_.db_.execute("BEGIN IMMEDIATE");
     }
     ~Transaction() {
         if (!committed_) {
-            sqlite3_exec(store_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_exec(store_.db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
         }
     }
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
     void commit() {
-        store_.execute("COMMIT");
+        store_.db_.execute("COMMIT");
         committed_ = true;
     }
 
@@ -59,64 +59,28 @@ class SqliteAccountStore::Transaction {
 
 SqliteAccountStore::SqliteAccountStore(const std::filesystem::path& file,
                                        std::chrono::seconds sessionIdle, Clock clock)
-    : AccountStore(sessionIdle, std::move(clock)), file_(file) {
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        const std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw StoreError(file.string() + ": cannot be opened: " + reason);
+    : AccountStore(sessionIdle, std::move(clock)), db_(file, false, kBusyTimeoutMs) {
+    SqliteStatement id(db_.handle(), "PRAGMA application_id");
+    if (id.step() != SQLITE_ROW) {
+        db_.fail("cannot be read");
     }
-    try {
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-        SqliteStatement id(db_, "PRAGMA application_id");
-        const int step = id.step();
-        if (step != SQLITE_ROW) {
-            fail("cannot be read");
-        }
-        if (id.integer(0) != SqliteNameStore::kApplicationId) {
-            throw StoreError(file.string() + ": is not a panelhost data file");
-        }
-        expectDone(id.step(), "cannot be read");
-        execute("PRAGMA synchronous=FULL");
-        Transaction transaction(*this);
-        execute(kTables);
-        transaction.commit();
-    } catch (...) {
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw;
+    if (id.integer(0) != SqliteNameStore::kApplicationId) {
+        throw StoreError(file.string() + ": is not a panelhost data file");
     }
-}
-
-SqliteAccountStore::~SqliteAccountStore() {
-    sqlite3_close(db_);
-}
-
-void SqliteAccountStore::fail(const std::string& what) const {
-    throw StoreError(file_.string() + ": " + what + ": " + sqlite3_errmsg(db_));
-}
-
-void SqliteAccountStore::execute(const char* sql) const {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(std::string("cannot run ") + sql);
-    }
-}
-
-void SqliteAccountStore::expectDone(int step, const std::string& what) const {
-    if (step != SQLITE_DONE) {
-        fail(what);
-    }
+    db_.expectDone(id.step(), "cannot be read");
+    db_.execute("PRAGMA synchronous=FULL");
+    db_.transaction("BEGIN IMMEDIATE", [&] { db_.execute(kTables); });
 }
 
 bool SqliteAccountStore::insertAccount(const std::string& name, Role role, const std::string& hash,
                                        const std::string& created) {
     Transaction transaction(*this);
-    SqliteStatement insert(db_,
+    SqliteStatement insert(db_.handle(),
                            "INSERT INTO accounts (name, role, password, created) "
                            "VALUES (?, ?, ?, ?) ON CONFLICT (name) DO NOTHING");
     insert.bind(1, name).bind(2, roleName(role)).bind(3, hash).bind(4, created);
-    expectDone(insert.step(), "cannot add an account");
-    if (sqlite3_changes(db_) == 0) {
+    db_.expectDone(insert.step(), "cannot add an account");
+    if (sqlite3_changes(db_.handle()) == 0) {
         return false;
     }
     transaction.commit();
@@ -128,36 +92,36 @@ bool SqliteAccountStore::insertFirstAccount(const std::string& name, Role role,
     // BEGIN IMMEDIATE takes the file's write lock first, so the check and
     // the insert see no other writer in between.
     Transaction transaction(*this);
-    SqliteStatement insert(db_,
+    SqliteStatement insert(db_.handle(),
                            "INSERT INTO accounts (name, role, password, created) "
                            "SELECT ?, ?, '', ? WHERE NOT EXISTS (SELECT 1 FROM accounts)");
     insert.bind(1, name).bind(2, roleName(role)).bind(3, created);
-    expectDone(insert.step(), "cannot add an account");
-    const bool added = sqlite3_changes(db_) != 0;
+    db_.expectDone(insert.step(), "cannot add an account");
+    const bool added = sqlite3_changes(db_.handle()) != 0;
     transaction.commit();
     return added;
 }
 
 SqliteAccountStore::Removal SqliteAccountStore::deleteAccount(const std::string& name) {
     Transaction transaction(*this);
-    SqliteStatement role(db_, "SELECT role FROM accounts WHERE name = ?");
+    SqliteStatement role(db_.handle(), "SELECT role FROM accounts WHERE name = ?");
     role.bind(1, name);
     const int found = role.step();
     if (found == SQLITE_DONE) {
         return Removal::Unknown;
     }
     if (found != SQLITE_ROW) {
-        fail("cannot read the accounts");
+        db_.fail("cannot read the accounts");
     }
     const Role removed = storedRole(role.text(0));
-    expectDone(role.step(), "cannot read the accounts");
+    db_.expectDone(role.step(), "cannot read the accounts");
     if (removed == Role::Admin) {
-        SqliteStatement admins(db_, "SELECT count(*) FROM accounts WHERE role = 'admin'");
+        SqliteStatement admins(db_.handle(), "SELECT count(*) FROM accounts WHERE role = 'admin'");
         if (admins.step() != SQLITE_ROW) {
-            fail("cannot read the accounts");
+            db_.fail("cannot read the accounts");
         }
         const long long count = admins.integer(0);
-        expectDone(admins.step(), "cannot read the accounts");
+        db_.expectDone(admins.step(), "cannot read the accounts");
         if (count <= 1) {
             return Removal::LastAdmin;
         }
@@ -165,9 +129,9 @@ SqliteAccountStore::Removal SqliteAccountStore::deleteAccount(const std::string&
     for (const char* sql :
          {"DELETE FROM sessions WHERE account = ?", "DELETE FROM once_logins WHERE account = ?",
           "DELETE FROM accounts WHERE name = ?"}) {
-        SqliteStatement remove(db_, sql);
+        SqliteStatement remove(db_.handle(), sql);
         remove.bind(1, name);
-        expectDone(remove.step(), "cannot remove an account");
+        db_.expectDone(remove.step(), "cannot remove an account");
     }
     transaction.commit();
     return Removal::Removed;
@@ -175,21 +139,21 @@ SqliteAccountStore::Removal SqliteAccountStore::deleteAccount(const std::string&
 
 bool SqliteAccountStore::updatePassword(const std::string& name, const std::string& hash) {
     Transaction transaction(*this);
-    SqliteStatement update(db_, "UPDATE accounts SET password = ? WHERE name = ?");
+    SqliteStatement update(db_.handle(), "UPDATE accounts SET password = ? WHERE name = ?");
     update.bind(1, hash).bind(2, name);
-    expectDone(update.step(), "cannot set a password");
-    if (sqlite3_changes(db_) == 0) {
+    db_.expectDone(update.step(), "cannot set a password");
+    if (sqlite3_changes(db_.handle()) == 0) {
         return false;
     }
-    SqliteStatement sessions(db_, "DELETE FROM sessions WHERE account = ?");
+    SqliteStatement sessions(db_.handle(), "DELETE FROM sessions WHERE account = ?");
     sessions.bind(1, name);
-    expectDone(sessions.step(), "cannot end the account's sessions");
+    db_.expectDone(sessions.step(), "cannot end the account's sessions");
     transaction.commit();
     return true;
 }
 
 std::vector<Account> SqliteAccountStore::selectAccounts() const {
-    SqliteStatement select(db_,
+    SqliteStatement select(db_.handle(),
                            "SELECT name, role, password <> '', created FROM accounts "
                            "ORDER BY name");
     std::vector<Account> list;
@@ -198,44 +162,46 @@ std::vector<Account> SqliteAccountStore::selectAccounts() const {
         list.push_back(Account{select.text(0), storedRole(select.text(1)), select.integer(2) != 0,
                                select.text(3)});
     }
-    expectDone(step, "cannot read the accounts");
+    db_.expectDone(step, "cannot read the accounts");
     return list;
 }
 
 bool SqliteAccountStore::selectAnyPassword() const {
-    SqliteStatement select(db_, "SELECT EXISTS (SELECT 1 FROM accounts WHERE password <> '')");
+    SqliteStatement select(db_.handle(),
+                           "SELECT EXISTS (SELECT 1 FROM accounts WHERE password <> '')");
     if (select.step() != SQLITE_ROW) {
-        fail("cannot read the accounts");
+        db_.fail("cannot read the accounts");
     }
     const bool any = select.integer(0) != 0;
-    expectDone(select.step(), "cannot read the accounts");
+    db_.expectDone(select.step(), "cannot read the accounts");
     return any;
 }
 
 std::optional<std::pair<Identity, std::string>> SqliteAccountStore::selectPassword(
     const std::string& name) const {
-    SqliteStatement select(db_, "SELECT name, role, password FROM accounts WHERE name = ?");
+    SqliteStatement select(db_.handle(),
+                           "SELECT name, role, password FROM accounts WHERE name = ?");
     select.bind(1, name);
     const int step = select.step();
     if (step != SQLITE_ROW) {
-        expectDone(step, "cannot read the accounts");
+        db_.expectDone(step, "cannot read the accounts");
         return std::nullopt;
     }
     std::pair<Identity, std::string> found{
         Identity{select.text(0), storedRole(select.text(1)), false}, select.text(2)};
-    expectDone(select.step(), "cannot read the accounts");
+    db_.expectDone(select.step(), "cannot read the accounts");
     return found;
 }
 
 bool SqliteAccountStore::insertToken(const std::string& name, Role role, const SecretHash& hash,
                                      const std::string& created) {
     Transaction transaction(*this);
-    SqliteStatement insert(db_,
+    SqliteStatement insert(db_.handle(),
                            "INSERT INTO tokens (name, role, hash, created) VALUES (?, ?, ?, ?) "
                            "ON CONFLICT (name) DO NOTHING");
     insert.bind(1, name).bind(2, roleName(role)).bindBlob(3, hash).bind(4, created);
-    expectDone(insert.step(), "cannot add a token");
-    if (sqlite3_changes(db_) == 0) {
+    db_.expectDone(insert.step(), "cannot add a token");
+    if (sqlite3_changes(db_.handle()) == 0) {
         return false;
     }
     transaction.commit();
@@ -243,24 +209,24 @@ bool SqliteAccountStore::insertToken(const std::string& name, Role role, const S
 }
 
 std::optional<Identity> SqliteAccountStore::selectToken(const SecretHash& hash) const {
-    SqliteStatement select(db_, "SELECT name, role FROM tokens WHERE hash = ?");
+    SqliteStatement select(db_.handle(), "SELECT name, role FROM tokens WHERE hash = ?");
     select.bindBlob(1, hash);
     const int step = select.step();
     if (step == SQLITE_ROW) {
         const Identity identity{select.text(0), storedRole(select.text(1)), true};
-        expectDone(select.step(), "cannot read the tokens");
+        db_.expectDone(select.step(), "cannot read the tokens");
         return identity;
     }
-    expectDone(step, "cannot read the tokens");
+    db_.expectDone(step, "cannot read the tokens");
     return std::nullopt;
 }
 
 bool SqliteAccountStore::deleteToken(const std::string& name) {
     Transaction transaction(*this);
-    SqliteStatement remove(db_, "DELETE FROM tokens WHERE name = ?");
+    SqliteStatement remove(db_.handle(), "DELETE FROM tokens WHERE name = ?");
     remove.bind(1, name);
-    expectDone(remove.step(), "cannot revoke a token");
-    if (sqlite3_changes(db_) == 0) {
+    db_.expectDone(remove.step(), "cannot revoke a token");
+    if (sqlite3_changes(db_.handle()) == 0) {
         return false;
     }
     transaction.commit();
@@ -268,24 +234,25 @@ bool SqliteAccountStore::deleteToken(const std::string& name) {
 }
 
 std::vector<TokenInfo> SqliteAccountStore::selectTokens() const {
-    SqliteStatement select(db_, "SELECT name, role, created FROM tokens ORDER BY name");
+    SqliteStatement select(db_.handle(), "SELECT name, role, created FROM tokens ORDER BY name");
     std::vector<TokenInfo> list;
     int step = 0;
     while ((step = select.step()) == SQLITE_ROW) {
         list.push_back(TokenInfo{select.text(0), storedRole(select.text(1)), select.text(2)});
     }
-    expectDone(step, "cannot read the tokens");
+    db_.expectDone(step, "cannot read the tokens");
     return list;
 }
 
 void SqliteAccountStore::addSession(const SecretHash& hash, const std::string& account,
                                     long long now, long long idleBefore) {
-    SqliteStatement idle(db_, "DELETE FROM sessions WHERE last_used < ?");
+    SqliteStatement idle(db_.handle(), "DELETE FROM sessions WHERE last_used < ?");
     idle.bind(1, idleBefore);
-    expectDone(idle.step(), "cannot end idle sessions");
-    SqliteStatement insert(db_, "INSERT INTO sessions (hash, account, last_used) VALUES (?, ?, ?)");
+    db_.expectDone(idle.step(), "cannot end idle sessions");
+    SqliteStatement insert(db_.handle(),
+                           "INSERT INTO sessions (hash, account, last_used) VALUES (?, ?, ?)");
     insert.bindBlob(1, hash).bind(2, account).bind(3, now);
-    expectDone(insert.step(), "cannot open a session");
+    db_.expectDone(insert.step(), "cannot open a session");
 }
 
 void SqliteAccountStore::insertSession(const SecretHash& hash, const std::string& account,
@@ -297,44 +264,44 @@ void SqliteAccountStore::insertSession(const SecretHash& hash, const std::string
 
 std::optional<SqliteAccountStore::SessionRecord> SqliteAccountStore::selectSession(
     const SecretHash& hash) const {
-    SqliteStatement select(db_,
+    SqliteStatement select(db_.handle(),
                            "SELECT accounts.name, accounts.role, sessions.last_used "
                            "FROM sessions JOIN accounts ON accounts.name = sessions.account "
                            "WHERE sessions.hash = ?");
     select.bindBlob(1, hash);
     const int step = select.step();
     if (step != SQLITE_ROW) {
-        expectDone(step, "cannot read the sessions");
+        db_.expectDone(step, "cannot read the sessions");
         return std::nullopt;
     }
     const SessionRecord found{Identity{select.text(0), storedRole(select.text(1)), false},
                               select.integer(2)};
-    expectDone(select.step(), "cannot read the sessions");
+    db_.expectDone(select.step(), "cannot read the sessions");
     return found;
 }
 
 void SqliteAccountStore::touchSession(const SecretHash& hash, long long now) {
-    SqliteStatement touch(db_, "UPDATE sessions SET last_used = ? WHERE hash = ?");
+    SqliteStatement touch(db_.handle(), "UPDATE sessions SET last_used = ? WHERE hash = ?");
     touch.bind(1, now).bindBlob(2, hash);
-    expectDone(touch.step(), "cannot mark a session as used");
+    db_.expectDone(touch.step(), "cannot mark a session as used");
 }
 
 void SqliteAccountStore::deleteSession(const SecretHash& hash) {
-    SqliteStatement remove(db_, "DELETE FROM sessions WHERE hash = ?");
+    SqliteStatement remove(db_.handle(), "DELETE FROM sessions WHERE hash = ?");
     remove.bindBlob(1, hash);
-    expectDone(remove.step(), "cannot end a session");
+    db_.expectDone(remove.step(), "cannot end a session");
 }
 
 std::optional<Identity> SqliteAccountStore::accountIdentity(const std::string& name) const {
-    SqliteStatement select(db_, "SELECT name, role FROM accounts WHERE name = ?");
+    SqliteStatement select(db_.handle(), "SELECT name, role FROM accounts WHERE name = ?");
     select.bind(1, name);
     const int step = select.step();
     if (step == SQLITE_ROW) {
         const Identity identity{select.text(0), storedRole(select.text(1)), false};
-        expectDone(select.step(), "cannot read the accounts");
+        db_.expectDone(select.step(), "cannot read the accounts");
         return identity;
     }
-    expectDone(step, "cannot read the accounts");
+    db_.expectDone(step, "cannot read the accounts");
     return std::nullopt;
 }
 
@@ -345,13 +312,13 @@ bool SqliteAccountStore::replaceOnceLogin(const std::string& name, const SecretH
     if (!identity) {
         return false;
     }
-    SqliteStatement earlier(db_, "DELETE FROM once_logins WHERE account = ?");
+    SqliteStatement earlier(db_.handle(), "DELETE FROM once_logins WHERE account = ?");
     earlier.bind(1, identity->name);
-    expectDone(earlier.step(), "cannot replace a one-time login");
-    SqliteStatement insert(db_,
+    db_.expectDone(earlier.step(), "cannot replace a one-time login");
+    SqliteStatement insert(db_.handle(),
                            "INSERT INTO once_logins (hash, account, expires) VALUES (?, ?, ?)");
     insert.bindBlob(1, hash).bind(2, identity->name).bind(3, expires);
-    expectDone(insert.step(), "cannot add a one-time login");
+    db_.expectDone(insert.step(), "cannot add a one-time login");
     transaction.commit();
     return true;
 }
@@ -360,21 +327,21 @@ std::optional<Identity> SqliteAccountStore::useOnceLogin(const SecretHash& hash,
                                                          const SecretHash& session, long long now,
                                                          long long idleBefore) {
     Transaction transaction(*this);
-    SqliteStatement select(db_, "SELECT account, expires FROM once_logins WHERE hash = ?");
+    SqliteStatement select(db_.handle(), "SELECT account, expires FROM once_logins WHERE hash = ?");
     select.bindBlob(1, hash);
     const int step = select.step();
     if (step != SQLITE_ROW) {
-        expectDone(step, "cannot read the one-time logins");
+        db_.expectDone(step, "cannot read the one-time logins");
         return std::nullopt;
     }
     const std::string account = select.text(0);
     const long long expires = select.integer(1);
-    expectDone(select.step(), "cannot read the one-time logins");
+    db_.expectDone(select.step(), "cannot read the one-time logins");
     // Used up whatever follows: a second use, even of an expired secret,
     // finds nothing.
-    SqliteStatement remove(db_, "DELETE FROM once_logins WHERE hash = ?");
+    SqliteStatement remove(db_.handle(), "DELETE FROM once_logins WHERE hash = ?");
     remove.bindBlob(1, hash);
-    expectDone(remove.step(), "cannot use up a one-time login");
+    db_.expectDone(remove.step(), "cannot use up a one-time login");
     std::optional<Identity> identity = accountIdentity(account);
     if (identity && now <= expires) {
         addSession(session, identity->name, now, idleBefore);

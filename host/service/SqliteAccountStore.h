@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "AccountStore.h"
-
-struct sqlite3;
+#include "SqliteConnection.h"
 
 namespace panelhost {
 
@@ -25,9 +24,8 @@ class SqliteAccountStore : public AccountStore {
     explicit SqliteAccountStore(const std::filesystem::path& file,
                                 std::chrono::seconds sessionIdle = kDefaultSessionIdle,
                                 Clock clock = std::chrono::system_clock::now);
-    ~SqliteAccountStore() override;
 
-    std::string location() const override { return file_.string(); }
+    std::string location() const override { return db_.file().string(); }
 
   private:
     class Transaction;
@@ -61,12 +59,8 @@ class SqliteAccountStore : public AccountStore {
     void addSession(const SecretHash& hash, const std::string& account, long long now,
                     long long idleBefore);
     std::optional<Identity> accountIdentity(const std::string& name) const;
-    [[noreturn]] void fail(const std::string& what) const;
-    void execute(const char* sql) const;
-    void expectDone(int step, const std::string& what) const;
 
-    std::filesystem::path file_;
-    sqlite3* db_ = nullptr;
+    SqliteConnection db_;
 };
 
 }  // namespace panelhost
