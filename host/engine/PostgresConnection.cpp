@@ -8,20 +8,6 @@
 namespace panelhost {
 namespace {
 
-// `url` with a connect_timeout unless it has one.
-std::string withConnectTimeout(const std::string& url) {
-    if (url.find("connect_timeout") != std::string::npos) {
-        return url;
-    }
-    const std::string setting =
-        "connect_timeout=" + std::to_string(PostgresConnection::kConnectTimeoutSeconds);
-    const bool uri = url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
-    if (!uri) {
-        return url + " " + setting;
-    }
-    return url + (url.find('?') == std::string::npos ? "?" : "&") + setting;
-}
-
 // Whether a failed command failed because the server is away rather than
 // because it refused the command: the connection is gone, or the server
 // says it is shutting down or starting (SQLSTATE classes 08 and 57P).
@@ -67,8 +53,37 @@ long long PostgresConnection::Result::integer(int row, int column) const {
     return isNull(row, column) ? 0 : std::strtoll(PQgetvalue(result_, row, column), nullptr, 10);
 }
 
-PostgresConnection::PostgresConnection(const std::string& url)
-    : db_(PQconnectdb(withConnectTimeout(url).c_str())) {
+namespace {
+
+// Connects with `url` between the settings: libpq takes the last value of
+// a keyword, and expands the URL (dbname) where it stands in the list.
+pg_conn* connect(const std::string& url, const PostgresConnection::Settings& defaults,
+                 const PostgresConnection::Settings& fixed) {
+    const std::string timeout = std::to_string(PostgresConnection::kConnectTimeoutSeconds);
+    std::vector<const char*> keywords{"connect_timeout"};
+    std::vector<const char*> values{timeout.c_str()};
+    for (const auto& [keyword, value] : defaults) {
+        keywords.push_back(keyword.c_str());
+        values.push_back(value.c_str());
+    }
+    keywords.push_back("dbname");
+    values.push_back(url.c_str());
+    for (const auto& [keyword, value] : fixed) {
+        keywords.push_back(keyword.c_str());
+        values.push_back(value.c_str());
+    }
+    keywords.push_back(nullptr);
+    values.push_back(nullptr);
+    return PQconnectdbParams(keywords.data(), values.data(), 1);
+}
+
+}  // namespace
+
+PostgresConnection::PostgresConnection(const std::string& url) : PostgresConnection(url, {}, {}) {}
+
+PostgresConnection::PostgresConnection(const std::string& url, const Settings& defaults,
+                                       const Settings& fixed)
+    : db_(connect(url, defaults, fixed)) {
     if (db_ == nullptr) {
         throw StoreError("postgresql: cannot connect: out of memory");
     }

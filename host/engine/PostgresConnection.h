@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "NameStore.h"
@@ -44,6 +45,8 @@ class PostgresConnection {
 
     // Parameters $1, $2…; nothing is SQL NULL.
     using Parameters = std::vector<std::optional<std::string>>;
+    // libpq connection settings, keyword and value (e.g. application_name).
+    using Settings = std::vector<std::pair<std::string, std::string>>;
 
     // Seconds a connection attempt may take when the URL does not say
     // (connect_timeout): connecting again happens on threads that others
@@ -55,6 +58,9 @@ class PostgresConnection {
     // with kConnectTimeoutSeconds unless it gives a connect_timeout.
     // Throws StoreError when the server cannot be reached or refuses.
     explicit PostgresConnection(const std::string& url);
+    // The same with settings of the caller's: `defaults` apply where `url`
+    // names no value of its own, `fixed` apply whatever `url` says.
+    PostgresConnection(const std::string& url, const Settings& defaults, const Settings& fixed);
     ~PostgresConnection();
 
     PostgresConnection(const PostgresConnection&) = delete;

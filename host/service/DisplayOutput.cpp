@@ -64,6 +64,7 @@ DisplayOutput::DisplayOutput(const tsl::TslOutputConfig& config,
 }
 
 void DisplayOutput::start(const tsl::TslOutputConfig& config) {
+    drivers_.assign(config.targets.size(), Driver{config.drivenAtStart, std::nullopt});
     for (const tsl::TslTarget& target : config.targets) {
         log_.add(0, "info", "display output to " + target.toString());
     }
@@ -185,10 +186,36 @@ void DisplayOutput::sendWall(const std::string& why) {
         routed[i] = wall_.routedName(static_cast<int>(i) + 1);
     }
     output_->setWall(names, routed, wall_.brightness);
-    log_.add(
-        0, "info",
-        "display output: whole wall sent (" + why + "), name set " + std::to_string(wall_.nameset));
+    bool drivesAny = false;
+    {
+        const std::lock_guard<std::mutex> lock(driversMutex_);
+        for (const Driver& driver : drivers_) {
+            drivesAny = drivesAny || driver.driving;
+        }
+    }
+    log_.add(0, "info",
+             "display output: whole wall " + std::string(drivesAny ? "sent" : "ready") + " (" +
+                 why + "), name set " + std::to_string(wall_.nameset) +
+                 (drivesAny ? "" : "; this host drives no receiver now"));
     feed_.publish("tsl", {{"sent", "wall"}, {"nameset", wall_.nameset}});
+}
+
+void DisplayOutput::setDriver(std::size_t target, bool driving, std::optional<std::string> driver) {
+    {
+        const std::lock_guard<std::mutex> lock(driversMutex_);
+        if (target >= drivers_.size()) {
+            return;
+        }
+        Driver& known = drivers_[target];
+        if (known.driving == driving && known.name == driver) {
+            return;
+        }
+        known = Driver{driving, driver};
+    }
+    output_->setDriven(target, driving);
+    feed_.publish("tsl", {{"driving", driving},
+                          {"target", target + 1},
+                          {"driver", driver ? nlohmann::json(*driver) : nlohmann::json(nullptr)}});
 }
 
 nlohmann::json DisplayOutput::statusJson() const {
@@ -209,9 +236,18 @@ nlohmann::json DisplayOutput::statusJson() const {
             displays.back()["unsentTo"] = display.unsentTo;
         }
     }
+    std::vector<Driver> drivers;
+    {
+        const std::lock_guard<std::mutex> lock(driversMutex_);
+        drivers = drivers_;
+    }
     nlohmann::json receivers = nlohmann::json::array();
     for (const tsl::TslTransportStatus& status : output_->transportStatus()) {
-        receivers.push_back(receiverJson(status));
+        nlohmann::json receiver = receiverJson(status);
+        const Driver& driver = drivers.at(receivers.size());
+        receiver["driving"] = driver.driving;
+        receiver["driver"] = driver.name ? nlohmann::json(*driver.name) : nlohmann::json(nullptr);
+        receivers.push_back(std::move(receiver));
     }
     nlohmann::json result = {{"enabled", true},
                              {"packets", sent.packets},

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,8 +28,10 @@ namespace panelhost {
 // as kind "tsl"; a receiver that cannot be reached is logged and retried,
 // never fatal. Should the output fall so far behind that the feed drops it,
 // it logs a warning, follows the feed again at once and sends the whole
-// wall, so the displays never go quiet unannounced. The engine thread, feed
-// and log must outlive it.
+// wall, so the displays never go quiet unannounced. Only the targets this
+// host drives are sent anything (setDriver(); all of them unless the
+// configuration says otherwise). The engine thread, feed and log must
+// outlive it.
 class DisplayOutput {
   public:
     // Starts the senders and the thread; throws std::invalid_argument for a
@@ -48,8 +51,18 @@ class DisplayOutput {
     DisplayOutput(const DisplayOutput&) = delete;
     DisplayOutput& operator=(const DisplayOutput&) = delete;
 
-    // What was last sent to each display, and each receiver's state.
+    // What was last sent to each display, and each receiver's state with
+    // who drives it.
     nlohmann::json statusJson() const;
+
+    // Whether this host drives target `target` (an index into the
+    // configuration's targets), and the name of the host that drives it
+    // (nothing: none, or not known). A target that becomes driven is sent
+    // the whole wall at once; one no longer driven is sent nothing more.
+    // One thread at a time (it applies changes in the order they come);
+    // statusJson() meanwhile from any. A change is published on the feed as
+    // kind "tsl".
+    void setDriver(std::size_t target, bool driving, std::optional<std::string> driver);
 
   private:
     void start(const tsl::TslOutputConfig& config);
@@ -70,6 +83,13 @@ class DisplayOutput {
     // wall_.routed for statusJson(), which other threads call.
     mutable std::mutex routedMutex_;
     std::array<int, UmdWall::kSourceCount> routedSources_{};
+    // Who drives each target, for statusJson().
+    struct Driver {
+        bool driving = false;
+        std::optional<std::string> name;
+    };
+    mutable std::mutex driversMutex_;
+    std::vector<Driver> drivers_;
     std::thread thread_;
 };
 

@@ -139,11 +139,24 @@ HostApplication::HostApplication(const HostOptions& options)
         router_ = std::make_unique<RouterLink>(*options_.router, *thread_, log_);
     }
     if (!options_.displays.targets.empty()) {
+        // Hosts on one database drive each receiver one at a time; a host on
+        // its data file drives every one of its receivers.
+        const bool shared = isPostgresStore(options_.store);
+        tsl::TslOutputConfig config = options_.displays;
+        config.drivenAtStart = !shared;
         try {
-            displays_ = std::make_unique<DisplayOutput>(options_.displays, *thread_, feed_, log_);
+            displays_ = std::make_unique<DisplayOutput>(config, *thread_, feed_, log_);
         } catch (const std::invalid_argument& error) {
             shutdown();
             throw StartupError(StartupError::kConfiguration, error.what());
+        }
+        if (shared) {
+            leadership_ = std::make_unique<DisplayLeadership>(options_.store, options_.hostName,
+                                                              config.targets, *displays_, log_);
+        } else {
+            for (std::size_t i = 0; i < config.targets.size(); ++i) {
+                displays_->setDriver(i, true, options_.hostName);
+            }
         }
     }
     startServer();
@@ -258,6 +271,7 @@ void HostApplication::shutdown() {
     metrics_.watchServer(nullptr);
     server_.reset();
     router_.reset();
+    leadership_.reset();
     displays_.reset();
     listener_.reset();
     if (thread_) {

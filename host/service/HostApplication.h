@@ -11,6 +11,7 @@
 #include "ChangeFeed.h"
 #include "ConsoleWriter.h"
 #include "DeviceCatalog.h"
+#include "DisplayLeadership.h"
 #include "DisplayOutput.h"
 #include "EngineThread.h"
 #include "EventLog.h"
@@ -111,6 +112,8 @@ class HostApplication {
     std::unique_ptr<HttpAccess> access_;
     std::unique_ptr<HttpApi> api_;
     std::unique_ptr<DisplayOutput> displays_;
+    // Decides which displays this host drives when it shares its database.
+    std::unique_ptr<DisplayLeadership> leadership_;
     std::unique_ptr<HttpServer> server_;
     std::unique_ptr<StreamFanOut> fanOut_;
     int port_ = 0;

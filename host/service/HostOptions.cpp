@@ -13,8 +13,20 @@ namespace {
 
 constexpr const char* kFolderName = "panelhost";
 constexpr int kJsonIndent = 2;
+// What a machine without a name is called.
+constexpr const char* kNamelessHost = "panelhost";
+// Room for any host name the system gives (HOST_NAME_MAX is 64 on Linux).
+constexpr std::size_t kHostNameBuffer = 256;
 
 }  // namespace
+
+std::string HostOptions::defaultHostName() {
+    char name[kHostNameBuffer] = {};
+    if (gethostname(name, sizeof(name) - 1) != 0 || name[0] == '\0') {
+        return kNamelessHost;
+    }
+    return std::string(name).substr(0, kLongestHostName);
+}
 
 std::filesystem::path HostOptions::defaultDataFolder() {
     const char* xdg = std::getenv("XDG_DATA_HOME");

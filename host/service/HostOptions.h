@@ -22,6 +22,9 @@ struct HostOptions {
     // Event streams served at once: twice the thousand pages a studio is
     // measured with (docs/performance.md).
     static constexpr std::size_t kDefaultStreams = 2048;
+    // The server keeps this much of a connection's application_name, in
+    // ASCII: a longer or other host name would show cut or changed.
+    static constexpr std::size_t kLongestHostName = 63;
 
     std::filesystem::path plugin;
     std::filesystem::path layouts;
@@ -34,6 +37,10 @@ struct HostOptions {
     // Where the names are kept: empty for the data file in the data folder,
     // or a postgresql:// URL (openNameStore).
     std::string store;
+    // How this host is known to the others on the same database: who drives
+    // a display (GET /api/tsl), the application_name of the connection that
+    // decides it.
+    std::string hostName = defaultHostName();
     std::string bind = "127.0.0.1";
     int port = kDefaultPort;
     // Further names clients may address the host by (the Host header), each
@@ -67,6 +74,9 @@ struct HostOptions {
     // $XDG_DATA_HOME/panelhost, else ~/.local/share/panelhost, else
     // ./panelhost-data.
     static std::filesystem::path defaultDataFolder();
+    // The machine's name, at most kLongestHostName characters; "panelhost"
+    // should it have none.
+    static std::string defaultHostName();
 
     // The data folder in use, created when missing; throws
     // std::filesystem::filesystem_error, also when it cannot be written.

@@ -128,6 +128,12 @@ void writeDisplays(PrometheusText& out, const DisplayOutput* displays) {
                    {{"target", receiver["target"].get<std::string>()}},
                    receiver["packetsDropped"].get<std::uint64_t>());
     }
+    out.family("panelhost_tsl_driving", "gauge",
+               "1 for each receiver this host drives, 0 for one another host drives (or none).");
+    for (const nlohmann::json& receiver : receivers) {
+        out.sample("panelhost_tsl_driving", {{"target", receiver["target"].get<std::string>()}},
+                   std::uint64_t{receiver["driving"].get<bool>() ? 1U : 0U});
+    }
     out.family("panelhost_tsl_receiver_state", "gauge",
                "1 for the state each receiver's link is in (idle, connecting, ok, error).");
     for (const nlohmann::json& receiver : receivers) {

@@ -191,6 +191,19 @@ void findFiles(HostOptions& options) {
     options.web = TOVI_DEFAULT_WEB;
 }
 
+// Why `name` cannot be a --host-name, or "".
+std::string checkHostName(const std::string& name) {
+    if (name.empty() || name.size() > HostOptions::kLongestHostName) {
+        return "must be 1 to " + std::to_string(HostOptions::kLongestHostName) + " characters";
+    }
+    for (const char c : name) {
+        if (c < ' ' || c > '~') {
+            return "must be printable ASCII (the database shows nothing else)";
+        }
+    }
+    return {};
+}
+
 CommandLine::CommandLine() {
     findFiles(options);
     sessionIdleMinutes = static_cast<int>(
@@ -222,6 +235,12 @@ void CommandLine::addHostOptions() {
                        ? std::string()
                        : std::string("must be a postgresql:// URL");
         });
+    app.add_option("--host-name", options.hostName,
+                   "this host's name to the other hosts on the same --store database (who drives "
+                   "a display), printable ASCII, at most " +
+                       std::to_string(HostOptions::kLongestHostName) + " characters")
+        ->check(checkHostName)
+        ->capture_default_str();
     app.add_option("--devices", options.devices,
                    "device configuration (JSON; default: devices.json in the data folder, written "
                    "with the defaults on first start)");

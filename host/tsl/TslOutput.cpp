@@ -147,6 +147,7 @@ TslOutput::TslOutput(const TslOutputConfig& config,
     for (const auto& transport : transports_) {
         openings_.push_back(transport->status().linkOpenings);
     }
+    driven_.assign(transports_.size(), config_.drivenAtStart);
 }
 
 void TslOutput::buildRoutes() {
@@ -318,6 +319,34 @@ void TslOutput::tick() {
     report(summaries);
 }
 
+bool TslOutput::setDriven(std::size_t target, bool driven) {
+    if (target >= transports_.size()) {
+        return false;
+    }
+    std::vector<std::string> summaries;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (driven_[target] == driven) {
+            return true;
+        }
+        driven_[target] = driven;
+        if (driven && wallKnown_) {
+            std::vector<bool> only(transports_.size(), false);
+            only[target] = true;
+            ++sent_.fullRefreshes;
+            summaries = sendLocked(allSources(), "full refresh of a newly driven target",
+                                   Routes::All, only);
+        }
+    }
+    report(summaries);
+    return true;
+}
+
+bool TslOutput::driven(std::size_t target) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return target < driven_.size() && driven_[target];
+}
+
 TslWallSnapshot TslOutput::lastSent() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return sent_;
@@ -345,7 +374,9 @@ bool TslOutput::flush(std::chrono::milliseconds timeout) {
 
 std::vector<std::string> TslOutput::sendWallLocked(const std::string& reason) {
     lastFullSend_ = clock_();
-    ++sent_.fullRefreshes;
+    if (std::find(driven_.begin(), driven_.end(), true) != driven_.end()) {
+        ++sent_.fullRefreshes;
+    }
     return sendLocked(allSources(), reason, Routes::All);
 }
 
@@ -362,7 +393,7 @@ std::vector<std::string> TslOutput::sendLocked(const std::vector<int>& numbers,
         std::vector<std::size_t> chosen;
         std::string chosenNames;
         for (const std::size_t t : route.transports) {
-            if (to.empty() || to[t]) {
+            if (driven_[t] && (to.empty() || to[t])) {
                 chosen.push_back(t);
                 chosenNames += (chosenNames.empty() ? "" : ", ") + config_.targets[t].toString();
             }

@@ -30,6 +30,10 @@ struct TslOutputConfig {
     bool udpDleStx = false;
     // For receivers that read only the first message of a packet.
     std::size_t maxMessagesPerPacket = TslEncoder::kNoMessageLimit;
+    // Whether every target is driven from the start. False where other
+    // hosts may drive the same receivers: nothing goes to a target until
+    // TslOutput::setDriven() says this host drives it.
+    bool drivenAtStart = true;
 };
 
 // What one source's displays were last sent.
@@ -131,6 +135,12 @@ class TslOutput {
     void setBrightness(int brightnessLevel);
     // Sends the periodic full refresh when it is due.
     void tick();
+    // Whether target `target` (an index into config.targets) is sent
+    // anything. A target that becomes driven gets the whole wall at once,
+    // once the wall is known; one no longer driven is sent nothing more.
+    // False for a target out of range.
+    bool setDriven(std::size_t target, bool driven);
+    bool driven(std::size_t target) const;
 
     TslWallSnapshot lastSent() const;
     // One per target, in order, each named by its TslTarget::toString().
@@ -196,6 +206,8 @@ class TslOutput {
     Names routed_;
     // Each transport's TslTransportStatus::linkOpenings as last seen.
     std::vector<std::uint64_t> openings_;
+    // Which transports are sent anything (see setDriven()).
+    std::vector<bool> driven_;
     std::uint8_t brightness_ = kDefaultBrightness;
     bool wallKnown_ = false;
     std::chrono::steady_clock::time_point lastFullSend_{};

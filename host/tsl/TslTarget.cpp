@@ -1,5 +1,7 @@
 #include "TslTarget.h"
 
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 #include "SerialPort.h"
@@ -293,6 +295,18 @@ std::string TslTarget::toString() const {
         text += ",stop=" + std::to_string(serial.stopBits);
     }
     return text;
+}
+
+std::string TslTarget::receiver() const {
+    if (protocol == Protocol::Serial31) {
+        return "serial:" + device;
+    }
+    std::string name = host;
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const char* transport = protocol == Protocol::Tcp ? "tcp:" : "udp:";
+    return transport + (name.find(':') == std::string::npos ? name : "[" + name + "]") + ":" +
+           std::to_string(port);
 }
 
 }  // namespace tsl

@@ -63,6 +63,13 @@ struct TslTarget {
     // only where they differ from the defaults, in the order above.
     std::string toString() const;
 
+    // The receiver this target reaches, whatever it shows there: "udp:" (5.0
+    // and 3.1 alike: one port on the receiver), "tcp:" or "serial:", then the
+    // address as written with the host name in lower case, e.g.
+    // "udp:mv-1.studio:8900", "udp:[::1]:8900", "serial:/dev/ttyUSB0". Two
+    // targets with the same receiver() drive the same displays.
+    std::string receiver() const;
+
     bool version31() const { return protocol == Protocol::Udp31 || protocol == Protocol::Serial31; }
 
     bool operator==(const TslTarget& other) const {

@@ -47,11 +47,21 @@ std::string contents(const std::filesystem::path& file) {
 TEST(Program, HelpNamesEveryOption) {
     const Outcome run = runPanelhost("--help");
     EXPECT_EQ(run.exitCode, 0);
-    for (const char* option : {"--plugin", "--layouts", "--data", "--devices", "--bind", "--port",
-                               "--panels", "--allow-host", "--session-idle", "--tls-cert",
-                               "--tls-key", "export-set", "import-set", "user", "token"}) {
+    for (const char* option :
+         {"--plugin", "--layouts", "--data", "--devices", "--bind", "--port", "--panels",
+          "--allow-host", "--session-idle", "--tls-cert", "--tls-key", "--store", "--host-name",
+          "export-set", "import-set", "user", "token"}) {
         EXPECT_NE(run.output.find(option), std::string::npos) << option;
     }
+    // The server keeps 63 characters of a connection's name: a longer host
+    // name would show cut to the other hosts.
+    const Outcome longName =
+        runPanelhost("--host-name " + std::string(64, 'h') + " --print-config");
+    EXPECT_NE(longName.exitCode, 0);
+    EXPECT_NE(longName.output.find("--host-name: must be 1 to 63 characters"), std::string::npos)
+        << longName.output;
+    const Outcome named = runPanelhost("--host-name mcr-a --print-config");
+    EXPECT_NE(named.output.find("\nhost-name = \"mcr-a\"\n"), std::string::npos) << named.output;
 }
 
 TEST(Program, EveryOptionHasAKeyInTheConfigurationFile) {

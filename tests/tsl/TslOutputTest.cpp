@@ -240,6 +240,47 @@ TEST_F(TslOutputTest, PeriodicRefreshAfterThePeriod) {
     EXPECT_EQ(records[0]->packets.size(), afterRefresh + 1);
 }
 
+// Hosts that share a receiver take turns: one not driving a target sends it
+// nothing at all, and one that starts to drive it sends it the wall at once.
+TEST_F(TslOutputTest, OnlyDrivenTargetsAreSentAndANewlyDrivenOneGetsTheWholeWall) {
+    TslOutputConfig config;
+    config.drivenAtStart = false;
+    config.refreshPeriod = 5s;
+    auto output = make(config, 2);
+    EXPECT_FALSE(output->driven(0));
+    output->setDriven(1, true);
+    EXPECT_TRUE(records[1]->packets.empty());  // no wall known yet
+
+    output->setWall(names("N"), 2);
+    output->setName(3, "changed");
+    output->setBrightness(1);
+    now += 5s;
+    output->tick();
+    EXPECT_TRUE(records[0]->packets.empty());
+    EXPECT_FALSE(records[1]->packets.empty());
+
+    const std::size_t toSecond = records[1]->packets.size();
+    EXPECT_TRUE(output->setDriven(0, true));
+    EXPECT_EQ(records[1]->packets.size(), toSecond);
+    const auto wall = records[0]->messages();
+    ASSERT_EQ(wall.size(), 128u);
+    EXPECT_EQ(wall[2].text, "changed");
+    EXPECT_EQ(brightnessOf(wall[2]), 1);
+    EXPECT_EQ(log.back().rfind("TSL full refresh of a newly driven target", 0), 0u);
+    EXPECT_NE(log.back().find(" to udp:127.0.0.1:8900"), std::string::npos);
+    output->setDriven(0, true);  // already driven: nothing again
+    EXPECT_EQ(records[0]->messages().size(), 128u);
+
+    output->setDriven(0, false);
+    EXPECT_FALSE(output->driven(0));
+    output->setName(4, "unseen");
+    now += 5s;
+    output->tick();
+    EXPECT_EQ(records[0]->messages().size(), 128u);
+    EXPECT_EQ(records[1]->messages().back().index, 127);
+    EXPECT_FALSE(output->setDriven(2, true));
+}
+
 TEST_F(TslOutputTest, ZeroPeriodTurnsRefreshOff) {
     TslOutputConfig config;
     config.refreshPeriod = 0s;

@@ -35,6 +35,26 @@ TEST(TslTarget, ToStringRoundTrips) {
     }
 }
 
+// Hosts agree on who drives a receiver by its receiver(): the same for
+// every spelling and display option of one receiver, different for others.
+TEST(TslTarget, ReceiverNamesTheReceiverWhateverTheTargetShows) {
+    std::string error;
+    const auto receiver = [&](const char* text) {
+        const auto target = TslTarget::parse(text, error);
+        EXPECT_TRUE(target) << text << ": " << error;
+        return target ? target->receiver() : std::string();
+    };
+    EXPECT_EQ(receiver("udp:MV-1.Studio:8900"), "udp:mv-1.studio:8900");
+    for (const char* same : {"udp:mv-1.studio:8900,sources=1-64,offset=1",
+                             "udp31:mv-1.studio:8900,follow=router", "udp:MV-1.STUDIO:8900"}) {
+        EXPECT_EQ(receiver(same), "udp:mv-1.studio:8900") << same;
+    }
+    EXPECT_EQ(receiver("tcp:mv-1.studio:8900"), "tcp:mv-1.studio:8900");
+    EXPECT_EQ(receiver("udp:mv-1.studio:8901"), "udp:mv-1.studio:8901");
+    EXPECT_EQ(receiver("tcp:[FE80::1]:5727,sources=5"), "tcp:[fe80::1]:5727");
+    EXPECT_EQ(receiver("serial:/dev/ttyUSB0,baud=9600,sources=1-100"), "serial:/dev/ttyUSB0");
+}
+
 TEST(TslTarget, RejectsBadSpecsWithAReason) {
     const struct {
         const char* targetText;

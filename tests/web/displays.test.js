@@ -24,6 +24,12 @@ describe('the display output', () => {
     const status = wall.locator('[data-tsl][data-enabled="true"]');
     await status.waitFor();
     assert.match(await status.textContent(), /udp:127\.0\.0\.1:\d+/);
+    // A host on its own data file drives every receiver it names.
+    const receivers = status.locator('li');
+    assert.ok(await receivers.count() > 0);
+    for (const text of await receivers.allTextContents()) {
+      assert.match(text, /; driven by this host$/);
+    }
     const shown = await api('GET', '/api/wall');
     const tile = wall.locator('.umd[data-source="5"]');
     await assert.doesNotReject(() =>

@@ -1,5 +1,6 @@
-// The host's display output (panelhost --tsl): which receivers it drives and
-// in what state, and, on the wall, what each display was last sent. A tile
+// The host's display output (panelhost --tsl): its receivers, in what state
+// and driven by which host (hosts on one database take turns), and, on the
+// wall, what each display was last sent. A tile
 // whose last-sent text differs from the name it should show is marked, so
 // a display that lags behind the devices is seen at once; so is a tile whose
 // name some display cannot show exactly (a TSL 3.1 display shows 16 ASCII
@@ -55,9 +56,10 @@ export class DisplayOutputStatus {
     for (const receiver of status.receivers) {
       const item = document.createElement('li');
       item.dataset.state = receiver.state;
+      item.dataset.driving = String(receiver.driving);
       item.textContent = `${receiver.target}: ${receiver.state}, ${receiver.packetsSent} packets sent` +
         (receiver.packetsDropped ? `, ${receiver.packetsDropped} dropped` : '') +
-        (receiver.detail ? ` (${receiver.detail})` : '');
+        (receiver.detail ? ` (${receiver.detail})` : '') + `; ${this.driverText(receiver)}`;
       list.append(item);
     }
     const heading = document.createElement('span');
@@ -66,6 +68,15 @@ export class DisplayOutputStatus {
     this.root.replaceChildren(heading, list, ...router, ...this.routedTable(status.routed));
     this.displays = status.displays;
     this.markTiles();
+  }
+
+  // Who drives a receiver: this host, another host on the same database,
+  // or nobody (no host holds it, or this host cannot reach the database).
+  driverText(receiver) {
+    if (receiver.driving) {
+      return 'driven by this host';
+    }
+    return receiver.driver ? `driven by ${receiver.driver}` : 'driven by nobody';
   }
 
   // The router's link state, as nothing or one element.

@@ -56,6 +56,8 @@ function startHost(args, options = {}) {
     if (found) tokens.set(new URL(found[1]).origin, token);
     return found && found[1];
   });
+  // Stops the host (unless it has ended already) and removes a fresh data
+  // folder.
   const stop = () =>
     new Promise((resolve) => {
       const removed = () => {

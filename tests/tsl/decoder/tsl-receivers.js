@@ -16,6 +16,9 @@ class Receiver {
   constructor() {
     this.shown = new Map();
     this.packets = 0;
+    // Screen index -> the display indexes of every message sent with it
+    // (hosts that share a receiver tell themselves apart by screen).
+    this.screens = new Map();
   }
   take(packetBytes, raw) {
     const packet = decodePacket(packetBytes);
@@ -30,6 +33,8 @@ class Receiver {
       assert.equal(decoded[0].display.text, packet.messages[0].text, 'npm decoder text');
     }
     for (const m of packet.messages) this.shown.set(m.index, { text: m.text, brightness: m.brightness });
+    if (!this.screens.has(packet.screen)) this.screens.set(packet.screen, []);
+    this.screens.get(packet.screen).push(...packet.messages.map((m) => m.index));
     this.packets++;
   }
   matches(wall) {

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DisplayOutput.h"
+#include "EventLog.h"
+#include "PostgresConnection.h"
+#include "TslTarget.h"
+
+namespace panelhost {
+
+// Decides, with the other hosts on the same PostgreSQL database, which one
+// drives each display receiver, so that two hosts never fight over a
+// display: a host drives a receiver while its own connection holds the
+// session-level advisory lock of the receiver's text (TslTarget::receiver();
+// several targets of one receiver share it). On a thread of its own with a
+// connection of its own (application_name: the host's name, which is how
+// the others see who drives), it tries every kRoundPeriod to take the locks
+// it does not hold and reads who holds each; it tells the display output
+// whom each target is driven by, so a target whose lock it takes gets the
+// whole wall at once. When the connection is lost it stops driving at once
+// every receiver that another host names too, since the server then gives
+// the locks to others (a receiver only this host names, it keeps driving:
+// nobody could take over), and connects again after a growing pause. Never calls the engine; calls
+// the output and the log without any lock held. The output and the log must outlive it.
+class DisplayLeadership {
+  public:
+    // How often a host tries to take the locks it lacks, which bounds how
+    // long a receiver goes undriven after its host died: the issue asks for
+    // a takeover within 5 s, and a try costs the server next to nothing.
+    static constexpr std::chrono::seconds kRoundPeriod{1};
+    // The first and the longest pause before connecting again after a
+    // failure: a server that returns is used again within seconds, one that
+    // stays away is asked only every few seconds by each host.
+    static constexpr std::chrono::seconds kFirstRetry{1};
+    static constexpr std::chrono::seconds kLongestRetry{5};
+
+    // Starts the thread, which connects with `url` (a --store URL) at once.
+    // `targets` are the output's, in its order.
+    DisplayLeadership(std::string url, std::string hostName,
+                      const std::vector<tsl::TslTarget>& targets, DisplayOutput& output,
+                      EventLog& log);
+    // Stops driving every target, closes the connection (so another host may
+    // take over at once) and joins the thread, which may first finish a
+    // command the server has not answered yet.
+    ~DisplayLeadership();
+
+    DisplayLeadership(const DisplayLeadership&) = delete;
+    DisplayLeadership& operator=(const DisplayLeadership&) = delete;
+
+    // The text whose advisory lock stands for `receiver` (a
+    // TslTarget::receiver()), the same on every host.
+    static std::string lockText(const std::string& receiver);
+
+  private:
+    // One receiver and the targets of the output that reach it.
+    struct Receiver {
+        std::string lockText;
+        std::vector<std::size_t> targets;
+        // Whether this connection holds its lock, and its shared lock of
+        // the hosts that name it.
+        bool held = false;
+        bool named = false;
+        // Whether this host drives it (held, or kept through an outage).
+        bool driving = false;
+        // Whether no other host named it at the last round.
+        bool alone = false;
+        // The host that drives it, as last read; nothing: none or unknown.
+        std::optional<std::string> driver;
+    };
+
+    void run();
+    // Connects; the reason it could not, or "".
+    std::string connect();
+    // Takes the free locks and reads who drives each receiver; throws
+    // StoreError when the connection fails.
+    void round();
+    void update(Receiver& receiver, bool mine, const std::optional<std::string>& driver);
+    // Closes the connection and stops driving every target, except, in an
+    // `outage` of the database, those no other host names.
+    void lose(const std::string& why, bool outage);
+    // Waits up to `period`, less when the connection's socket reports news
+    // (the server closing it) or the host stops; false when it stops.
+    bool pause(std::chrono::milliseconds period);
+    std::string targetNames(const Receiver& receiver) const;
+
+    const std::string url_;
+    const std::string hostName_;
+    const std::vector<tsl::TslTarget> targets_;
+    DisplayOutput& output_;
+    EventLog& log_;
+    // Everything below belongs to the thread after the start.
+    std::vector<Receiver> receivers_;
+    std::unique_ptr<PostgresConnection> connection_;
+    // Written to end the thread's pause at once: [read end, write end].
+    int wake_[2] = {-1, -1};
+    std::thread thread_;
+};
+
+}  // namespace panelhost
