@@ -19,6 +19,11 @@ constexpr std::size_t kSecretHashBytes = 32;
 constexpr long long kTouchSeconds = 60;
 // Bytes of a token's hash that name an unnamed token.
 constexpr std::size_t kTokenNameHashBytes = 4;
+// Most tokens and sessions remembered for an outage of the store: well
+// above a facility's panels, tablets and scripts, while a client that opens
+// sessions in a loop cannot make the memory grow (each entry is a hash and
+// a name).
+constexpr std::size_t kRememberedIdentities = 4096;
 
 // A fresh secret: kSecretBytes from the system's random source, as
 // URL-safe base64 without padding (fits a cookie, a header and a URL).
@@ -111,7 +116,9 @@ AccountError unknownAccount(const std::string& name) {
 }  // namespace
 
 AccountStore::AccountStore(std::chrono::seconds sessionIdle, Clock clock)
-    : sessionIdle_(sessionIdle), clock_(std::move(clock)) {
+    : sessionIdle_(sessionIdle),
+      clock_(std::move(clock)),
+      remembered_(kIdentityGrace, kRememberedIdentities) {
     if (sodium_init() < 0) {
         throw StoreError("the cryptography library cannot start");
     }
@@ -119,6 +126,13 @@ AccountStore::AccountStore(std::chrono::seconds sessionIdle, Clock clock)
 
 long long AccountStore::now() const {
     return std::chrono::duration_cast<std::chrono::seconds>(clock_().time_since_epoch()).count();
+}
+
+Identity AccountStore::rememberedOrThrow(const SecretHash& hash) const {
+    if (std::optional<Identity> identity = remembered_.recall(hash, clock_())) {
+        return *identity;
+    }
+    throw;
 }
 
 void AccountStore::addAccount(const std::string& name, Role role, const std::string& password) {
@@ -143,6 +157,7 @@ void AccountStore::removeAccount(const std::string& name) {
     const std::lock_guard<std::mutex> lock(mutex_);
     switch (deleteAccount(name)) {
         case Removal::Removed:
+            remembered_.forgetNamed(name, false);
             return;
         case Removal::Unknown:
             throw unknownAccount(name);
@@ -160,6 +175,7 @@ void AccountStore::setPassword(const std::string& name, const std::string& passw
     if (!updatePassword(name, hash)) {
         throw unknownAccount(name);
     }
+    remembered_.forgetNamed(name, false);
 }
 
 std::vector<Account> AccountStore::accounts() const {
@@ -207,7 +223,18 @@ NewToken AccountStore::createToken(Role role, const std::string& name) {
 std::optional<Identity> AccountStore::verifyToken(const std::string& token) const {
     const SecretHash hash = secretHash(token);
     const std::lock_guard<std::mutex> lock(mutex_);
-    return selectToken(hash);
+    std::optional<Identity> identity;
+    try {
+        identity = selectToken(hash);
+    } catch (const StoreError&) {
+        return rememberedOrThrow(hash);
+    }
+    if (identity) {
+        remembered_.verified(hash, *identity, clock_());
+    } else {
+        remembered_.forget(hash);
+    }
+    return identity;
 }
 
 void AccountStore::revokeToken(const std::string& name) {
@@ -215,6 +242,7 @@ void AccountStore::revokeToken(const std::string& name) {
     if (!deleteToken(name)) {
         throw AccountError("there is no token named \"" + name + "\"");
     }
+    remembered_.forgetNamed(name, true);
 }
 
 std::vector<TokenInfo> AccountStore::tokens() const {
@@ -243,14 +271,20 @@ std::optional<Identity> AccountStore::session(const std::string& id) {
     const SecretHash hash = secretHash(id);
     const long long current = now();
     const std::lock_guard<std::mutex> lock(mutex_);
-    const std::optional<SessionRecord> found = selectSession(hash);
-    if (!found) {
+    std::optional<SessionRecord> found;
+    try {
+        found = selectSession(hash);
+    } catch (const StoreError&) {
+        return rememberedOrThrow(hash);
+    }
+    if (!found || current - found->lastUsed > sessionIdle_.count()) {
+        remembered_.forget(hash);
+        if (found) {
+            deleteSession(hash);
+        }
         return std::nullopt;
     }
-    if (current - found->lastUsed > sessionIdle_.count()) {
-        deleteSession(hash);
-        return std::nullopt;
-    }
+    remembered_.verified(hash, found->identity, clock_());
     if (current - found->lastUsed >= kTouchSeconds) {
         touchSession(hash, current);
     }
@@ -260,6 +294,7 @@ std::optional<Identity> AccountStore::session(const std::string& id) {
 void AccountStore::logout(const std::string& id) {
     const SecretHash hash = secretHash(id);
     const std::lock_guard<std::mutex> lock(mutex_);
+    remembered_.forget(hash);
     deleteSession(hash);
 }
 

@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "Identity.h"
 #include "NameStore.h"
+#include "RememberedIdentities.h"
 #include "Role.h"
 
 namespace panelhost {
@@ -37,17 +39,6 @@ struct TokenInfo {
     std::string created;  // UTC, ISO 8601
 };
 
-// Who a request comes from: an account (by password, session or one-time
-// login) or an API token.
-struct Identity {
-    std::string name;
-    Role role = Role::Viewer;
-    bool token = false;
-
-    // For the history and the log: "NAME" or "token NAME".
-    std::string who() const { return token ? "token " + name : name; }
-};
-
 // A token just created: `token` is shown once and kept only as a hash.
 struct NewToken {
     std::string name;
@@ -70,8 +61,11 @@ struct NewSession {
 // Argon2id hashes; tokens, session ids and one-time secrets only as BLAKE2b
 // hashes, all made here and nowhere else. No method logs or keeps a secret.
 // A store that cannot be read or written throws StoreError, so that nobody
-// is let in on a guess. Thread-safe: the HTTP threads may share one store;
-// every call to the backend runs under the store's lock.
+// is let in on a guess; only a token or session that the store verified
+// within kIdentityGrace is still answered then, from memory and marked
+// Identity::remembered, until the store answers again. Thread-safe: the
+// HTTP threads may share one store; every call to the backend runs under
+// the store's lock.
 class AccountStore {
   public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -89,6 +83,12 @@ class AccountStore {
     static constexpr std::size_t kLongestName = 64;
     // Prefix of every API token, so that one pasted somewhere is recognised.
     static constexpr const char* kTokenPrefix = "pht_";
+    // How long after the store last verified a token or session it is still
+    // accepted while the store cannot be reached: long enough to ride out a
+    // database server's restart or failover with the panels and scripts
+    // still reading, short enough that a token revoked or a session ended on
+    // another host just before the outage is not honoured here for long.
+    static constexpr std::chrono::seconds kIdentityGrace{15 * 60};
 
     virtual ~AccountStore() = default;
 
@@ -124,6 +124,9 @@ class AccountStore {
     // role and the token's hash. Throws AccountError for a name that is
     // taken or not acceptable.
     NewToken createToken(Role role, const std::string& name);
+    // The token's identity; nothing for an unknown or revoked token. While
+    // the store cannot be reached, the identity it verified for the token
+    // within kIdentityGrace (remembered), or StoreError.
     std::optional<Identity> verifyToken(const std::string& token) const;
     // Throws AccountError for an unknown name.
     void revokeToken(const std::string& name);
@@ -133,7 +136,7 @@ class AccountStore {
     std::optional<NewSession> login(const std::string& name, const std::string& password);
     // Who the session belongs to; nothing for an unknown session or one idle
     // for longer than the session idle time (it is deleted then). Marks it
-    // as used.
+    // as used. While the store cannot be reached, as verifyToken().
     std::optional<Identity> session(const std::string& id);
     // Ends the session; an unknown one is no error.
     void logout(const std::string& id);
@@ -212,10 +215,16 @@ class AccountStore {
   private:
     NewSession openSession(const Identity& identity);
     long long now() const;
+    // Inside the handler of the backend's StoreError: the identity
+    // remembered for `hash`, or the error thrown on.
+    Identity rememberedOrThrow(const SecretHash& hash) const;
 
     std::chrono::seconds sessionIdle_;
     Clock clock_;
     mutable std::mutex mutex_;
+    // Filled by checks that a const verifyToken() makes, hence mutable;
+    // used only under mutex_.
+    mutable RememberedIdentities remembered_;
 };
 
 }  // namespace panelhost

@@ -157,6 +157,7 @@ bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
         return false;
     }
     if (identity) {
+        noteChecked(*identity);
         request.user = identity->name;
         request.byToken = identity->token;
         request.role = identity->role;
@@ -176,6 +177,23 @@ bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
     sendError(response, kForbidden,
               "a " + roleName(*request.role) + " may not do this; it needs " + roleName(*least));
     return false;
+}
+
+void HttpAccess::noteChecked(const Identity& identity) {
+    const bool remembered = identity.remembered;
+    if (fromMemory_.load() == remembered || fromMemory_.exchange(remembered) == remembered) {
+        return;
+    }
+    if (remembered) {
+        log_.add(0, "warning",
+                 "the accounts cannot be read: API tokens and sessions checked there within the "
+                 "last " +
+                     std::to_string(AccountStore::kIdentityGrace.count() / 60) +
+                     " min are accepted from memory until they can, others are refused");
+    } else {
+        log_.add(0, "info",
+                 "the accounts can be read again: every API token and session is checked there");
+    }
 }
 
 bool HttpAccess::answer(const HttpRequest& request, HttpResponse& response) {

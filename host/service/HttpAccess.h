@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +22,9 @@ namespace panelhost {
 // - a client is known by its session cookie or its `Authorization: Bearer`
 //   token, and the AccessTable decides whether its role may make the
 //   request (401 when it is not logged in, 403 when its role is too low);
+//   a token or session that cannot be checked is refused with 503, unless
+//   the store remembers it (AccountStore::kIdentityGrace), which is logged
+//   once when the store stops answering and once when it answers again;
 // - logins are slowed per address by a LoginLimiter (429 and Retry-After).
 // No secret (password, token, session id, one-time secret) is logged. The
 // account store and the log must outlive it. Every member but serveOn()
@@ -56,6 +60,9 @@ class HttpAccess {
     // `id`) that takes it back.
     std::string sessionCookie(const std::string& id) const;
     static std::string sessionId(const HttpRequest& request);
+    // Logs when the identities of requests start or stop being answered
+    // from the account store's memory.
+    void noteChecked(const Identity& identity);
 
     void onceLogin(const HttpRequest& request, HttpResponse& response);
     void login(const HttpRequest& request, HttpResponse& response);
@@ -72,6 +79,8 @@ class HttpAccess {
     LoginLimiter limiter_;
     mutable std::mutex guardMutex_;
     std::shared_ptr<const RequestGuard> guard_;
+    // Whether the last identity checked was answered from memory.
+    std::atomic<bool> fromMemory_{false};
 };
 
 }  // namespace panelhost

@@ -18,7 +18,7 @@ namespace panelhost {
 // nothing is cached here. Every change is one committed transaction. Owns
 // one connection, used under AccountStore's lock; a call that finds it lost
 // connects again once, and throws StoreError when the server cannot be
-// reached, so that a check that cannot be made lets nobody in.
+// reached (AccountStore then answers only for what it verified just before).
 class PostgresAccountStore : public AccountStore {
   public:
     // Connects with `url` (postgresql://…) and creates the account tables

@@ -14,6 +14,7 @@
 #include "PostgresAccountStore.h"
 #include "PostgresNameStore.h"
 #include "PostgresTestDatabase.h"
+#include "RememberedIdentities.h"
 #include "SqliteAccountStore.h"
 #include "SqliteNameStore.h"
 #include "TempFolder.h"
@@ -23,7 +24,9 @@ namespace {
 using panelhost::AccountError;
 using panelhost::AccountStore;
 using panelhost::FirstStart;
+using panelhost::Identity;
 using panelhost::PostgresAccountStore;
+using panelhost::RememberedIdentities;
 using panelhost::Role;
 using panelhost::SeedData;
 using panelhost::SqliteAccountStore;
@@ -236,6 +239,51 @@ TEST_P(AccountStoreContract, TheFirstStartAdminLogsInOnceUntilItHasAPassword) {
     accounts->setPassword("admin", kPassword);
     EXPECT_FALSE(FirstStart::refusal(*accounts, "0.0.0.0"));
     EXPECT_FALSE(FirstStart::loginLink(*accounts, url));
+}
+
+// What a store remembers of the tokens and sessions it verified, for while
+// it cannot be reached: only within the grace after the last verification,
+// nothing the store has ended since, and no more than it has room for, the
+// least recently verified forgotten first. (Remembering on a check and the
+// answers from memory are shown end to end in tests/scaleout.)
+TEST(AccountStore, RemembersVerifiedIdentitiesForTheGraceOnly) {
+    using std::chrono::seconds;
+    const seconds grace = AccountStore::kIdentityGrace;
+    RememberedIdentities remembered(grace, 3);
+    const auto start = std::chrono::system_clock::time_point{} + std::chrono::hours(24);
+    const RememberedIdentities::Hash token{1};
+    const RememberedIdentities::Hash session{2};
+    const RememberedIdentities::Hash otherSession{3};
+    remembered.verified(token, Identity{"olga", Role::Viewer, true}, start);
+    remembered.verified(session, Identity{"olga", Role::Operator, false}, start);
+    remembered.verified(otherSession, Identity{"olga", Role::Operator, false}, start);
+
+    const auto recalled = remembered.recall(token, start + grace);
+    ASSERT_TRUE(recalled);
+    EXPECT_TRUE(recalled->remembered);
+    EXPECT_EQ(recalled->who(), "token olga");
+    EXPECT_FALSE(remembered.recall(token, start + grace + seconds(1)));
+    EXPECT_FALSE(remembered.recall(token, start - seconds(1))) << "a clock gone back";
+    remembered.verified(token, Identity{"olga", Role::Viewer, true}, start + grace);
+    EXPECT_TRUE(remembered.recall(token, start + 2 * grace)) << "a new check, a new grace";
+
+    // A new password or the removal of the account "OLGA" ends her
+    // sessions, not the token of the same name; a revoked token ends it.
+    remembered.forgetNamed("OLGA", false);
+    EXPECT_FALSE(remembered.recall(session, start));
+    EXPECT_FALSE(remembered.recall(otherSession, start));
+    EXPECT_TRUE(remembered.recall(token, start + grace));
+    remembered.forget(token);
+    EXPECT_FALSE(remembered.recall(token, start + grace));
+
+    for (unsigned char client = 10; client < 14; ++client) {
+        remembered.verified({client}, Identity{"viewer", Role::Viewer, false},
+                            start + seconds(client));
+    }
+    EXPECT_EQ(remembered.size(), 3u);
+    EXPECT_FALSE(remembered.recall({10}, start + seconds(20)));
+    EXPECT_TRUE(remembered.recall({11}, start + seconds(20)));
+    EXPECT_TRUE(remembered.recall({13}, start + seconds(20)));
 }
 
 TEST(AccountStore, RefusesAFileThatIsNotAPanelhostDataFile) {

@@ -65,8 +65,7 @@ test('one of three hosts drives a receiver; a backup takes over when it dies or 
       other.output().includes(`${target} is driven by ${next.name}`));
 
     // The database away: no host can know it holds the lock, so none
-    // drives. The API refuses meanwhile (it cannot check the token), so
-    // the hosts' logs say it.
+    // drives; the hosts' logs say it.
     const logged = backups.map((h) => h.output().length);
     stopServer();
     serverStopped = true;
