@@ -27,13 +27,14 @@ namespace panelhost {
 // whole wall at once. When the connection is lost it stops driving at once
 // every receiver that another host names too, since the server then gives
 // the locks to others (a receiver only this host names, it keeps driving:
-// nobody could take over), and connects again after a growing pause. Never calls the engine; calls
-// the output and the log without any lock held. The output and the log must outlive it.
+// nobody could take over), and connects again after a growing pause. Never
+// calls the engine; calls the output and the log without any lock held. The
+// output and the log must outlive it.
 class DisplayLeadership {
   public:
     // How often a host tries to take the locks it lacks, which bounds how
-    // long a receiver goes undriven after its host died: the issue asks for
-    // a takeover within 5 s, and a try costs the server next to nothing.
+    // long a receiver goes undriven after its host died: a backup is to
+    // take over within 5 s, and a try costs the server next to nothing.
     static constexpr std::chrono::seconds kRoundPeriod{1};
     // The first and the longest pause before connecting again after a
     // failure: a server that returns is used again within seconds, one that
