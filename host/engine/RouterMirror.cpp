@@ -66,7 +66,11 @@ void RouterMirror::writeLabels(int database, const std::map<int, std::string>& l
             continue;
         }
         const HostResult written = devices_.writeName(kWriter, device_, database, entry, text);
-        if (!written.ok()) {
+        // A label the store did not take the device bus has logged already,
+        // naming the writer and the entry; what it refused is logged here.
+        const bool storeFailed = written.status == HostResult::Status::Failed ||
+                                 written.status == HostResult::Status::Unavailable;
+        if (!written.ok() && !storeFailed) {
             log_.add(0, "error",
                      "the router's label for entry " + std::to_string(entry) + " of database " +
                          std::to_string(database) + " was not taken: " + written.error);
