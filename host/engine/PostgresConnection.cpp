@@ -60,8 +60,9 @@ namespace {
 pg_conn* connect(const std::string& url, const PostgresConnection::Settings& defaults,
                  const PostgresConnection::Settings& fixed) {
     const std::string timeout = std::to_string(PostgresConnection::kConnectTimeoutSeconds);
-    std::vector<const char*> keywords{"connect_timeout"};
-    std::vector<const char*> values{timeout.c_str()};
+    const std::string unacknowledged = std::to_string(PostgresConnection::kUserTimeoutMs);
+    std::vector<const char*> keywords{"connect_timeout", "tcp_user_timeout"};
+    std::vector<const char*> values{timeout.c_str(), unacknowledged.c_str()};
     for (const auto& [keyword, value] : defaults) {
         keywords.push_back(keyword.c_str());
         values.push_back(value.c_str());

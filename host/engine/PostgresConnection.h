@@ -53,9 +53,16 @@ class PostgresConnection {
     // wait for, and an unreachable server would otherwise hold them for as
     // long as the system's TCP connect takes.
     static constexpr int kConnectTimeoutSeconds = 5;
+    // Milliseconds data sent to the server may stay unacknowledged before
+    // the connection counts as lost, when the URL does not say
+    // (tcp_user_timeout): a server that vanishes from the network without
+    // closing the connection would otherwise hold a waiting command, and
+    // the thread behind it, for the system's TCP retransmission time
+    // (about a quarter of an hour). A slow answer is not cut short by it.
+    static constexpr int kUserTimeoutMs = 5000;
 
     // Connects with `url` (postgresql://… or any libpq connection string),
-    // with kConnectTimeoutSeconds unless it gives a connect_timeout.
+    // with kConnectTimeoutSeconds and kUserTimeoutMs unless it gives its own.
     // Throws StoreError when the server cannot be reached or refuses.
     explicit PostgresConnection(const std::string& url);
     // The same with settings of the caller's: `defaults` apply where `url`
