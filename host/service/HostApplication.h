@@ -73,6 +73,8 @@ class HostApplication {
     // Turns the console's --verbose lines on or off while running; any
     // thread (a reload on the main thread).
     void setVerbose(bool verbose) { verbose_ = verbose; }
+    // Every route the host serves; the host must be running.
+    const RouteTable& routes() const { return api_->routes(); }
     // Event streams open now; 0 once shut down.
     std::size_t openStreams() const { return server_ ? server_->streams() : 0; }
 

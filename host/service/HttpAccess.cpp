@@ -5,7 +5,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "AccessTable.h"
 #include "JsonReply.h"
 #include "JsonText.h"
 
@@ -17,7 +16,6 @@ using nlohmann::json;
 constexpr int kSeeOther = 303;
 constexpr int kUnauthorized = 401;
 constexpr int kForbidden = 403;
-constexpr int kNotFound = 404;
 constexpr int kTooManyRequests = 429;
 constexpr int kUnavailable = 503;
 constexpr const char* kBearer = "Bearer ";
@@ -43,12 +41,6 @@ std::optional<Role> bodyRole(const json& body, HttpResponse& response) {
         sendError(response, kBadRequest, "\"role\" is one of viewer, operator, engineer, admin");
     }
     return role;
-}
-
-// The path's last segment, for /api/accounts/{name} and /api/tokens/{name};
-// empty for the collection itself.
-std::string lastSegment(const std::string& path, const std::string& collection) {
-    return path.size() > collection.size() + 1 ? path.substr(collection.size() + 1) : "";
 }
 
 json accountJson(const Account& account) {
@@ -112,7 +104,7 @@ std::string HttpAccess::sessionId(const HttpRequest& request) {
     return "";
 }
 
-bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
+bool HttpAccess::admit(HttpRequest& request, RouteAccess least, HttpResponse& response) {
     const std::shared_ptr<const RequestGuard> checker = guard();
     if (!checker) {
         sendError(response, kUnavailable, "the host is starting");
@@ -162,7 +154,6 @@ bool HttpAccess::admit(HttpRequest& request, HttpResponse& response) {
         request.byToken = identity->token;
         request.role = identity->role;
     }
-    const std::optional<Role> least = AccessTable::leastRole(request.method, request.path);
     if (!least || (request.role && reaches(*request.role, *least))) {
         return true;
     }
@@ -196,36 +187,41 @@ void HttpAccess::noteChecked(const Identity& identity) {
     }
 }
 
-bool HttpAccess::answer(const HttpRequest& request, HttpResponse& response) {
-    const std::string& path = request.path;
-    const std::string method = request.method == "HEAD" ? "GET" : request.method;
-    try {
-        if (path == "/login" && method == "GET" && request.hasParam("once")) {
-            onceLogin(request, response);
-        } else if (path == "/api/login" && method == "POST") {
-            login(request, response);
-        } else if (path == "/api/logout" && method == "POST") {
-            logout(request, response);
-        } else if (path == "/api/session" && method == "GET") {
-            session(request, response);
-        } else if (path == "/api/accounts" || path.rfind("/api/accounts/", 0) == 0) {
-            accountsRoute(request, response);
-        } else if (path == "/api/tokens" || path.rfind("/api/tokens/", 0) == 0) {
-            tokensRoute(request, response);
-        } else {
-            return false;
+std::vector<HttpRoute> HttpAccess::routes(HttpRoute::Handler loginPage) {
+    HttpRoute::Handler onceLogin = guarded(&HttpAccess::onceLogin);
+    return {
+        {"GET", "/login", kAnyone,
+         [onceLogin, loginPage](HttpRequest& request, HttpResponse& response) {
+             (request.hasParam("once") ? onceLogin : loginPage)(request, response);
+         }},
+        {"POST", "/api/login", kAnyone, guarded(&HttpAccess::login)},
+        {"POST", "/api/logout", kAnyone, guarded(&HttpAccess::logout)},
+        {"GET", "/api/session", Role::Viewer, guarded(&HttpAccess::session)},
+        {"GET", "/api/accounts", Role::Admin, guarded(&HttpAccess::listAccounts)},
+        {"POST", "/api/accounts", Role::Admin, guarded(&HttpAccess::addAccount)},
+        {"PUT", "/api/accounts/{name}", Role::Admin, guarded(&HttpAccess::setPassword)},
+        {"DELETE", "/api/accounts/{name}", Role::Admin, guarded(&HttpAccess::removeAccount)},
+        {"GET", "/api/tokens", Role::Admin, guarded(&HttpAccess::listTokens)},
+        {"POST", "/api/tokens", Role::Admin, guarded(&HttpAccess::createToken)},
+        {"DELETE", "/api/tokens/{name}", Role::Admin, guarded(&HttpAccess::revokeToken)},
+    };
+}
+
+HttpRoute::Handler HttpAccess::guarded(Handler handler) {
+    return [this, handler](HttpRequest& request, HttpResponse& response) {
+        try {
+            (this->*handler)(request, response);
+        } catch (const AccountError& error) {
+            response = HttpResponse();
+            sendError(response, kBadRequest, error.what());
+        } catch (const StoreError& error) {
+            // The store is away or failing: nothing was done, and a later
+            // attempt may succeed.
+            log_.add(0, "error", error.what());
+            response = HttpResponse();
+            sendError(response, kUnavailable, error.what());
         }
-    } catch (const AccountError& error) {
-        response = HttpResponse();
-        sendError(response, kBadRequest, error.what());
-    } catch (const StoreError& error) {
-        // The store is away or failing: nothing was done, and a later
-        // attempt may succeed.
-        log_.add(0, "error", error.what());
-        response = HttpResponse();
-        sendError(response, kUnavailable, error.what());
-    }
-    return true;
+    };
 }
 
 void HttpAccess::onceLogin(const HttpRequest& request, HttpResponse& response) {
@@ -286,86 +282,87 @@ void HttpAccess::logout(const HttpRequest& request, HttpResponse& response) {
     sendJson(response, json{{"loggedOut", true}});
 }
 
-void HttpAccess::session(const HttpRequest& request, HttpResponse& response) const {
+void HttpAccess::session(const HttpRequest& request, HttpResponse& response) {
     sendJson(response, {{"user", request.user},
                         {"role", roleName(request.role.value_or(Role::Viewer))},
                         {"token", request.byToken}});
 }
 
-void HttpAccess::accountsRoute(const HttpRequest& request, HttpResponse& response) {
-    const std::string name = lastSegment(request.path, "/api/accounts");
-    const std::string& method = request.method;
-    if (name.empty() && (method == "GET" || method == "HEAD")) {
-        json list = json::array();
-        for (const Account& account : accounts_.accounts()) {
-            list.push_back(accountJson(account));
-        }
-        sendJson(response, {{"accounts", list}});
-    } else if (name.empty() && method == "POST") {
-        const std::optional<json> body = bodyWith(request, {"name", "role", "password"}, response);
-        const std::optional<Role> role = body ? bodyRole(*body, response) : std::nullopt;
-        if (!role) {
-            return;
-        }
-        accounts_.addAccount((*body)["name"], *role, (*body)["password"]);
-        log_.add(0, "info",
-                 request.who() + " added the account " + (*body)["name"].get<std::string>() + " (" +
-                     roleName(*role) + ")");
-        sendJson(response, {{"name", (*body)["name"]}, {"role", roleName(*role)}});
-    } else if (!name.empty() && method == "PUT") {
-        const std::optional<json> body = bodyWith(request, {"password"}, response);
-        if (!body) {
-            return;
-        }
-        accounts_.setPassword(name, (*body)["password"]);
-        log_.add(0, "info", request.who() + " set a new password for " + name);
-        sendJson(response, {{"name", name}, {"passwordSet", true}});
-    } else if (!name.empty() && method == "DELETE") {
-        accounts_.removeAccount(name);
-        log_.add(0, "info", request.who() + " removed the account " + name);
-        sendJson(response, {{"name", name}, {"removed", true}});
-    } else {
-        sendError(response, kNotFound, "no such resource: " + method + " " + request.path);
+void HttpAccess::listAccounts(const HttpRequest&, HttpResponse& response) {
+    json list = json::array();
+    for (const Account& account : accounts_.accounts()) {
+        list.push_back(accountJson(account));
     }
+    sendJson(response, {{"accounts", list}});
 }
 
-void HttpAccess::tokensRoute(const HttpRequest& request, HttpResponse& response) {
-    const std::string name = lastSegment(request.path, "/api/tokens");
-    const std::string& method = request.method;
-    if (name.empty() && (method == "GET" || method == "HEAD")) {
-        json list = json::array();
-        for (const TokenInfo& token : accounts_.tokens()) {
-            list.push_back(
-                {{"name", token.name}, {"role", roleName(token.role)}, {"created", token.created}});
-        }
-        sendJson(response, {{"tokens", list}});
-    } else if (name.empty() && method == "POST") {
-        const std::optional<json> body = bodyWith(request, {"role"}, response);
-        const std::optional<Role> role = body ? bodyRole(*body, response) : std::nullopt;
-        if (!role) {
+void HttpAccess::addAccount(const HttpRequest& request, HttpResponse& response) {
+    const std::optional<json> body = bodyWith(request, {"name", "role", "password"}, response);
+    const std::optional<Role> role = body ? bodyRole(*body, response) : std::nullopt;
+    if (!role) {
+        return;
+    }
+    accounts_.addAccount((*body)["name"], *role, (*body)["password"]);
+    log_.add(0, "info",
+             request.who() + " added the account " + (*body)["name"].get<std::string>() + " (" +
+                 roleName(*role) + ")");
+    sendJson(response, {{"name", (*body)["name"]}, {"role", roleName(*role)}});
+}
+
+void HttpAccess::setPassword(const HttpRequest& request, HttpResponse& response) {
+    const std::string& name = request.matches[1];
+    const std::optional<json> body = bodyWith(request, {"password"}, response);
+    if (!body) {
+        return;
+    }
+    accounts_.setPassword(name, (*body)["password"]);
+    log_.add(0, "info", request.who() + " set a new password for " + name);
+    sendJson(response, {{"name", name}, {"passwordSet", true}});
+}
+
+void HttpAccess::removeAccount(const HttpRequest& request, HttpResponse& response) {
+    const std::string& name = request.matches[1];
+    accounts_.removeAccount(name);
+    log_.add(0, "info", request.who() + " removed the account " + name);
+    sendJson(response, {{"name", name}, {"removed", true}});
+}
+
+void HttpAccess::listTokens(const HttpRequest&, HttpResponse& response) {
+    json list = json::array();
+    for (const TokenInfo& token : accounts_.tokens()) {
+        list.push_back(
+            {{"name", token.name}, {"role", roleName(token.role)}, {"created", token.created}});
+    }
+    sendJson(response, {{"tokens", list}});
+}
+
+void HttpAccess::createToken(const HttpRequest& request, HttpResponse& response) {
+    const std::optional<json> body = bodyWith(request, {"role"}, response);
+    const std::optional<Role> role = body ? bodyRole(*body, response) : std::nullopt;
+    if (!role) {
+        return;
+    }
+    std::string tokenName;
+    if (const auto given = body->find("name"); given != body->end()) {
+        if (!given->is_string()) {
+            sendError(response, kBadRequest, "\"name\" must be a text");
             return;
         }
-        std::string tokenName;
-        if (const auto given = body->find("name"); given != body->end()) {
-            if (!given->is_string()) {
-                sendError(response, kBadRequest, "\"name\" must be a text");
-                return;
-            }
-            tokenName = given->get_ref<const std::string&>();
-        }
-        const NewToken created = accounts_.createToken(*role, tokenName);
-        log_.add(0, "info",
-                 request.who() + " created the API token " + created.name + " (" + roleName(*role) +
-                     ")");
-        sendJson(response,
-                 {{"name", created.name}, {"role", roleName(*role)}, {"token", created.token}});
-    } else if (!name.empty() && method == "DELETE") {
-        accounts_.revokeToken(name);
-        log_.add(0, "info", request.who() + " revoked the API token " + name);
-        sendJson(response, {{"name", name}, {"revoked", true}});
-    } else {
-        sendError(response, kNotFound, "no such resource: " + method + " " + request.path);
+        tokenName = given->get_ref<const std::string&>();
     }
+    const NewToken created = accounts_.createToken(*role, tokenName);
+    log_.add(
+        0, "info",
+        request.who() + " created the API token " + created.name + " (" + roleName(*role) + ")");
+    sendJson(response,
+             {{"name", created.name}, {"role", roleName(*role)}, {"token", created.token}});
+}
+
+void HttpAccess::revokeToken(const HttpRequest& request, HttpResponse& response) {
+    const std::string& name = request.matches[1];
+    accounts_.revokeToken(name);
+    log_.add(0, "info", request.who() + " revoked the API token " + name);
+    sendJson(response, {{"name", name}, {"revoked", true}});
 }
 
 }  // namespace panelhost

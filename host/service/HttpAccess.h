@@ -12,6 +12,7 @@
 #include "HttpResponse.h"
 #include "LoginLimiter.h"
 #include "RequestGuard.h"
+#include "RouteTable.h"
 
 namespace panelhost {
 
@@ -20,8 +21,9 @@ namespace panelhost {
 // - the RequestGuard refuses requests addressed to a foreign name (421) and
 //   changes from other sites' pages (403), with a warning in the log;
 // - a client is known by its session cookie or its `Authorization: Bearer`
-//   token, and the AccessTable decides whether its role may make the
-//   request (401 when it is not logged in, 403 when its role is too low);
+//   token, and the least role its route declares decides whether it may
+//   make the request (401 when it is not logged in, 403 when its role is
+//   too low);
 //   a token or session that cannot be checked is refused with 503, unless
 //   the store remembers it (AccountStore::kIdentityGrace), which is logged
 //   once when the store stops answering and once when it answers again;
@@ -44,15 +46,16 @@ class HttpAccess {
     // then every request is refused with 503.
     void serveOn(int port);
 
-    // Checks `request`; true when it may go on to its route, with its
-    // user and role filled in. Otherwise `response` holds the refusal.
-    bool admit(HttpRequest& request, HttpResponse& response);
+    // Checks `request`, which needs `least` (see RouteTable); true when it
+    // may go on to its route, with its user and role filled in. Otherwise
+    // `response` holds the refusal.
+    bool admit(HttpRequest& request, RouteAccess least, HttpResponse& response);
 
-    // Answers the request when it is one of the routes of logging in and
-    // out (/login, /api/login, /api/logout, /api/session) or of managing
-    // accounts and tokens (/api/accounts..., /api/tokens...); false for any
-    // other request. Only for requests admit() let through.
-    bool answer(const HttpRequest& request, HttpResponse& response);
+    // The routes of logging in and out (/login, /api/login, /api/logout,
+    // /api/session) and of managing accounts and tokens, bound to this
+    // object, which must outlive them. `loginPage` answers GET /login
+    // without a one-time secret (the page itself).
+    std::vector<HttpRoute> routes(HttpRoute::Handler loginPage);
 
   private:
     std::shared_ptr<const RequestGuard> guard() const;
@@ -64,12 +67,22 @@ class HttpAccess {
     // from the account store's memory.
     void noteChecked(const Identity& identity);
 
+    using Handler = void (HttpAccess::*)(const HttpRequest&, HttpResponse&);
+    // `handler` on this object, with a bad account request answered 400 and
+    // a store that fails answered 503 (nothing done either way).
+    HttpRoute::Handler guarded(Handler handler);
+
     void onceLogin(const HttpRequest& request, HttpResponse& response);
     void login(const HttpRequest& request, HttpResponse& response);
     void logout(const HttpRequest& request, HttpResponse& response);
-    void session(const HttpRequest& request, HttpResponse& response) const;
-    void accountsRoute(const HttpRequest& request, HttpResponse& response);
-    void tokensRoute(const HttpRequest& request, HttpResponse& response);
+    void session(const HttpRequest& request, HttpResponse& response);
+    void listAccounts(const HttpRequest& request, HttpResponse& response);
+    void addAccount(const HttpRequest& request, HttpResponse& response);
+    void setPassword(const HttpRequest& request, HttpResponse& response);
+    void removeAccount(const HttpRequest& request, HttpResponse& response);
+    void listTokens(const HttpRequest& request, HttpResponse& response);
+    void createToken(const HttpRequest& request, HttpResponse& response);
+    void revokeToken(const HttpRequest& request, HttpResponse& response);
 
     AccountStore& accounts_;
     EventLog& log_;

@@ -135,59 +135,106 @@ std::string refusal(const HttpRequest& request, int status) {
 HttpApi::HttpApi(EngineThread& engine, EventLog& log, HttpAccess& access,
                  const std::filesystem::path& webRoot, const DisplayOutput* displays,
                  ServiceMetrics* metrics)
-    : routes_{{"GET", std::regex(R"(/api/panels)"), &HttpApi::panels},
-              {"GET", std::regex(R"(/api/panels/(\d+))"), &HttpApi::panel},
-              {"POST", std::regex(R"(/api/panels/(\d+)/events)"), &HttpApi::controlEvent},
-              {"POST", std::regex(R"(/api/panels/(\d+)/messages)"), &HttpApi::hostMessage},
-              {"GET", std::regex(R"(/api/devices)"), &HttpApi::devices},
-              {"GET", std::regex(R"(/api/devices/(\d+))"), &HttpApi::device},
-              {"GET", std::regex(R"(/api/devices/(\d+)/databases/(\d+))"), &HttpApi::database},
-              {"GET", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))"),
-               &HttpApi::readName},
-              {"PUT", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/(\d+))"),
-               &HttpApi::writeName},
-              {"GET", std::regex(R"(/api/devices/(\d+)/slots)"), &HttpApi::slots},
-              {"GET", std::regex(R"(/api/devices/(\d+)/slots/(\d+))"), &HttpApi::readSlot},
-              {"PUT", std::regex(R"(/api/devices/(\d+)/slots/(\d+))"), &HttpApi::writeSlot},
-              {"GET", std::regex(R"(/api/log)"), &HttpApi::logEntries},
-              {"GET", std::regex(R"(/api/history)"), &HttpApi::history},
-              {"GET", std::regex(R"(/api/stream)"), &HttpApi::stream},
-              {"GET", std::regex(R"(/api/wall)"), &HttpApi::wall},
-              {"GET", std::regex(R"(/api/tsl)"), &HttpApi::displayOutput},
-              {"GET", std::regex(R"(/healthz)"), &HttpApi::health},
-              {"GET", std::regex(R"(/metrics)"), &HttpApi::metricsPage}},
-      web_(webRoot, log),
+    : web_(webRoot, log),
       nameSets_(engine, log),
       engine_(engine),
       access_(access),
       log_(log),
       displays_(displays),
-      metrics_(metrics) {}
+      metrics_(metrics),
+      routes_(declare()) {
+    if (metrics_ != nullptr) {
+        std::vector<ServiceMetrics::RouteName> names;
+        for (const HttpRoute& route : routes_.routes()) {
+            names.push_back({route.method, route.pattern});
+        }
+        metrics_->declareRoutes(std::move(names));
+    }
+}
+
+std::vector<HttpRoute> HttpApi::declare() {
+    const auto on = [this](void (HttpApi::*handler)(const Request&, Response&)) {
+        return [this, handler](HttpRequest& request, HttpResponse& response) {
+            (this->*handler)(request, response);
+        };
+    };
+    std::vector<HttpRoute> routes = {
+        {"GET", "/api/panels", Role::Viewer, on(&HttpApi::panels)},
+        {"GET", "/api/panels/{n}", Role::Viewer, on(&HttpApi::panel)},
+        {"POST", "/api/panels/{n}/events", Role::Operator, on(&HttpApi::controlEvent)},
+        {"POST", "/api/panels/{n}/messages", Role::Operator, on(&HttpApi::hostMessage)},
+        {"GET", "/api/devices", Role::Viewer, on(&HttpApi::devices)},
+        {"GET", "/api/devices/{n}", Role::Viewer, on(&HttpApi::device)},
+        {"GET", "/api/devices/{n}/databases/{n}", Role::Viewer, on(&HttpApi::database)},
+        {"GET", "/api/devices/{n}/databases/{n}/{n}", Role::Viewer, on(&HttpApi::readName)},
+        {"PUT", "/api/devices/{n}/databases/{n}/{n}", Role::Engineer, on(&HttpApi::writeName)},
+        {"GET", "/api/devices/{n}/slots", Role::Viewer, on(&HttpApi::slots)},
+        {"GET", "/api/devices/{n}/slots/{n}", Role::Viewer, on(&HttpApi::readSlot)},
+        {"PUT", "/api/devices/{n}/slots/{n}", Role::Engineer, on(&HttpApi::writeSlot)},
+        {"GET", "/api/log", Role::Viewer, on(&HttpApi::logEntries)},
+        {"GET", "/api/history", Role::Viewer, on(&HttpApi::history)},
+        {"GET", "/api/stream", Role::Viewer, on(&HttpApi::stream)},
+        {"GET", "/api/wall", Role::Viewer, on(&HttpApi::wall)},
+        {"GET", "/api/tsl", Role::Viewer, on(&HttpApi::displayOutput)},
+        // Service monitoring: whether the host is up answers anyone; the
+        // metrics name targets and counts, so they need a viewer.
+        {"GET", "/healthz", kAnyone, on(&HttpApi::health)},
+        {"GET", "/metrics", Role::Viewer, on(&HttpApi::metricsPage)},
+    };
+    for (auto&& route : nameSets_.routes()) {
+        routes.push_back(std::move(route));
+    }
+    const HttpRoute::Handler loginPage = [this](HttpRequest&, HttpResponse& response) {
+        web_.serve(std::string(kLoginPage) + ".html", response);
+    };
+    for (auto&& route : access_.routes(loginPage)) {
+        routes.push_back(std::move(route));
+    }
+    return routes;
+}
+
+RouteAccess HttpApi::unroutedAccess(const std::string& method, const std::string& path) {
+    // The front end's files hold no data: reading them is open. Anything
+    // else no route names is closed to all but the roles that could see
+    // that it does not exist: a viewer for a read under /api/, an admin
+    // for any other method.
+    if (method == "GET" && !isApiPath(path)) {
+        return kAnyone;
+    }
+    return method == "GET" ? Role::Viewer : Role::Admin;
+}
+
+bool HttpApi::isApiPath(const std::string& path) {
+    return path == "/api" || path.rfind("/api/", 0) == 0;
+}
 
 void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
-    const ServiceMetrics::RequestMeter meter(metrics_, request, response);
-    if (!access_.admit(request, response) || access_.answer(request, response)) {
-        return;
-    }
     // A HEAD is answered as its GET; the server leaves the body out.
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
-    if (routes_.dispatch(*this, request, method, response)) {
+    const std::optional<RouteTable::Found> found = routes_.find(method, request.path);
+    const bool webFile = !found && method == "GET" && !isApiPath(request.path);
+    const ServiceMetrics::RequestMeter meter(
+        metrics_,
+        found ? found->index
+              : routes_.routes().size() +
+                    (webFile ? ServiceMetrics::kWebFilesRoute : ServiceMetrics::kUnmatchedRoute),
+        response);
+    const RouteAccess least = found ? found->route->least : unroutedAccess(method, request.path);
+    if (!access_.admit(request, least, response)) {
         return;
     }
-    if (nameSets_.answer(request, method, response)) {
-        return;
-    }
-    if (method != "GET" || request.path.rfind("/api/", 0) == 0) {
+    if (found) {
+        RouteTable::run(*found, request, response);
+    } else if (webFile) {
+        web_.serve(request.path, response);
+    } else {
         refuse(request, kNotFound, response);
-        return;
     }
-    web_.serve(request.path == kLoginPage ? std::string(kLoginPage) + ".html" : request.path,
-               response);
 }
 
 void HttpApi::refuse(const HttpRequest& request, int status, HttpResponse& response) {
     response.status = status;
-    if (request.path.rfind("/api/", 0) == 0) {
+    if (isApiPath(request.path)) {
         sendError(response, status, refusal(request, status));
     }
     if (status == kLengthRequired || status == kPayloadTooLarge) {

@@ -53,16 +53,29 @@ class HttpApi : public HttpService {
             const std::filesystem::path& webRoot, const DisplayOutput* displays = nullptr,
             ServiceMetrics* metrics = nullptr);
 
-    // Every request passes here first: the access check refuses what the
-    // client may not do, then the account routes answer theirs, then the route that matches the
-    // method and path answers, else the web folder (GET and HEAD outside /api/), else 404.
+    // Every request passes here: the one route its method and path name is
+    // found, the access check refuses what the client may not do by that
+    // route's least role, then the route answers; a GET (or HEAD) outside
+    // /api/ that no route names is a file of the web folder; anything else
+    // is 404 (for a client whose role could see that).
     void answer(HttpRequest& request, HttpResponse& response) override;
     // A JSON error for /api/ paths, the bare status elsewhere.
     void refuse(const HttpRequest& request, int status, HttpResponse& response) override;
 
+    // Every route the API answers, as the access check and the metrics see
+    // them.
+    const RouteTable& routes() const { return routes_; }
+
   private:
     using Request = HttpRequest;
     using Response = HttpResponse;
+
+    // The routes of this API, of its name-set routes and of the access
+    // check, each declared once with its least role.
+    std::vector<HttpRoute> declare();
+    // Who may make a request no route names.
+    static RouteAccess unroutedAccess(const std::string& method, const std::string& path);
+    static bool isApiPath(const std::string& path);
 
     void panels(const Request& request, Response& response);
     void panel(const Request& request, Response& response);
@@ -84,7 +97,6 @@ class HttpApi : public HttpService {
     void health(const Request& request, Response& response);
     void metricsPage(const Request& request, Response& response);
 
-    RouteTable<HttpApi> routes_;
     WebFolder web_;
     NameSetApi nameSets_;
     EngineThread& engine_;
@@ -92,6 +104,7 @@ class HttpApi : public HttpService {
     EventLog& log_;
     const DisplayOutput* displays_;
     ServiceMetrics* metrics_;
+    const RouteTable routes_;
 };
 
 }  // namespace panelhost

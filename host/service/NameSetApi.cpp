@@ -155,33 +155,32 @@ std::optional<std::pair<int, int>> setParam(const std::string& text) {
 
 }  // namespace
 
-NameSetApi::NameSetApi(EngineThread& engine, EventLog& log)
-    : routes_{{"POST", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/import/preview)"),
-               &NameSetApi::previewImport},
-              {"POST", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/import)"),
-               &NameSetApi::applyImport},
-              {"GET", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/csv)"),
-               &NameSetApi::exportSet},
-              {"POST", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/copy/preview)"),
-               &NameSetApi::previewCopy},
-              {"POST", std::regex(R"(/api/devices/(\d+)/databases/(\d+)/copy)"),
-               &NameSetApi::applyCopy},
-              {"GET", std::regex(R"(/api/compare)"), &NameSetApi::compare},
-              {"GET", std::regex(R"(/api/find)"), &NameSetApi::find},
-              {"POST", std::regex(R"(/api/history/(\d+)/restore)"), &NameSetApi::restore},
-              {"GET", std::regex(R"(/api/batches/(\d+))"), &NameSetApi::batch},
-              {"POST", std::regex(R"(/api/batches/(\d+)/undo)"), &NameSetApi::undo}},
-      engine_(engine),
-      log_(log) {}
+NameSetApi::NameSetApi(EngineThread& engine, EventLog& log) : engine_(engine), log_(log) {}
 
-bool NameSetApi::answer(HttpRequest& request, const std::string& method, HttpResponse& response) {
-    if (!routes_.dispatch(*this, request, method, response)) {
-        return false;
-    }
-    if (response.status == kServerError) {
-        log_.add(0, "error", request.method + " " + request.path + " failed: " + response.body);
-    }
-    return true;
+std::vector<HttpRoute> NameSetApi::routes() {
+    const auto on = [this](void (NameSetApi::*handler)(const HttpRequest&, HttpResponse&)) {
+        return [this, handler](HttpRequest& request, HttpResponse& response) {
+            (this->*handler)(request, response);
+            if (response.status == kServerError) {
+                log_.add(0, "error",
+                         request.method + " " + request.path + " failed: " + response.body);
+            }
+        };
+    };
+    const std::string set = "/api/devices/{n}/databases/{n}";
+    return {
+        // The previews only read, but take a body.
+        {"POST", set + "/import/preview", Role::Viewer, on(&NameSetApi::previewImport)},
+        {"POST", set + "/import", Role::Engineer, on(&NameSetApi::applyImport)},
+        {"GET", set + "/csv", Role::Viewer, on(&NameSetApi::exportSet)},
+        {"POST", set + "/copy/preview", Role::Viewer, on(&NameSetApi::previewCopy)},
+        {"POST", set + "/copy", Role::Engineer, on(&NameSetApi::applyCopy)},
+        {"GET", "/api/compare", Role::Viewer, on(&NameSetApi::compare)},
+        {"GET", "/api/find", Role::Viewer, on(&NameSetApi::find)},
+        {"POST", "/api/history/{n}/restore", Role::Engineer, on(&NameSetApi::restore)},
+        {"GET", "/api/batches/{n}", Role::Viewer, on(&NameSetApi::batch)},
+        {"POST", "/api/batches/{n}/undo", Role::Engineer, on(&NameSetApi::undo)},
+    };
 }
 
 void NameSetApi::previewImport(const HttpRequest& request, HttpResponse& response) {

@@ -27,10 +27,9 @@ class NameSetApi {
 
     NameSetApi(EngineThread& engine, EventLog& log);
 
-    // Answers a request for one of these routes and returns true; false,
-    // with `response` untouched, for any other request. `method` is the
-    // request's, with HEAD as GET.
-    bool answer(HttpRequest& request, const std::string& method, HttpResponse& response);
+    // These routes, bound to this object, which must outlive them; any
+    // worker thread may run them. An answer 500 is logged as an error.
+    std::vector<HttpRoute> routes();
 
   private:
     void previewImport(const HttpRequest& request, HttpResponse& response);
@@ -47,7 +46,6 @@ class NameSetApi {
     void importSet(const HttpRequest& request, HttpResponse& response, bool apply);
     void copySet(const HttpRequest& request, HttpResponse& response, bool apply);
 
-    RouteTable<NameSetApi> routes_;
     EngineThread& engine_;
     EventLog& log_;
 };

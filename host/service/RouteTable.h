@@ -1,64 +1,85 @@
 #pragma once
 
-#include <initializer_list>
-#include <regex>
-#include <stdexcept>
+#include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "HttpRequest.h"
 #include "HttpResponse.h"
-#include "JsonReply.h"
+#include "Role.h"
 
 namespace panelhost {
 
-// The routes of one class of handlers: a method, a path pattern and the
-// member function that answers. The table holds no handler object; the
-// caller passes it to dispatch() and keeps it alive for the call. Immutable
-// after construction, so any thread may dispatch.
-template <typename Owner>
+// Who may make the requests of a route: anyone, or a client holding at
+// least the role.
+using RouteAccess = std::optional<Role>;
+// Open to anyone, logged in or not: only for routes that hold no studio
+// data and change nothing but the caller's own login.
+inline constexpr RouteAccess kAnyone = std::nullopt;
+
+// One route of the HTTP host, declared once: the access check, the
+// dispatch and the metrics all read this declaration, so they cannot
+// disagree about a path.
+struct HttpRoute {
+    using Handler = std::function<void(HttpRequest&, HttpResponse&)>;
+
+    // As sent ("GET", "PUT", ...); a GET route answers HEAD as well.
+    std::string method;
+    // Segments between slashes: a literal, "{n}" (a decimal number) or
+    // "{name}" (any one non-empty segment). The metrics count the route
+    // under this pattern, never the raw path.
+    std::string pattern;
+    RouteAccess least;
+    Handler handler;
+};
+
+// Every route of the host. A request's path, normalised once by
+// RequestTarget, names exactly one route or none; there is no prefix
+// matching, so a path that is not exactly a route (a trailing slash, other
+// case) reaches no handler. Immutable after construction: any thread may
+// find and run routes at once; the handlers' objects must outlive the
+// table.
 class RouteTable {
   public:
-    using Handler = void (Owner::*)(const HttpRequest&, HttpResponse&);
-
-    struct Route {
-        std::string method;
-        std::regex path;
-        Handler handler;
+    struct Found {
+        // Index in routes(), for counting by route.
+        std::size_t index;
+        const HttpRoute* route;
+        // [0] the whole path, then each placeholder's segment in order.
+        std::vector<std::string> captures;
     };
 
-    RouteTable(std::initializer_list<Route> routes) : routes_(routes) {}
+    // Throws std::logic_error for a malformed pattern or for two routes of
+    // one method that some path would match both.
+    explicit RouteTable(std::vector<HttpRoute> routes);
 
-    // Runs on `owner` the handler of the first route whose method is
-    // `method` (the request's, HEAD given as GET) and whose pattern matches
-    // the whole path, with the pattern's groups in request.matches, and
-    // returns true. A std::runtime_error out of the handler (the engine or
-    // the store cannot answer now) becomes a 503 with a JSON error in place
-    // of whatever the handler had put into `response`. Returns false with
-    // `response` untouched when no route matches.
-    bool dispatch(Owner& owner, HttpRequest& request, const std::string& method,
-                  HttpResponse& response) const {
-        for (const Route& route : routes_) {
-            std::smatch found;
-            if (route.method != method || !std::regex_match(request.path, found, route.path)) {
-                continue;
-            }
-            request.matches.assign(found.begin(), found.end());
-            try {
-                (owner.*route.handler)(request, response);
-            } catch (const std::runtime_error& error) {
-                response = HttpResponse();
-                reply::sendError(response, kUnavailable, error.what());
-            }
-            return true;
-        }
-        return false;
-    }
+    // The route for `method` (HEAD read as GET) and `path`; nothing when no
+    // route names the request.
+    std::optional<Found> find(const std::string& method, const std::string& path) const;
+
+    // Runs the route's handler with the captures in request.matches. A
+    // std::runtime_error out of the handler (the engine or the store cannot
+    // answer now) becomes a 503 with a JSON error in place of whatever the
+    // handler had put into `response`.
+    static void run(const Found& found, HttpRequest& request, HttpResponse& response);
+
+    const std::vector<HttpRoute>& routes() const { return routes_; }
 
   private:
-    static constexpr int kUnavailable = 503;
+    enum class Part { Literal, Number, Name };
+    struct Segment {
+        Part part;
+        std::string text;
+    };
 
-    std::vector<Route> routes_;
+    static std::vector<Segment> parse(const std::string& pattern);
+    // Whether some path matches both patterns.
+    static bool overlap(const std::vector<Segment>& a, const std::vector<Segment>& b);
+
+    std::vector<HttpRoute> routes_;
+    std::vector<std::vector<Segment>> patterns_;
 };
 
 }  // namespace panelhost

@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-#include "AccessTable.h"
 #include "DisplayOutput.h"
 #include "EngineThread.h"
 #include "HttpServer.h"
@@ -149,24 +148,18 @@ void writeDisplays(PrometheusText& out, const DisplayOutput* displays) {
 
 }  // namespace
 
-ServiceMetrics::RequestMeter::RequestMeter(ServiceMetrics* metrics, const HttpRequest& request,
+ServiceMetrics::RequestMeter::RequestMeter(ServiceMetrics* metrics, std::size_t route,
                                            const HttpResponse& response)
-    : metrics_(metrics), request_(request), response_(response), started_(Clock::now()) {}
+    : metrics_(metrics), route_(route), response_(response), started_(Clock::now()) {}
 
 ServiceMetrics::RequestMeter::~RequestMeter() {
     if (metrics_ != nullptr) {
-        metrics_->countRequest(request_.method, request_.path, response_.status,
-                               Clock::now() - started_);
+        metrics_->countRequest(route_, response_.status, Clock::now() - started_);
     }
 }
 
 ServiceMetrics::ServiceMetrics() {
-    for (const AccessRule& rule : AccessTable::rules()) {
-        routes_.push_back({rule.method, rule.path});
-    }
-    routes_.push_back({"GET", kWebFiles});
-    routes_.push_back({"any", kUnmatched});
-    requests_ = std::make_unique<RouteCounters[]>(routes_.size());
+    declareRoutes({});
     logEntries_ = std::make_unique<std::atomic<std::uint64_t>[]>(kLogKinds.size());
     for (std::size_t i = 0; i < kLogKinds.size(); ++i) {
         logEntries_[i] = 0;
@@ -175,15 +168,16 @@ ServiceMetrics::ServiceMetrics() {
 
 ServiceMetrics::~ServiceMetrics() = default;
 
-void ServiceMetrics::countRequest(const std::string& method, const std::string& path, int status,
-                                  Clock::duration took) {
-    const std::vector<AccessRule>& rules = AccessTable::rules();
-    std::size_t route = routes_.size() - 1;
-    if (const AccessRule* rule = AccessTable::ruleFor(method, path)) {
-        route = static_cast<std::size_t>(rule - rules.data());
-    } else if ((method == "GET" || method == "HEAD") && path.rfind("/api/", 0) != 0) {
-        route = routes_.size() - 2;
-    }
+void ServiceMetrics::declareRoutes(std::vector<RouteName> routes) {
+    routes_ = std::move(routes);
+    routes_.push_back({"GET", kWebFiles});
+    routes_.push_back({"any", kUnmatched});
+    static_assert(kWebFilesRoute == 0 && kUnmatchedRoute == 1, "the order pushed above");
+    requests_ = std::make_unique<RouteCounters[]>(routes_.size());
+}
+
+void ServiceMetrics::countRequest(std::size_t route, int status, Clock::duration took) {
+    route = std::min(route, routes_.size() - 1);
     const int counted = std::clamp(status, kLowestStatus, kHighestStatus);
     requests_[route].statuses[static_cast<std::size_t>(counted - kLowestStatus)] += 1;
     requests_[route].latency.record(took);

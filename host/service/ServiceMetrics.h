@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "HttpRequest.h"
 #include "HttpResponse.h"
 #include "LatencyHistogram.h"
 
@@ -30,14 +29,23 @@ class ServiceMetrics {
   public:
     using Clock = std::chrono::steady_clock;
 
+    // A route's method and pattern, as the metrics name it.
+    struct RouteName {
+        std::string method;
+        std::string route;
+    };
+    // After the declared routes, where a request that no route names is
+    // counted: a file of the web folder, or nothing at all.
+    static constexpr std::size_t kWebFilesRoute = 0;
+    static constexpr std::size_t kUnmatchedRoute = 1;
+
     // Times one request from its construction to its destruction, and
-    // counts it then under its route and the status the response has by
-    // then. `metrics` may be null (nothing is counted); `request` and
-    // `response` must outlive the meter.
+    // counts it then under route number `route` (see declareRoutes()) and
+    // the status the response has by then. `metrics` may be null (nothing
+    // is counted); `response` must outlive the meter.
     class RequestMeter {
       public:
-        RequestMeter(ServiceMetrics* metrics, const HttpRequest& request,
-                     const HttpResponse& response);
+        RequestMeter(ServiceMetrics* metrics, std::size_t route, const HttpResponse& response);
         ~RequestMeter();
 
         RequestMeter(const RequestMeter&) = delete;
@@ -45,7 +53,7 @@ class ServiceMetrics {
 
       private:
         ServiceMetrics* metrics_;
-        const HttpRequest& request_;
+        const std::size_t route_;
         const HttpResponse& response_;
         Clock::time_point started_;
     };
@@ -56,8 +64,14 @@ class ServiceMetrics {
     ServiceMetrics(const ServiceMetrics&) = delete;
     ServiceMetrics& operator=(const ServiceMetrics&) = delete;
 
-    void countRequest(const std::string& method, const std::string& path, int status,
-                      Clock::duration took);
+    // Names the routes requests are counted under, in the order of their
+    // numbers; the web folder's files and the unmatched requests follow
+    // them (kWebFilesRoute, kUnmatchedRoute). Once, before the first request
+    // is counted and the page is read (the API does it when it is made).
+    void declareRoutes(std::vector<RouteName> routes);
+
+    // A request to route number `route` answered with `status`.
+    void countRequest(std::size_t route, int status, Clock::duration took);
     // One log entry of `kind`; quick enough for a log listener.
     void countLogEntry(const std::string& kind);
 
@@ -80,11 +94,6 @@ class ServiceMetrics {
         std::array<std::atomic<std::uint64_t>, kStatuses> statuses{};
         SharedLatencyHistogram latency;
     };
-    struct RouteName {
-        std::string method;
-        std::string route;
-    };
-
     std::vector<RouteName> routes_;
     std::unique_ptr<RouteCounters[]> requests_;
     std::unique_ptr<std::atomic<std::uint64_t>[]> logEntries_;

@@ -1,22 +1,18 @@
-// The request guard, the access table and the login limiter: the checks
-// the HTTP server runs before any route, as plain functions.
+// The request guard and the login limiter: the checks the HTTP server runs
+// before any route, as plain functions.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <regex>
-#include <sstream>
+#include <optional>
+#include <string>
 
-#include "AccessTable.h"
 #include "LoginLimiter.h"
 #include "RequestGuard.h"
 
 namespace {
 
-using panelhost::AccessTable;
 using panelhost::GuardedRequest;
 using panelhost::LoginLimiter;
 using panelhost::RequestGuard;
-using panelhost::Role;
 
 constexpr int kAllowed = 0;
 constexpr int kForbidden = 403;
@@ -132,75 +128,6 @@ TEST(RequestGuard, LoopbackAddressesAreToldApart) {
     for (const char* address : {"0.0.0.0", "::", "192.0.2.7", "studio-host", "::ffff:10.0.0.1"}) {
         EXPECT_FALSE(RequestGuard::isLoopbackAddress(address)) << address;
     }
-}
-
-TEST(AccessTable, EachRoleReachesWhatItMayAndNoMore) {
-    struct Row {
-        const char* method;
-        const char* path;
-        std::optional<Role> least;  // nothing: anyone
-    };
-    const std::vector<Row> rows = {
-        {"GET", "/api/panels", Role::Viewer},
-        {"GET", "/api/stream", Role::Viewer},
-        {"HEAD", "/api/history", Role::Viewer},
-        {"POST", "/api/panels/1/events", Role::Operator},
-        {"POST", "/api/panels/12/messages", Role::Operator},
-        {"PUT", "/api/devices/12/databases/5/37", Role::Engineer},
-        {"PUT", "/api/devices/57/slots/212", Role::Engineer},
-        {"POST", "/api/devices/12/databases/3/import", Role::Engineer},
-        {"POST", "/api/devices/12/databases/3/import/preview", Role::Viewer},
-        {"POST", "/api/batches/4/undo", Role::Engineer},
-        {"GET", "/api/find", Role::Viewer},
-        {"POST", "/api/accounts", Role::Admin},
-        {"DELETE", "/api/tokens/monitoring", Role::Admin},
-        {"POST", "/api/login", std::nullopt},
-        {"GET", "/", std::nullopt},
-        {"GET", "/js/app.js", std::nullopt},
-        {"GET", "/healthz", std::nullopt},
-        {"GET", "/metrics", Role::Viewer},
-        {"POST", "/metrics", Role::Admin},
-        // Not in the table: reads need an account, anything else an admin.
-        {"GET", "/api/something-new", Role::Viewer},
-        {"POST", "/api/panels/x/events", Role::Admin},
-        {"DELETE", "/api/panels/1", Role::Admin},
-        {"POST", "/index.html", Role::Admin},
-    };
-    const std::vector<std::optional<Role>> holders = {std::nullopt, Role::Viewer, Role::Operator,
-                                                      Role::Engineer, Role::Admin};
-    for (const Row& row : rows) {
-        EXPECT_EQ(AccessTable::leastRole(row.method, row.path), row.least)
-            << row.method << " " << row.path;
-        for (const auto& held : holders) {
-            const bool expected =
-                !row.least || (held && static_cast<int>(*held) >= static_cast<int>(*row.least));
-            EXPECT_EQ(AccessTable::allowed(held, row.method, row.path), expected)
-                << row.method << " " << row.path;
-        }
-    }
-}
-
-TEST(AccessTable, EveryDocumentedRouteHasARule) {
-    std::ifstream docs(PANELHOST_API_DOCS);
-    ASSERT_TRUE(docs) << PANELHOST_API_DOCS;
-    const std::regex heading(R"(^### `([A-Z]+) (/api/[^ `?]*))");
-    const std::regex placeholder(R"(\{[a-z]+\})");
-    int routes = 0;
-    for (std::string line; std::getline(docs, line);) {
-        std::smatch route;
-        if (!std::regex_search(line, route, heading)) {
-            continue;
-        }
-        ++routes;
-        const std::string path = std::regex_replace(route[2].str(), placeholder, "7");
-        bool ruled = false;
-        for (const auto& rule : AccessTable::rules()) {
-            const std::string pattern = std::regex_replace(rule.path, placeholder, "7");
-            ruled = ruled || (route[1] == rule.method && pattern == path);
-        }
-        EXPECT_TRUE(ruled) << line;
-    }
-    EXPECT_GT(routes, 10);
 }
 
 TEST(LoginLimiter, SlowsRepeatedFailuresOfOneClientOnly) {
