@@ -1,4 +1,4 @@
-// The request guard, the access table and the login limiter: the checks
+// The request guard and the access table: the checks
 // the HTTP server runs before any route, as plain functions.
 #include <gtest/gtest.h>
 
@@ -7,14 +7,12 @@
 #include <sstream>
 
 #include "AccessTable.h"
-#include "LoginLimiter.h"
 #include "RequestGuard.h"
 
 namespace {
 
 using panelhost::AccessTable;
 using panelhost::GuardedRequest;
-using panelhost::LoginLimiter;
 using panelhost::RequestGuard;
 using panelhost::Role;
 
@@ -201,32 +199,6 @@ TEST(AccessTable, EveryDocumentedRouteHasARule) {
         EXPECT_TRUE(ruled) << line;
     }
     EXPECT_GT(routes, 10);
-}
-
-TEST(LoginLimiter, SlowsRepeatedFailuresOfOneClientOnly) {
-    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
-    LoginLimiter limiter(3, std::chrono::seconds(60), [&] { return now; });
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(limiter.retryAfter("192.0.2.7"));
-        limiter.failed("192.0.2.7");
-        now += std::chrono::seconds(10);
-    }
-    // Failures at 0, 10 and 20 s; now 30 s: free when the first is 60 s old.
-    EXPECT_EQ(limiter.retryAfter("192.0.2.7"), std::chrono::seconds(30));
-    EXPECT_FALSE(limiter.retryAfter("192.0.2.8"));
-    now += std::chrono::seconds(30);
-    EXPECT_FALSE(limiter.retryAfter("192.0.2.7"));
-    limiter.failed("192.0.2.7");
-    EXPECT_EQ(limiter.retryAfter("192.0.2.7"), std::chrono::seconds(10));
-    limiter.succeeded("192.0.2.7");
-    EXPECT_FALSE(limiter.retryAfter("192.0.2.7"));
-
-    // One machine's IPv6 addresses share their /64.
-    for (const char* address : {"2001:db8::1", "2001:db8::2", "2001:db8::ffff:3"}) {
-        limiter.failed(address);
-    }
-    EXPECT_TRUE(limiter.retryAfter("2001:db8::99"));
-    EXPECT_FALSE(limiter.retryAfter("2001:db8:0:1::1"));
 }
 
 }  // namespace
