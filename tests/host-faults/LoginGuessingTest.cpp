@@ -1,7 +1,8 @@
 // Guessing passwords at a running panelhost, the ways an attacker on the
 // studio network would: between logins of an account of their own, from
 // IPv4 clients of a host that serves IPv6 as well, many guesses at once,
-// and from many addresses at one account. Each client address here is
+// from many addresses at one account, and with a first-start login link
+// kept from before the admin had a password. Each client address here is
 // one of the loopback network's (127.x.y.z), so every server listens on
 // loopback only.
 #include <gtest/gtest.h>
@@ -145,6 +146,54 @@ TEST_F(LoginGuessing, GuessesFromManyAddressesSlowTheAccount) {
     EXPECT_EQ(statusOf(slowed), 429) << slowed;
     EXPECT_GE(std::atoi(headerOf(slowed, "Retry-After").c_str()), 1) << slowed;
     EXPECT_EQ(login("ada", kAdaPassword, "127.0.0.1"), 200);
+}
+
+// The first start's one-time link is worth something only while no
+// account has a password, and only the link of the latest start works.
+TEST(FirstStartLink, WorksOnlyUntilAPasswordOrTheNextStart) {
+    TempFolder folder;
+    const HostProcess::Setup setup(folder.path() / "data");
+    // The path and query of the link the host printed at its start.
+    const auto startAndTakeLink = [&](HostProcess& host) {
+        EXPECT_TRUE(host.waitUntilServing()) << host.output();
+        EXPECT_TRUE(host.waitForOutput("then give admin a password")) << host.output();
+        const std::string text = host.output();
+        const std::size_t at = text.find("/login?once=");
+        return at == std::string::npos ? std::string()
+                                       : text.substr(at, text.find_first_of(" \n", at) - at);
+    };
+    // Whether opening `link` logs in (a session cookie and the way to the
+    // panels) rather than leading to the login page.
+    const auto opens = [](HostProcess& host, const std::string& link) {
+        const std::string reply = LoopbackClient::exchange(
+            host.port(), "GET " + link + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                             std::to_string(host.port()) + "\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(statusOf(reply), 303) << reply;
+        return headerOf(reply, "Location") == "/" &&
+               headerOf(reply, "Set-Cookie").find("panelhost_session=") == 0;
+    };
+
+    std::string first;
+    {
+        HostProcess host(setup, folder.path() / "first.log");
+        first = startAndTakeLink(host);
+        ASSERT_FALSE(first.empty()) << host.output();
+        EXPECT_EQ(host.stop(), 0);
+    }
+    std::string second;
+    {
+        HostProcess host(setup, folder.path() / "second.log");
+        second = startAndTakeLink(host);
+        ASSERT_FALSE(second.empty()) << host.output();
+        EXPECT_NE(second, first);
+        EXPECT_FALSE(opens(host, first)) << "a restart voids the links printed before";
+        EXPECT_EQ(host.stop(), 0);
+    }
+    ASSERT_EQ(HostProcess::command(setup.data, "user passwd admin", kAdminPassword), 0);
+    HostProcess host(setup, folder.path() / "third.log");
+    ASSERT_TRUE(host.waitUntilServing()) << host.output();
+    EXPECT_EQ(host.output().find("login?once="), std::string::npos);
+    EXPECT_FALSE(opens(host, second)) << "a password voids every link";
 }
 
 }  // namespace
