@@ -96,7 +96,8 @@ class AccountStore {
     AccountStore& operator=(const AccountStore&) = delete;
 
     // Adds an account; an empty password leaves it without one (it can then
-    // only log in through a one-time login). Throws AccountError for a name
+    // only log in through a one-time login). With a password it voids every
+    // one-time login, like setPassword(). Throws AccountError for a name
     // that is taken or not acceptable, or a password shorter than
     // kShortestPassword.
     void addAccount(const std::string& name, Role role, const std::string& password);
@@ -108,7 +109,8 @@ class AccountStore {
     // Removes an account with its sessions and one-time logins. Throws
     // AccountError for an unknown name and for the last admin account.
     void removeAccount(const std::string& name);
-    // Sets a new password and ends the account's sessions. Throws
+    // Sets a new password, ends the account's sessions and voids every
+    // one-time login: those are for a store without passwords only. Throws
     // AccountError for an unknown name or a password that is too short.
     void setPassword(const std::string& name, const std::string& password);
     std::vector<Account> accounts() const;
@@ -141,12 +143,13 @@ class AccountStore {
     // Ends the session; an unknown one is no error.
     void logout(const std::string& id);
 
-    // A one-time login secret for the account, replacing its earlier ones;
-    // valid for kOnceLoginLifetime and for one use. Throws AccountError for
-    // an unknown name.
+    // A one-time login secret for the account, voiding every earlier one of
+    // any account, so that only the newest works; valid for
+    // kOnceLoginLifetime, for one use, and only while no account has a
+    // password. Throws AccountError for an unknown name.
     std::string issueOnceLogin(const std::string& name);
     // Opens a session and uses the secret up; nothing for an unknown, used
-    // or expired secret.
+    // or expired secret, and for any once some account has a password.
     std::optional<NewSession> loginOnce(const std::string& secret);
 
     // Where the accounts are kept, for messages: a file or a database.
@@ -170,7 +173,8 @@ class AccountStore {
     // compare without regard to case. Called only under the store's lock;
     // throw StoreError when the store cannot be read or written.
 
-    // False when the name is taken.
+    // False when the name is taken. With a password (`hash` not empty) it
+    // also deletes every one-time login.
     virtual bool insertAccount(const std::string& name, Role role, const std::string& hash,
                                const std::string& created) = 0;
     // Inserts the account only when there is none at all; whether it did.
@@ -178,7 +182,8 @@ class AccountStore {
                                     const std::string& created) = 0;
     // With the account's sessions and one-time logins; never the last admin.
     virtual Removal deleteAccount(const std::string& name) = 0;
-    // Ends the account's sessions too; false for an unknown name.
+    // Ends the account's sessions and deletes every one-time login too;
+    // false for an unknown name.
     virtual bool updatePassword(const std::string& name, const std::string& hash) = 0;
     virtual std::vector<Account> selectAccounts() const = 0;
     virtual bool selectAnyPassword() const = 0;
@@ -202,13 +207,15 @@ class AccountStore {
     virtual void touchSession(const SecretHash& hash, long long now) = 0;
     virtual void deleteSession(const SecretHash& hash) = 0;
 
-    // Replaces the account's one-time logins by this one; false for an
-    // unknown account.
+    // Replaces every one-time login, of any account, by this one for the
+    // account; false for an unknown account.
     virtual bool replaceOnceLogin(const std::string& name, const SecretHash& hash,
                                   long long expires) = 0;
     // In one transaction: uses the one-time login up and, when it had not
-    // expired at `now` and its account exists, opens the session `session`
-    // for that account (as insertSession); the account then.
+    // expired at `now`, its account exists and no account has a password,
+    // opens the session `session` for that account (as insertSession); the
+    // account then. A password set at the same moment counts as set either
+    // just after the login or just before it.
     virtual std::optional<Identity> useOnceLogin(const SecretHash& hash, const SecretHash& session,
                                                  long long now, long long idleBefore) = 0;
 

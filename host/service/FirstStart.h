@@ -29,7 +29,8 @@ class FirstStart {
                                               const std::string& bind);
     // While no account has a password: a new one-time login for the first
     // admin account without one, as the link to open, `url` being the
-    // host's address ending in '/'. Nothing once some account has a password.
+    // host's address ending in '/'; it voids every link printed before.
+    // Nothing once some account has a password (and no link works then).
     static std::optional<std::string> loginLink(AccountStore& accounts, const std::string& url);
 };
 

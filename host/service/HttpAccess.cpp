@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <utility>
+#include <variant>
 
 #include "JsonReply.h"
 #include "JsonText.h"
@@ -243,27 +244,40 @@ void HttpAccess::onceLogin(const HttpRequest& request, HttpResponse& response) {
 }
 
 void HttpAccess::login(const HttpRequest& request, HttpResponse& response) {
-    if (const auto wait = limiter_.retryAfter(request.remoteAddr)) {
-        sendError(response, kTooManyRequests,
-                  "too many failed logins from this address; try again in " +
-                      std::to_string(wait->count()) + " s");
-        response.headers.emplace_back("Retry-After", std::to_string(wait->count()));
-        return;
-    }
     const std::optional<json> body = bodyWith(request, {"name", "password"}, response);
     if (!body) {
         return;
     }
     const std::string name = (*body)["name"];
+    auto reserved = limiter_.reserve(request.remoteAddr, name);
+    if (const auto* refused = std::get_if<LoginLimiter::Refusal>(&reserved)) {
+        const std::string wait = std::to_string(refused->wait.count());
+        sendError(response, kTooManyRequests,
+                  std::string(refused->account ? "too many failed logins for this account"
+                                               : "too many failed logins from this address") +
+                      "; try again in " + wait + " s");
+        response.headers.emplace_back("Retry-After", wait);
+        return;
+    }
+    // Counted as a failure until the password proves right; taken back
+    // when the store cannot check it (StoreError).
+    LoginLimiter::Attempt& attempt = std::get<LoginLimiter::Attempt>(reserved);
     const std::optional<NewSession> opened = accounts_.login(name, (*body)["password"]);
     if (!opened) {
-        limiter_.failed(request.remoteAddr);
+        const bool accountSlowed = attempt.failed();
         log_.add(0, "warning",
                  "a failed login as \"" + printable(name) + "\" from " + request.remoteAddr);
+        if (accountSlowed) {
+            log_.add(0, "warning",
+                     "logins as \"" + printable(name) + "\" are refused for up to " +
+                         std::to_string(limiter_.limits().window.count()) +
+                         " s: " + std::to_string(limiter_.limits().perAccount) +
+                         " failed logins within that time, from any addresses");
+        }
         sendError(response, kUnauthorized, "the name or the password is wrong");
         return;
     }
-    limiter_.succeeded(request.remoteAddr);
+    attempt.succeeded();
     log_.add(0, "info", opened->identity.name + " logged in from " + request.remoteAddr);
     response.headers.emplace_back("Set-Cookie", sessionCookie(opened->id));
     sendJson(response,

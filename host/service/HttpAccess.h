@@ -27,7 +27,8 @@ namespace panelhost {
 //   a token or session that cannot be checked is refused with 503, unless
 //   the store remembers it (AccountStore::kIdentityGrace), which is logged
 //   once when the store stops answering and once when it answers again;
-// - logins are slowed per address by a LoginLimiter (429 and Retry-After).
+// - logins are slowed per address and per account by a LoginLimiter (429
+//   and Retry-After).
 // No secret (password, token, session id, one-time secret) is logged. The
 // account store and the log must outlive it. Every member but serveOn()
 // may be called from any thread at once; serveOn() once, when the port is

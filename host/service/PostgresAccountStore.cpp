@@ -78,11 +78,19 @@ PostgresConnection::Result PostgresAccountStore::write(const std::string& what, 
 
 bool PostgresAccountStore::insertAccount(const std::string& name, Role role,
                                          const std::string& hash, const std::string& created) {
-    return write("cannot add an account",
-                 "INSERT INTO panelhost.accounts (name, role, password, created) "
-                 "VALUES ($1, $2, $3, $4) ON CONFLICT ((lower(name))) DO NOTHING RETURNING name",
-                 {name, roleName(role), hash, created})
-               .rows() == 1;
+    bool added = false;
+    db_.transaction("cannot add an account", [&] {
+        added =
+            db_.run("cannot add an account",
+                    "INSERT INTO panelhost.accounts (name, role, password, created) "
+                    "VALUES ($1, $2, $3, $4) ON CONFLICT ((lower(name))) DO NOTHING RETURNING name",
+                    {name, roleName(role), hash, created})
+                .rows() == 1;
+        if (added && !hash.empty()) {
+            db_.run("cannot void the one-time logins", "DELETE FROM panelhost.once_logins");
+        }
+    });
+    return added;
 }
 
 bool PostgresAccountStore::insertFirstAccount(const std::string& name, Role role,
@@ -142,8 +150,12 @@ bool PostgresAccountStore::updatePassword(const std::string& name, const std::st
                         "WHERE lower(name) = lower($2) RETURNING name",
                         {hash, name})
                     .rows() == 1;
+        if (!found) {
+            return;
+        }
         db_.run("cannot end the account's sessions",
                 "DELETE FROM panelhost.sessions WHERE lower(account) = lower($1)", {name});
+        db_.run("cannot void the one-time logins", "DELETE FROM panelhost.once_logins");
     });
     return found;
 }
@@ -267,8 +279,7 @@ bool PostgresAccountStore::replaceOnceLogin(const std::string& name, const Secre
             return;
         }
         found = true;
-        db_.run("cannot replace a one-time login",
-                "DELETE FROM panelhost.once_logins WHERE lower(account) = lower($1)", {name});
+        db_.run("cannot replace a one-time login", "DELETE FROM panelhost.once_logins");
         db_.run("cannot add a one-time login",
                 "INSERT INTO panelhost.once_logins (hash, account, expires) VALUES ($1, $2, $3)",
                 {bytes(hash), account.text(0, 0), number(expires)});
@@ -281,6 +292,10 @@ std::optional<Identity> PostgresAccountStore::useOnceLogin(const SecretHash& has
                                                            long long idleBefore) {
     std::optional<Identity> identity;
     db_.transaction("cannot use a one-time login", [&] {
+        // Against a password being set meanwhile: that waits for this
+        // transaction, and one set before it is seen below. Logins with a
+        // link change no account and do not hold each other up.
+        db_.run("cannot use a one-time login", "LOCK TABLE panelhost.accounts IN SHARE MODE");
         // Deleting first makes two hosts given the same secret at once
         // agree: only the one whose delete found the row goes on. Used up
         // whatever follows: a second use, even of an expired secret, finds
@@ -289,9 +304,11 @@ std::optional<Identity> PostgresAccountStore::useOnceLogin(const SecretHash& has
             "cannot use up a one-time login",
             "DELETE FROM panelhost.once_logins o WHERE o.hash = $1 RETURNING o.expires, "
             "(SELECT a.name FROM panelhost.accounts a WHERE lower(a.name) = lower(o.account)), "
-            "(SELECT a.role FROM panelhost.accounts a WHERE lower(a.name) = lower(o.account))",
+            "(SELECT a.role FROM panelhost.accounts a WHERE lower(a.name) = lower(o.account)), "
+            "EXISTS (SELECT 1 FROM panelhost.accounts WHERE password <> '')",
             {bytes(hash)});
-        if (used.rows() == 0 || used.isNull(0, 1) || now > used.integer(0, 0)) {
+        if (used.rows() == 0 || used.isNull(0, 1) || now > used.integer(0, 0) ||
+            used.text(0, 3) == "t") {
             return;
         }
         identity = Identity{used.text(0, 1), storedRole(used.text(0, 2)), false};

@@ -83,6 +83,9 @@ bool SqliteAccountStore::insertAccount(const std::string& name, Role role, const
     if (sqlite3_changes(db_.handle()) == 0) {
         return false;
     }
+    if (!hash.empty()) {
+        voidOnceLogins();
+    }
     transaction.commit();
     return true;
 }
@@ -148,6 +151,7 @@ bool SqliteAccountStore::updatePassword(const std::string& name, const std::stri
     SqliteStatement sessions(db_.handle(), "DELETE FROM sessions WHERE account = ?");
     sessions.bind(1, name);
     db_.expectDone(sessions.step(), "cannot end the account's sessions");
+    voidOnceLogins();
     transaction.commit();
     return true;
 }
@@ -305,6 +309,11 @@ std::optional<Identity> SqliteAccountStore::accountIdentity(const std::string& n
     return std::nullopt;
 }
 
+void SqliteAccountStore::voidOnceLogins() {
+    SqliteStatement remove(db_.handle(), "DELETE FROM once_logins");
+    db_.expectDone(remove.step(), "cannot void the one-time logins");
+}
+
 bool SqliteAccountStore::replaceOnceLogin(const std::string& name, const SecretHash& hash,
                                           long long expires) {
     Transaction transaction(*this);
@@ -312,9 +321,7 @@ bool SqliteAccountStore::replaceOnceLogin(const std::string& name, const SecretH
     if (!identity) {
         return false;
     }
-    SqliteStatement earlier(db_.handle(), "DELETE FROM once_logins WHERE account = ?");
-    earlier.bind(1, identity->name);
-    db_.expectDone(earlier.step(), "cannot replace a one-time login");
+    voidOnceLogins();
     SqliteStatement insert(db_.handle(),
                            "INSERT INTO once_logins (hash, account, expires) VALUES (?, ?, ?)");
     insert.bindBlob(1, hash).bind(2, identity->name).bind(3, expires);
@@ -343,7 +350,7 @@ std::optional<Identity> SqliteAccountStore::useOnceLogin(const SecretHash& hash,
     remove.bindBlob(1, hash);
     db_.expectDone(remove.step(), "cannot use up a one-time login");
     std::optional<Identity> identity = accountIdentity(account);
-    if (identity && now <= expires) {
+    if (identity && now <= expires && !selectAnyPassword()) {
         addSession(session, identity->name, now, idleBefore);
     } else {
         identity.reset();

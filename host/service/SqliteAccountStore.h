@@ -59,6 +59,8 @@ class SqliteAccountStore : public AccountStore {
     void addSession(const SecretHash& hash, const std::string& account, long long now,
                     long long idleBefore);
     std::optional<Identity> accountIdentity(const std::string& name) const;
+    // Deletes every one-time login, inside the caller's transaction.
+    void voidOnceLogins();
 
     SqliteConnection db_;
 };

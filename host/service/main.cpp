@@ -500,7 +500,7 @@ int serve(const CommandLine& line, int argc, char** argv) {
                              .count()
                       << (panelhost::isPostgresStore(line.options.store)
                               ? " minutes; other hosts on the database, and restarts, print none."
-                              : " minutes; a restart prints a new one.")
+                              : " minutes; a restart prints a new one and voids this one.")
                       << std::endl;
         }
         SystemdService::ready("serving on " + host.url());

@@ -22,7 +22,8 @@ namespace {
 // Exit status of a child that could not become panelhost.
 constexpr int kExecFailed = 127;
 constexpr auto kPoll = std::chrono::milliseconds(20);
-constexpr const char* kServing = "panelhost: serving on http://127.0.0.1:";
+// The console line that names the served URL, http://ADDRESS:PORT/.
+constexpr const char* kServing = "panelhost: serving on http://";
 // A pipe of two pages, so that little output fills it: the system signals
 // room in a pipe by whole free pages, and with one page a writer waiting
 // for room would stop at its first line.
@@ -45,7 +46,7 @@ HostProcess::HostProcess(const Setup& setup, const std::filesystem::path& output
                                           "--data",
                                           setup.data.string(),
                                           "--bind",
-                                          "127.0.0.1",
+                                          setup.bind,
                                           "--port",
                                           "0"};
     arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
@@ -112,20 +113,38 @@ HostProcess::~HostProcess() {
 }
 
 bool HostProcess::waitUntilServing() {
+    if (!waitForOutput(kServing)) {
+        return false;
+    }
+    const std::string text = output();
+    const std::size_t at = text.find(kServing) + std::char_traits<char>::length(kServing);
+    // The port follows the last ':' of the address, which may be an IPv6
+    // one in brackets.
+    const std::size_t colon = text.rfind(':', text.find('/', at));
+    port_ = std::atoi(text.c_str() + colon + 1);
+    return port_ > 0;
+}
+
+bool HostProcess::waitForOutput(const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        const std::string text = output();
-        const std::size_t at = text.find(kServing);
-        if (at != std::string::npos) {
-            port_ = std::atoi(text.c_str() + at + std::char_traits<char>::length(kServing));
-            return port_ > 0;
+        if (output().find(text) != std::string::npos) {
+            return true;
         }
         if (reap(false)) {
-            return false;
+            return output().find(text) != std::string::npos;
         }
         std::this_thread::sleep_for(kPoll);
     }
     return false;
+}
+
+int HostProcess::command(const std::filesystem::path& data, const std::string& arguments,
+                         const std::string& input) {
+    const std::string line = "printf '%s\\n' '" + input + "' | " + PANELHOST_PROGRAM + " " +
+                             arguments + " --data '" + data.string() + "' >/dev/null 2>&1";
+    const int status = std::system(line.c_str());
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string HostProcess::token() {

@@ -26,6 +26,8 @@ class HostProcess {
         explicit Setup(std::filesystem::path dataFolder) : data(std::move(dataFolder)) {}
 
         std::filesystem::path data;
+        // The address to serve on; a loopback one, as every test server.
+        std::string bind = "127.0.0.1";
         // Empty: the web folder of the source tree.
         std::filesystem::path web;
         // Largest file the host may write (RLIMIT_FSIZE, SIGXFSZ ignored),
@@ -57,6 +59,15 @@ class HostProcess {
     // on its data folder the first time it is asked for; empty when that
     // fails. Any thread.
     std::string token();
+
+    // Runs `panelhost ARGUMENTS --data DATA` with `input` as its standard
+    // input (a line for a password prompt), as an administrator would on
+    // the host's data folder; its exit code, -1 when it could not run.
+    static int command(const std::filesystem::path& data, const std::string& arguments,
+                       const std::string& input = "");
+    // Waits until the console output holds `text` (true) or the host has
+    // exited (false); gives up after kStartTimeout.
+    bool waitForOutput(const std::string& text);
 
     // SIGKILL, then reaps the process.
     void kill();

@@ -196,7 +196,8 @@ TEST_F(HttpAbuse, StaticFilesNeverComeFromOutsideTheWebFolder) {
                                    "/up/outside.txt",
                                    "/up/web/../outside.txt",
                                    "/sub/absolute.txt",
-                                   "/up/"};
+                                   "/up/",
+                                   "/sub/../index.html"};
     for (const std::string& path : escapes) {
         const std::string reply =
             LoopbackClient::exchange(host_->port(), "GET " + path + " HTTP/1.1\r\n" + ownHeaders() +
@@ -205,7 +206,7 @@ TEST_F(HttpAbuse, StaticFilesNeverComeFromOutsideTheWebFolder) {
         EXPECT_EQ(reply.find(kSecret), std::string::npos) << path;
         EXPECT_NE(statusLine(reply), "HTTP/1.1 200 OK") << path;
     }
-    for (const char* inside : {"/", "/index.html", "/alias.html", "/sub/../index.html"}) {
+    for (const char* inside : {"/", "/index.html", "/alias.html"}) {
         const auto page = client_->http().Get(inside);
         ASSERT_TRUE(page) << inside;
         EXPECT_EQ(page->status, 200) << inside;

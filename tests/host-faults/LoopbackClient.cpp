@@ -38,7 +38,8 @@ LoopbackClient::LoopbackClient(HostProcess& host)
     client_->set_write_timeout(kRequestTimeout, 0);
 }
 
-std::string LoopbackClient::exchange(int port, const std::string& request) {
+std::string LoopbackClient::exchange(int port, const std::string& request,
+                                     const std::string& from) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) {
         return "";
@@ -46,6 +47,15 @@ std::string LoopbackClient::exchange(int port, const std::string& request) {
     timeval timeout{kRequestTimeout, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (!from.empty()) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        if (inet_pton(AF_INET, from.c_str(), &source.sin_addr) != 1 ||
+            bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0) {
+            close(fd);
+            return "";
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));

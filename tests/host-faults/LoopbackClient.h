@@ -23,8 +23,9 @@ class LoopbackClient {
     // the host and carry a token) on a fresh connection and returns the host's answer: up to the
     // end of its announced body, or whatever came before the host closed
     // the connection or kRequestTimeout passed; empty when it could not
-    // connect.
-    static std::string exchange(int port, const std::string& request);
+    // connect. `from`, when given, is the loopback address (127.x.y.z) the
+    // connection comes from, so that one test can be several clients.
+    static std::string exchange(int port, const std::string& request, const std::string& from = "");
 
   private:
     std::unique_ptr<httplib::Client> client_;

@@ -236,6 +236,17 @@ TEST_P(AccountStoreContract, TheFirstStartAdminLogsInOnceUntilItHasAPassword) {
     EXPECT_FALSE(accounts->loginOnce(replaced));
 
     EXPECT_THROW(accounts->removeAccount("admin"), AccountError) << "the last admin stays";
+
+    // Only the newest link works, whichever account it is for, and none once
+    // some account has a password: a link issued before it is void, and so
+    // is one issued after it.
+    accounts->addAccount("deputy", Role::Admin, "");
+    const std::string admins = accounts->issueOnceLogin("admin");
+    const std::string deputys = other->issueOnceLogin("deputy");
+    EXPECT_FALSE(accounts->loginOnce(admins));
+    other->addAccount("ops", Role::Operator, kPassword);
+    EXPECT_FALSE(accounts->loginOnce(deputys));
+    EXPECT_FALSE(accounts->loginOnce(accounts->issueOnceLogin("admin")));
     accounts->setPassword("admin", kPassword);
     EXPECT_FALSE(FirstStart::refusal(*accounts, "0.0.0.0"));
     EXPECT_FALSE(FirstStart::loginLink(*accounts, url));

@@ -685,7 +685,7 @@ TEST(EndToEnd, LoggingInWithALinkOrAPasswordAndOut) {
 
     // Guessing is slowed: after the allowed failures even the right
     // password waits.
-    for (int i = 0; i < LoginLimiter::kDefaultFailures; ++i) {
+    for (std::size_t i = 0; i < LoginLimits{}.perAddress; ++i) {
         EXPECT_EQ(
             browser
                 .Post("/api/login",

@@ -1,17 +1,15 @@
-// The request guard and the login limiter: the checks the HTTP server runs
-// before any route, as plain functions.
+// The request guard: the checks the HTTP server runs before any route, as
+// plain functions.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "LoginLimiter.h"
 #include "RequestGuard.h"
 
 namespace {
 
 using panelhost::GuardedRequest;
-using panelhost::LoginLimiter;
 using panelhost::RequestGuard;
 
 constexpr int kAllowed = 0;
@@ -128,32 +126,6 @@ TEST(RequestGuard, LoopbackAddressesAreToldApart) {
     for (const char* address : {"0.0.0.0", "::", "192.0.2.7", "studio-host", "::ffff:10.0.0.1"}) {
         EXPECT_FALSE(RequestGuard::isLoopbackAddress(address)) << address;
     }
-}
-
-TEST(LoginLimiter, SlowsRepeatedFailuresOfOneClientOnly) {
-    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
-    LoginLimiter limiter(3, std::chrono::seconds(60), [&] { return now; });
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(limiter.retryAfter("192.0.2.7"));
-        limiter.failed("192.0.2.7");
-        now += std::chrono::seconds(10);
-    }
-    // Failures at 0, 10 and 20 s; now 30 s: free when the first is 60 s old.
-    EXPECT_EQ(limiter.retryAfter("192.0.2.7"), std::chrono::seconds(30));
-    EXPECT_FALSE(limiter.retryAfter("192.0.2.8"));
-    now += std::chrono::seconds(30);
-    EXPECT_FALSE(limiter.retryAfter("192.0.2.7"));
-    limiter.failed("192.0.2.7");
-    EXPECT_EQ(limiter.retryAfter("192.0.2.7"), std::chrono::seconds(10));
-    limiter.succeeded("192.0.2.7");
-    EXPECT_FALSE(limiter.retryAfter("192.0.2.7"));
-
-    // One machine's IPv6 addresses share their /64.
-    for (const char* address : {"2001:db8::1", "2001:db8::2", "2001:db8::ffff:3"}) {
-        limiter.failed(address);
-    }
-    EXPECT_TRUE(limiter.retryAfter("2001:db8::99"));
-    EXPECT_FALSE(limiter.retryAfter("2001:db8:0:1::1"));
 }
 
 }  // namespace
