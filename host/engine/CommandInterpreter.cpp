@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "ControlCharacters.h"
 #include "LayoutParser.h"
 
 namespace panelhost {
@@ -381,9 +382,14 @@ CommandInterpreter::Reply CommandInterpreter::device(PanelInstance& instance,
         default:
             break;
     }
-    if (result.status == HostResult::Status::Failed ||
-        result.status == HostResult::Status::Unavailable) {
-        // Refused by the store: the panel's change is not kept anywhere.
+    const bool storeRefused = result.status == HostResult::Status::Failed ||
+                              result.status == HostResult::Status::Unavailable;
+    const bool write = command.word == CommandWord::IW || command.word == CommandWord::RM;
+    const bool textRefused = result.status == HostResult::Status::Invalid && write &&
+                             ControlCharacters::first(command.texts[0]).has_value();
+    if (storeRefused || textRefused) {
+        // Refused by the store, or for a control character before it: a
+        // change the panel shows and nobody keeps.
         report(instance, "error",
                std::string(commandWordText(command.word)) + ": not stored: " + result.error);
     } else if (!result.ok()) {

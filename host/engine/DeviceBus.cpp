@@ -1,5 +1,6 @@
 #include "DeviceBus.h"
 
+#include "ControlCharacters.h"
 #include "tovi_client_callback.h"
 
 namespace panelhost {
@@ -7,6 +8,14 @@ namespace {
 
 std::string deviceText(int device) {
     return "device " + std::to_string(device);
+}
+
+// What an entry holds, as a refusal names it: every database but the
+// titles holds one name per source.
+std::string entryText(const DeviceSpec& device, int database, int index) {
+    return database == device.titleDatabase && database != 0
+               ? "the title of name set " + std::to_string(index)
+               : "the name of source " + std::to_string(index);
 }
 
 }  // namespace
@@ -76,6 +85,10 @@ HostResult DeviceBus::writeSlot(const std::string& who, int device, int index,
         return HostResult::invalid("a slot holds at most 256 characters, this text has " +
                                    std::to_string(text.size()));
     }
+    if (const auto control = ControlCharacters::first(text)) {
+        return HostResult::invalid(
+            ControlCharacters::refusal("slot " + std::to_string(index), *control));
+    }
     try {
         store_.writeSlot(deviceSpec->name, index, text, who);
     } catch (const StoreError& error) {
@@ -143,6 +156,11 @@ const DeviceSpec* DeviceBus::nameEntry(int device, int database, int index, cons
     if (text.size() > kLongestText) {
         error = HostResult::invalid("a name holds at most 256 characters, this one has " +
                                     std::to_string(text.size()));
+        return nullptr;
+    }
+    if (const auto control = ControlCharacters::first(text)) {
+        error = HostResult::invalid(
+            ControlCharacters::refusal(entryText(*deviceSpec, database, index), *control));
         return nullptr;
     }
     return deviceSpec;

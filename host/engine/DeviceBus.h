@@ -23,11 +23,12 @@ struct NameChange {
 };
 
 // The simulated devices as the panel instances and the API reach them:
-// checks every address against the catalog, persists writes before anyone
-// hears of them, keeps who registered for what, and queues the revertives
-// and database changes that writes and polls cause. Every write, from a
-// script or from outside, notifies the same way. Not thread-safe; all
-// references must outlive the bus.
+// checks every address against the catalog, refuses every text that holds
+// a control character (ControlCharacters) whoever writes it, persists
+// writes before anyone hears of them, keeps who registered for what, and
+// queues the revertives and database changes that writes and polls cause.
+// Every write, from a script or from outside, notifies the same way. Not
+// thread-safe; all references must outlive the bus.
 class DeviceBus {
   public:
     // Longest slot text or name a notification record carries.
@@ -57,8 +58,9 @@ class DeviceBus {
     // Writes several names of `device` in one transaction, recorded as the
     // batch `batch` (which receives its id and time), and notifies each
     // like writeName. Nothing is written when any entry does not exist or
-    // any text is too long. A change of a name it already changed sees
-    // the earlier change as its old text; callers pass each entry once.
+    // any text is too long or holds a control character. A change of a
+    // name it already changed sees the earlier change as its old text;
+    // callers pass each entry once.
     HostResult writeBatch(NameBatch& batch, int device, const std::vector<NameChange>& changes);
 
     // A name or slot that another host wrote to the shared store, already

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ControlCharacters.h"
 #include "UmdWall.h"
 
 namespace panelhost {
@@ -22,6 +23,11 @@ std::string clipped(const std::string& label) {
         --end;
     }
     return label.substr(0, end);
+}
+
+// Which label, as the log names it.
+std::string labelText(int database, int entry) {
+    return (database == kSourceDatabase ? "source " : "destination ") + std::to_string(entry);
 }
 
 }  // namespace
@@ -61,9 +67,16 @@ void RouterMirror::writeLabels(int database, const std::map<int, std::string>& l
         if (entry < 1 || entry > kSignals) {
             continue;
         }
-        const std::string text = clipped(label);
+        const std::string taken = clipped(label);
+        const std::string text = ControlCharacters::spaced(taken);
         if (devices_.readName(device_, database, entry) == text) {
             continue;
+        }
+        if (const auto control = ControlCharacters::first(taken)) {
+            log_.add(0, "warning",
+                     ControlCharacters::refusal(
+                         "the router's label for " + labelText(database, entry), *control) +
+                         "; taken with a space for each run of them");
         }
         const HostResult written = devices_.writeName(kWriter, device_, database, entry, text);
         // A label the store did not take the device bus has logged already,

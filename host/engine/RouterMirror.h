@@ -36,7 +36,11 @@ class RouterMirror {
     // Takes what the router reported: labels that differ from the stored
     // ones are written (as "router"), changed crosspoints are stored, then
     // published, and a change of the link is published. Labels and
-    // destinations beyond the device's entries are left out.
+    // destinations beyond the device's entries are left out. A label's
+    // control characters never reach the devices and the displays: each
+    // run of them is taken as one space (which keeps apart the words a
+    // line break or a tab separated, where a '?' would pass for a letter a
+    // display cannot show), with a warning in the log.
     void apply(const RouterUpdate& update);
 
     // A crosspoint of this router device that another host stored, already

@@ -10,6 +10,8 @@
 #include <climits>
 #include <system_error>
 
+#include "ControlCharacters.h"
+
 namespace panelhost {
 namespace {
 
@@ -50,14 +52,14 @@ ConsoleWriter::~ConsoleWriter() {
     close(wake_);
 }
 
-void ConsoleWriter::write(std::string text) {
+void ConsoleWriter::write(std::string line) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (lines_.size() >= kCapacity) {
             lines_.pop_front();
             ++dropped_;
         }
-        lines_.push_back(std::move(text));
+        lines_.push_back(std::move(line));
     }
     ready_.notify_one();
 }
@@ -69,10 +71,10 @@ void ConsoleWriter::run() {
         if (lines_.empty()) {
             return;
         }
-        const std::string text = std::move(lines_.front());
+        const std::string line = std::move(lines_.front());
         lines_.pop_front();
         lock.unlock();
-        if (!writeAll(text)) {
+        if (!writeAll(ControlCharacters::escaped(line) + "\n")) {
             return;  // the end has come and the console takes nothing
         }
         lock.lock();

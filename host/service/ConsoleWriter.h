@@ -14,13 +14,17 @@ namespace panelhost {
 
 // Copies lines to the console on a thread of its own, so that no caller
 // ever waits for a console that is slow or not read at all (`panelhost |
-// less` left alone, a stalled journal). Lines wait in a bounded queue; when
-// it is full the oldest line makes room, and `onDropped` is told how many
-// went when the console catches up (and, while it stays stuck, every
-// kReportPeriod), so the host can say so in its log. The console is a copy
-// of the standard error the process had when the writer was made. write()
-// is thread-safe and never blocks on the console; `onDropped` is called on
-// the writer's thread with no lock held.
+// less` left alone, a stalled journal). Each line is written as one line,
+// whatever it holds: its control characters (a line break; a NUL, which
+// the journal also takes for the end of a line; a terminal's escape) as
+// escapes (ControlCharacters::escaped), so that no text logged from
+// outside can pose as a line of the host's own. Lines wait in a bounded
+// queue; when it is full the oldest line makes room, and `onDropped` is
+// told how many went when the console catches up (and, while it stays
+// stuck, every kReportPeriod), so the host can say so in its log. The
+// console is a copy of the standard error the process had when the writer
+// was made. write() is thread-safe and never blocks on the console;
+// `onDropped` is called on the writer's thread with no lock held.
 class ConsoleWriter {
   public:
     using DroppedCallback = std::function<void(std::uint64_t count)>;
@@ -42,8 +46,8 @@ class ConsoleWriter {
     ConsoleWriter(const ConsoleWriter&) = delete;
     ConsoleWriter& operator=(const ConsoleWriter&) = delete;
 
-    // Queues `text` (one or more whole lines, with their line ends).
-    void write(std::string text);
+    // Queues `line` (without its line end) to be written escaped, as one line.
+    void write(std::string line);
 
   private:
     void run();

@@ -201,21 +201,9 @@ void HostApplication::printEntry(const LogEntry& entry) const {
 }
 
 void HostApplication::printLine(int priority, const std::string& line) const {
-    if (!options_.journalLog) {
-        console_->write(line + "\n");
-        return;
-    }
-    // The journal takes a line as one entry: a line break inside a text
-    // would split it, and the second half would lose its priority.
-    std::string single = "<" + std::to_string(priority) + ">";
-    for (const char c : line) {
-        if (c == '\n') {
-            single += "\\n";
-        } else if (c != '\r') {
-            single += c;
-        }
-    }
-    console_->write(single + "\n");
+    // The console writes each line as one (escaped), so that the journal
+    // takes it as one entry with its priority.
+    console_->write(options_.journalLog ? "<" + std::to_string(priority) + ">" + line : line);
 }
 
 void HostApplication::startServer() {

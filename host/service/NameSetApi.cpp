@@ -230,10 +230,7 @@ void NameSetApi::importSet(const HttpRequest& request, HttpResponse& response, b
             return Outcome::ok(result);
         }
         if (NameSetDiff::anyWrong(lines)) {
-            return Outcome::failed(kBadRequest,
-                                   std::to_string(result["counts"]["wrong"].get<int>()) +
-                                       " lines are wrong; nothing was written",
-                                   result);
+            return Outcome::failed(kBadRequest, NameSetDiff::refusal(lines), result);
         }
         std::vector<NameChange> changes;
         for (const NameSetDiff::Line& line : NameSetDiff::writes(lines)) {
@@ -323,10 +320,13 @@ void NameSetApi::copySet(const HttpRequest& request, HttpResponse& response, boo
         if (fromDevice == device && fromDatabase == database) {
             return Outcome::failed(kBadRequest, "a set cannot be copied onto itself");
         }
-        json result = linesJson(NameSetDiff::copyPreview(*source, *target));
+        const std::vector<NameSetDiff::Line> lines = NameSetDiff::copyPreview(*source, *target);
+        json result = linesJson(lines);
+        if (apply && NameSetDiff::anyWrong(lines)) {
+            return Outcome::failed(kBadRequest, NameSetDiff::refusal(lines), result);
+        }
         std::vector<NameChange> changes;
-        for (const NameSetDiff::Line& line :
-             NameSetDiff::writes(NameSetDiff::copyPreview(*source, *target))) {
+        for (const NameSetDiff::Line& line : NameSetDiff::writes(lines)) {
             changes.push_back(NameChange{database, line.source, line.newText});
         }
         if (withTitle) {

@@ -4,6 +4,8 @@
 #include <set>
 #include <string_view>
 
+#include "ControlCharacters.h"
+
 namespace panelhost {
 namespace {
 
@@ -135,11 +137,17 @@ NameSetCsv::Report NameSetCsv::read(std::istream& in, int sources, std::size_t l
         const auto parsed = std::from_chars(text.data(), text.data() + text.size(), source);
         if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() ||
             source < 1 || source > sources) {
-            refuse("source \"" + text + "\" is not a number from 1 to " + std::to_string(sources));
+            refuse("source \"" + ControlCharacters::escaped(text) +
+                   "\" is not a number from 1 to " + std::to_string(sources));
             continue;
         }
         if (!isUtf8(fields[1])) {
             refuse("name is not UTF-8 text (save the file as UTF-8)");
+            continue;
+        }
+        if (const auto control = ControlCharacters::first(fields[1])) {
+            refuse(ControlCharacters::refusal("the name of source " + std::to_string(source),
+                                              *control));
             continue;
         }
         if (fields[1].size() > longestName) {

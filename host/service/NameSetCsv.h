@@ -39,8 +39,9 @@ class NameSetCsv {
     static std::string write(const std::vector<std::string>& names);
 
     // Reads rows whose source lies in 1..`sources` and whose name is UTF-8
-    // text of at most `longestName` bytes (the devices store and count
-    // bytes, so a name with accents holds fewer letters), each source once.
+    // text without control characters of at most `longestName` bytes (the
+    // devices store and count bytes, so a name with accents holds fewer
+    // letters), each source once.
     // A first line "source,name" is the header, also after the byte order
     // mark spreadsheets write; empty lines are skipped.
     static Report read(std::istream& in, int sources, std::size_t longestName);

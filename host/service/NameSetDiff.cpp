@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ControlCharacters.h"
+
 namespace panelhost {
 namespace {
 
@@ -45,7 +47,14 @@ std::vector<NameSetDiff::Line> NameSetDiff::copyPreview(const std::vector<std::s
                                                         const std::vector<std::string>& target) {
     std::vector<Line> lines;
     for (std::size_t i = 0; i < source.size() && i < target.size(); ++i) {
-        lines.push_back(change(0, static_cast<int>(i) + 1, target[i], source[i]));
+        Line line = change(0, static_cast<int>(i) + 1, target[i], source[i]);
+        if (const auto control = ControlCharacters::first(source[i])) {
+            line.status = Status::Wrong;
+            line.reason = ControlCharacters::refusal(
+                "the name of source " + std::to_string(line.source), *control);
+            line.text = source[i];
+        }
+        lines.push_back(std::move(line));
     }
     return lines;
 }
@@ -61,6 +70,20 @@ std::vector<NameSetDiff::Line> NameSetDiff::writes(const std::vector<Line>& line
 bool NameSetDiff::anyWrong(const std::vector<Line>& lines) {
     return std::any_of(lines.begin(), lines.end(),
                        [](const Line& line) { return line.status == Status::Wrong; });
+}
+
+std::string NameSetDiff::refusal(const std::vector<Line>& lines) {
+    const auto wrong = std::count_if(lines.begin(), lines.end(),
+                                     [](const Line& line) { return line.status == Status::Wrong; });
+    const auto first = std::find_if(lines.begin(), lines.end(),
+                                    [](const Line& line) { return line.status == Status::Wrong; });
+    const std::string example =
+        first == lines.end()
+            ? std::string()
+            : " (" + (first->line != 0 ? "line " + std::to_string(first->line) + ": " : "") +
+                  first->reason + ")";
+    return std::to_string(wrong) + (wrong == 1 ? " line is" : " lines are") + " wrong" + example +
+           "; nothing was written";
 }
 
 const char* NameSetDiff::statusName(Status status) {

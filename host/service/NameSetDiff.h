@@ -33,12 +33,17 @@ class NameSetDiff {
     static std::vector<Line> importPreview(const NameSetCsv::Report& report,
                                            const std::vector<std::string>& current);
     // Setting every source of `target` to its name in `source` (both of the
-    // same length): one line per source.
+    // same length): one line per source, wrong where the source's name holds
+    // a control character (a data file from before they were refused), which
+    // no write takes.
     static std::vector<Line> copyPreview(const std::vector<std::string>& source,
                                          const std::vector<std::string>& target);
     // The lines that would write something.
     static std::vector<Line> writes(const std::vector<Line>& lines);
     static bool anyWrong(const std::vector<Line>& lines);
+    // Why nothing of `lines` is written: how many are wrong and the first
+    // one's reason, "2 lines are wrong (line 3: ...); nothing was written".
+    static std::string refusal(const std::vector<Line>& lines);
 
     static const char* statusName(Status status);
 };

@@ -201,6 +201,70 @@ TEST_F(HostEngineTest, ChangesMadeElsewhereNotifyLikeTheCommands) {
     EXPECT_EQ(engine_.writeSlot("api", 5, 1, "x").status, HostResult::Status::NotFound);
 }
 
+// A script's write of a text that holds a control character (a name it
+// read from an old data file, say) is the panel's change lost: logged as
+// not stored, and nobody, the writer included, hears of it.
+TEST_F(HostEngineTest, AScriptsWriteOfAControlCharacterIsLoggedAsNotStoredAndAnnouncedNowhere) {
+    FakeScript* watcher = nullptr;
+    FakeScript* writer = nullptr;
+    create({"RR 12 1 128", "IR 57 1 4096"}, &watcher);
+    const int id = create({"RR 12 1 128", "IR 57 1 4096"}, &writer);
+    const auto changes = feed_.subscribe();
+
+    run(id, "RM 12 5 37 'Cam\nhost info: admin logged in' 0");
+    run(id, "RM 12 9 5 'News\x7f' 0");
+    run(id, "IW 57 '2\t' 211 0");
+
+    EXPECT_EQ(logged("error"),
+              (Texts{"RM: not stored: the name of source 37 holds a control character (\\n) at "
+                     "character 4",
+                     "RM: not stored: the title of name set 5 holds a control character (\\x7f) "
+                     "at character 5",
+                     "IW: not stored: slot 211 holds a control character (\\t) at character 2"}));
+    EXPECT_TRUE(watcher->notices.empty());
+    EXPECT_TRUE(writer->notices.empty());
+    for (const Change& change : changes->wait(std::chrono::milliseconds(0))) {
+        EXPECT_TRUE(change.type != "database" && change.type != "slot") << change.data;
+    }
+    EXPECT_EQ(store_.name("StC_UMD_Names_DriverID", 5, 37), "Line In 1");
+    EXPECT_EQ(store_.name("StC_UMD_Names_DriverID", 9, 5), "Election");
+    EXPECT_EQ(store_.slot("CTA Tally Infodriver", 211), "2");
+    EXPECT_TRUE(engine_.history(HistoryQuery{}).empty());
+}
+
+// The displays never get a router's control characters: each run of them
+// becomes one space, which keeps apart the words a line break or a tab
+// separated ('?' would pass for a letter the display cannot show), and the
+// log says so once, when the label is taken.
+TEST_F(HostEngineTest, ARoutersLabelWithControlCharactersIsTakenWithSpacesInTheirPlace) {
+    FakeScript* script = nullptr;
+    create({"RR 1 1 128"}, &script);
+    ASSERT_TRUE(engine_.router().configure("127.0.0.1:9000"));
+    RouterUpdate update;
+    update.sourceLabels = {{8, "CAM 1\r\nWIDE"},
+                           {9, std::string("VT\0"
+                                           "5",
+                                           4)}};
+    update.destinationLabels = {{3, "MV\x1b[2J"}};
+    engine_.applyRouter(update);
+
+    EXPECT_EQ(texts(*script, 6), (Texts{"1 0 8 CAM 1 WIDE", "1 0 9 VT 5", "1 2 3 MV [2J"}));
+    EXPECT_EQ(store_.name("StC SDI Router", 0, 8), "CAM 1 WIDE");
+    EXPECT_EQ(
+        logged("warning"),
+        (Texts{"the router's label for source 8 holds a control character (\\r) at character 6; "
+               "taken with a space for each run of them",
+               "the router's label for source 9 holds a control character (\\x00) at character "
+               "3; taken with a space for each run of them",
+               "the router's label for destination 3 holds a control character (\\x1b) at "
+               "character 3; taken with a space for each run of them"}));
+
+    // The same labels again (a reconnect) change and log nothing.
+    engine_.applyRouter(update);
+    EXPECT_EQ(texts(*script, 6).size(), 3u);
+    EXPECT_EQ(logged("warning").size(), 3u);
+}
+
 TEST_F(HostEngineTest, ARouterBehindTheRouterDeviceWritesNotifiesAndRoutesLikeAnyWrite) {
     FakeScript* script = nullptr;
     create({"RR 1 1 128"}, &script);

@@ -15,6 +15,7 @@ using panelhost::NameSetCsv;
 using panelhost::NameSetDiff;
 using panelhost::NameSetFiles;
 using panelhost::SqliteNameStore;
+using namespace std::string_literals;
 
 namespace {
 
@@ -41,7 +42,8 @@ TEST(NameSetCsv, WrittenSetsReadBackUnchanged) {
 TEST(NameSetCsv, EveryLineIsReported) {
     const auto report = read(
         "source,name\r\n37,Guest Cam\r\n\n0,Zero\n129,Too far\nx,Word\n5,Seventeen chars!!\n"
-        "37,Again\n6\n7,\"open\n8,\"a\"b\n9,a,b\n");
+        "37,Again\n6\n7,\"open\n8,\"a\"b\n9,a,b\n10,Cam\t5\n11,\"a\rb\"\n\x1b[2J,Word\n"
+        "12,Cam\0 7\n"s);
     EXPECT_FALSE(report.valid);
     ASSERT_EQ(report.rows.size(), 1u);
     EXPECT_EQ(report.rows[0].line, 2);
@@ -58,6 +60,10 @@ TEST(NameSetCsv, EveryLineIsReported) {
             "line 10: not of the form source,name",
             "line 11: not of the form source,name",
             "line 12: not of the form source,name",
+            "line 13: the name of source 10 holds a control character (\\t) at character 4",
+            "line 14: the name of source 11 holds a control character (\\r) at character 2",
+            "line 15: source \"\\x1b[2J\" is not a number from 1 to 128",
+            "line 16: the name of source 12 holds a control character (\\x00) at character 4",
         }));
 }
 
@@ -138,10 +144,15 @@ TEST_F(NameSetFilesTest, AnImportWritesEveryNameWithHistory) {
 }
 
 TEST_F(NameSetFilesTest, AnInvalidLineMeansNothingIsWritten) {
-    const auto file = folder_.write("bad.csv", "1,Anchor\n200,Far away\n");
+    const auto file = folder_.write("bad.csv", "1,Anchor\n200,Far away\n5,Cam\x1b[31m5\n");
     EXPECT_EQ(NameSetFiles::importSet(target(3), file, out_, err_), 2);
     EXPECT_NE(out_.str().find("line 2: source \"200\" is not a number from 1 to 128"),
               std::string::npos);
+    EXPECT_NE(out_.str().find("line 3: the name of source 5 holds a control character (\\x1b) at "
+                              "character 4"),
+              std::string::npos)
+        << out_.str();
+    EXPECT_EQ(out_.str().find('\x1b'), std::string::npos);
     EXPECT_NE(err_.str().find("nothing was written"), std::string::npos);
     EXPECT_EQ(name(3, 1), "News Cam 1");
 }
