@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "NameStore.h"
+#include "StoreError.h"
 
 namespace panelhost {
 

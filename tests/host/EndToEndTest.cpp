@@ -316,7 +316,7 @@ TEST(EndToEnd, BadRequestsAreRefusedWithAJsonError) {
     EXPECT_EQ(page->status, 200);
     EXPECT_NE(page->body.find("panelhost"), std::string::npos);
     for (const char* escape :
-         {"/../CMakeLists.txt", "/..%2fCMakeLists.txt", "/%2e%2e/service/main.cpp"}) {
+         {"/../CMakeLists.txt", "/..%2fCMakeLists.txt", "/%2e%2e/app/main.cpp"}) {
         const auto outside = raw.Get(escape);
         ASSERT_TRUE(outside);
         EXPECT_NE(outside->status, 200) << escape;

@@ -12,6 +12,10 @@ namespace panelhost {
 // comma, a quote or a line end.
 class NameSetCsv {
   public:
+    // Longest name an import accepts, the command's and the API's alike:
+    // what a UMD shows.
+    static constexpr std::size_t kLongestName = 16;
+
     struct Row {
         int line = 0;
         int source = 0;

@@ -127,7 +127,7 @@ void SqliteNameStore::checkExisting() {
     if (step != SQLITE_ROW) {
         db_.fail("cannot be read");
     }
-    if (id.integer(0) != kApplicationId) {
+    if (id.integer(0) != SqliteConnection::kApplicationId) {
         throw StoreError(db_.file().string() +
                          ": is a SQLite database of another program, not a panelhost data file; "
                          "it is left as it is");
@@ -147,7 +147,8 @@ void SqliteNameStore::checkExisting() {
 
 void SqliteNameStore::create(const SeedData& seed) {
     db_.transaction("BEGIN EXCLUSIVE", [&] {
-        db_.execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
+        db_.execute(
+            ("PRAGMA application_id=" + std::to_string(SqliteConnection::kApplicationId)).c_str());
         db_.execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
         db_.execute(kSchema);
         SqliteStatement name(db_.handle(),

@@ -23,9 +23,6 @@ class NameSetFiles {
         std::string store;
     };
 
-    // Longest name an import accepts: what a UMD shows.
-    static constexpr std::size_t kLongestName = 16;
-
     // Writes the set as CSV to `output`, or to `out` when `output` is "-".
     // Returns the exit code; problems go to `err`.
     static int exportSet(const Target& target, const std::filesystem::path& output,

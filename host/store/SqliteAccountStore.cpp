@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include "SqliteNameStore.h"
 #include "SqliteStatement.h"
 
 namespace panelhost {
@@ -64,7 +63,7 @@ SqliteAccountStore::SqliteAccountStore(const std::filesystem::path& file,
     if (id.step() != SQLITE_ROW) {
         db_.fail("cannot be read");
     }
-    if (id.integer(0) != SqliteNameStore::kApplicationId) {
+    if (id.integer(0) != SqliteConnection::kApplicationId) {
         throw StoreError(file.string() + ": is not a panelhost data file");
     }
     db_.expectDone(id.step(), "cannot be read");

@@ -75,7 +75,8 @@ int NameSetFiles::importSet(const Target& target, const std::filesystem::path& i
         err << "panelhost: " << input.string() << " cannot be read\n";
         return kFailure;
     }
-    const NameSetCsv::Report report = NameSetCsv::read(file, device->entries, kLongestName);
+    const NameSetCsv::Report report =
+        NameSetCsv::read(file, device->entries, NameSetCsv::kLongestName);
     for (const std::string& line : report.lines) {
         out << input.string() << ": " << line << "\n";
     }

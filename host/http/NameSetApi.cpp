@@ -15,7 +15,6 @@
 #include "JsonText.h"
 #include "NameSetCsv.h"
 #include "NameSetDiff.h"
-#include "NameSetFiles.h"
 
 namespace panelhost {
 namespace {
@@ -223,7 +222,7 @@ void NameSetApi::importSet(const HttpRequest& request, HttpResponse& response, b
         }
         std::istringstream in(csv);
         const NameSetCsv::Report report =
-            NameSetCsv::read(in, static_cast<int>(current->size()), NameSetFiles::kLongestName);
+            NameSetCsv::read(in, static_cast<int>(current->size()), NameSetCsv::kLongestName);
         const std::vector<NameSetDiff::Line> lines = NameSetDiff::importPreview(report, *current);
         json result = linesJson(lines);
         if (!apply) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,9 +19,6 @@ namespace panelhost {
 // uses it.
 class SqliteNameStore : public NameStore {
   public:
-    // Marks a SQLite file as a panelhost data file ("TOVH").
-    static constexpr std::int32_t kApplicationId = 0x544F5648;
-
     // Opens `file`, or creates it with `seed` when it does not exist or is
     // empty. Throws StoreError for a file that is not a panelhost data file,
     // is corrupt, cannot be read whole, cannot be written or is held by

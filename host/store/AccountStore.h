@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "Identity.h"
-#include "NameStore.h"
 #include "RememberedIdentities.h"
 #include "Role.h"
+#include "StoreError.h"
 
 namespace panelhost {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "NameStore.h"
+#include "StoreError.h"
 
 struct pg_conn;
 struct pg_result;

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
-#include "NameStore.h"
+#include "StoreError.h"
 
 struct sqlite3;
 
@@ -17,6 +18,10 @@ namespace panelhost {
 // time uses it.
 class SqliteConnection {
   public:
+    // Marks a SQLite file as a panelhost data file ("TOVH"); the names and
+    // the accounts both refuse a file without it.
+    static constexpr std::int32_t kApplicationId = 0x544F5648;
+
     // Opens `file` for reading and writing, creating it when `create`; a
     // statement waits up to `busyTimeoutMs` while another connection
     // writes. Throws StoreError when the file cannot be opened.

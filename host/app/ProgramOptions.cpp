@@ -1,176 +1,31 @@
-// panelhost: runs a panel plugin against simulated studio devices with
-// persistent name databases, and serves its panels over HTTP.
-#include <signal.h>
-#include <unistd.h>
+#include "ProgramOptions.h"
 
-#include <CLI/CLI.hpp>
 #include <chrono>
-#include <cstring>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <memory>
-#include <optional>
-#include <sstream>
-#include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
-#include "AccountCommands.h"
 #include "ConfigFile.h"
-#include "FileLock.h"
 #include "HostApplication.h"
-#include "NameSeed.h"
-#include "NameSetClient.h"
-#include "NameSetFiles.h"
-#include "OpenAccountStore.h"
 #include "OpenNameStore.h"
-#include "PasswordPrompt.h"
-#include "SqliteNameStore.h"
 #include "SystemdService.h"
 
+namespace panelhost {
 namespace {
-
-using panelhost::AccountCommands;
-using panelhost::AccountStore;
-using panelhost::ConfigFile;
-using panelhost::ConfigFileError;
-using panelhost::HostApplication;
-using panelhost::HostOptions;
-using panelhost::NameSetClient;
-using panelhost::NameSetFiles;
-using panelhost::StartupError;
-using panelhost::SystemdService;
 
 // Most panel instances one host runs.
 constexpr int kMostPanels = 16;
 constexpr int kHighestPort = 65535;
 // Screen 0xFFFF means "all screens" to a receiver.
 constexpr int kHighestScreen = 0xFFFE;
-// Receivers commonly expect the full state every few seconds.
-constexpr int kDefaultRefreshSeconds = 5;
 constexpr int kLongestRefreshSeconds = 3600;
 // A session may stay idle for up to a week; longer is rather "never".
 constexpr int kLongestSessionIdleMinutes = 7 * 24 * 60;
 // --router names the protocol first, so other kinds of router can follow.
 constexpr std::string_view kEmberPrefix = "ember:";
 const std::vector<std::string> kRoles = {"viewer", "operator", "engineer", "admin"};
-
-std::optional<NameSetFiles::Target> target(const HostOptions& options, const std::string& device,
-                                           int set) {
-    try {
-        return NameSetFiles::Target{options.dataFile(), options.catalog(), device, set,
-                                    options.store};
-    } catch (const std::exception& error) {
-        std::cerr << "panelhost: " << error.what() << std::endl;
-        return std::nullopt;
-    }
-}
-
-// The accounts of the data folder, or of the database of --store, for the
-// account commands. They do not need the store to themselves, so they also
-// work while panelhosts run on it. A data file or database schema that does
-// not exist yet is made first, with the names a host's first start would
-// seed.
-std::unique_ptr<AccountStore> openAccounts(const HostOptions& options) {
-    try {
-        const std::filesystem::path file = options.dataFile();
-        if (panelhost::isPostgresStore(options.store)) {
-            // Opening the names makes the schema, or refuses one that is
-            // not a panelhost's.
-            const std::unique_ptr<panelhost::NameStore> names = panelhost::openNameStore(
-                options.store, file, panelhost::NameSeed::forCatalog(options.catalog()));
-        } else {
-            std::error_code ignored;
-            if (!std::filesystem::exists(file, ignored) ||
-                std::filesystem::file_size(file, ignored) == 0) {
-                const panelhost::SqliteNameStore created(
-                    file, panelhost::NameSeed::forCatalog(options.catalog()));
-            }
-        }
-        return panelhost::openAccountStore(options.store, file, options.sessionIdle);
-    } catch (const std::exception& error) {
-        std::cerr << "panelhost: " << error.what() << std::endl;
-        return nullptr;
-    }
-}
-
-// The address of the panelhost that holds the data file, read from the file
-// it keeps beside it; nothing when none holds it (the lock is free), so the
-// commands may open the file themselves.
-std::optional<std::string> runningHost(const HostOptions& options) {
-    try {
-        const panelhost::FileLock probe(options.dataFile().string() + "-lock");
-        return std::nullopt;
-    } catch (const std::system_error& error) {
-        if (error.code() != std::errc::resource_unavailable_try_again) {
-            return std::nullopt;
-        }
-    }
-    std::string url;
-    std::ifstream(NameSetClient::addressFile(options.dataFolder())) >> url;
-    return url;
-}
-
-AccountCommands::PasswordSource passwordFor(const std::string& name, bool confirm) {
-    return [name, confirm] {
-        return panelhost::PasswordPrompt::read("Password for " + name + ": ", confirm);
-    };
-}
-
-// The program's command line and where its parsed values go. Its options
-// bind to its own members, so it stays where it was made.
-struct CommandLine {
-    CommandLine();
-    CommandLine(const CommandLine&) = delete;
-    CommandLine& operator=(const CommandLine&) = delete;
-
-    // Parses the arguments and the configuration file; returns the exit code
-    // when the program ends here (help, an error), nothing to go on.
-    std::optional<int> parse(int argc, char** argv, std::ostream& errors);
-
-    CLI::App app{
-        "panelhost: runs a panel plugin against simulated studio devices (router, tally and names "
-        "infodrivers) whose name databases persist in a data folder, and serves the panels, the "
-        "devices and a log over HTTP."};
-    HostOptions options;
-    std::string configFile;
-    bool printConfig = false;
-    std::string logFormat = "auto";
-    std::string router;
-    std::vector<std::string> displayTargets;
-    int refreshSeconds = kDefaultRefreshSeconds;
-    int screen = 0;
-    int sessionIdleMinutes = 0;
-
-    std::string device = "StC_UMD_Names_DriverID";
-    int set = 1;
-    std::string apiToken;
-    std::string file = "-";
-    std::string name;
-    std::string role;
-    CLI::App* exportSet = nullptr;
-    CLI::App* importSet = nullptr;
-    CLI::App* user = nullptr;
-    CLI::App* userAdd = nullptr;
-    CLI::App* userRemove = nullptr;
-    CLI::App* userPasswd = nullptr;
-    CLI::App* userList = nullptr;
-    CLI::App* token = nullptr;
-    CLI::App* tokenCreate = nullptr;
-    CLI::App* tokenRevoke = nullptr;
-    CLI::App* tokenList = nullptr;
-
-  private:
-    void addHostOptions();
-    void addSubcommands();
-};
-
-// Whether console lines take the journal's form (--log-format).
-bool journalWanted(const std::string& logFormat) {
-    return logFormat == "journal" || (logFormat == "auto" && SystemdService::stderrIsJournal());
-}
 
 // The plugin, layouts and web folder: beside an installed program
 // (PREFIX/bin/panelhost finds PREFIX/lib/panelhost/ and PREFIX/share/panelhost/)
@@ -204,7 +59,9 @@ std::string checkHostName(const std::string& name) {
     return {};
 }
 
-CommandLine::CommandLine() {
+}  // namespace
+
+ProgramOptions::ProgramOptions() {
     findFiles(options);
     sessionIdleMinutes = static_cast<int>(
         std::chrono::duration_cast<std::chrono::minutes>(options.sessionIdle).count());
@@ -212,7 +69,7 @@ CommandLine::CommandLine() {
     addSubcommands();
 }
 
-void CommandLine::addHostOptions() {
+void ProgramOptions::addHostOptions() {
     app.add_option("--config", configFile,
                    std::string("configuration file (TOML; every option below has a key of its "
                                "name; default ") +
@@ -231,7 +88,7 @@ void CommandLine::addHostOptions() {
                    "(default: the data file in the data folder; one host per database; give a "
                    "password through ~/.pgpass or PGPASSWORD, not here)")
         ->check([](const std::string& value) {
-            return value.empty() || panelhost::isPostgresStore(value)
+            return value.empty() || isPostgresStore(value)
                        ? std::string()
                        : std::string("must be a postgresql:// URL");
         });
@@ -309,7 +166,7 @@ void CommandLine::addHostOptions() {
                  "wrap UDP datagrams in DLE/STX framing too (some receivers want it)");
 }
 
-void CommandLine::addSubcommands() {
+void ProgramOptions::addSubcommands() {
     exportSet = app.add_subcommand("export-set", "write a name set as CSV (source,name)");
     exportSet->add_option("--set", set, "name set: the database number on the device")->required();
     exportSet->add_option("--device", device, "device that holds the set")->capture_default_str();
@@ -372,7 +229,11 @@ void CommandLine::addSubcommands() {
     app.require_subcommand(0, 1);
 }
 
-std::optional<int> CommandLine::parse(int argc, char** argv, std::ostream& errors) {
+bool ProgramOptions::journalWanted(const std::string& logFormat) {
+    return logFormat == "journal" || (logFormat == "auto" && SystemdService::stderrIsJournal());
+}
+
+std::optional<int> ProgramOptions::parse(int argc, char** argv, std::ostream& errors) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -424,168 +285,4 @@ std::optional<int> CommandLine::parse(int argc, char** argv, std::ostream& error
     return std::nullopt;
 }
 
-// What a message that ends the program starts with: in the journal, the
-// priority of an error, so that it is not filed as mere information.
-std::string fatalPrefix(const std::string& logFormat) {
-    return journalWanted(logFormat) ? "<3>" : "";
-}
-
-// Re-reads the configuration file on SIGHUP: what can change while the
-// host runs (the console's verbosity) changes; every other difference is
-// logged as waiting for a restart.
-void reload(HostApplication& host, const CommandLine& running, int argc, char** argv) {
-    SystemdService::reloading();
-    CommandLine fresh;
-    std::ostringstream said;
-    // The arguments parsed once already; only the file can fail now.
-    const std::optional<int> failed = fresh.parse(argc, argv, said);
-    if (failed) {
-        std::string why = said.str();
-        while (!why.empty() && why.back() == '\n') {
-            why.pop_back();
-        }
-        const std::string program = "panelhost: ";
-        if (why.rfind(program, 0) == 0) {
-            why.erase(0, program.size());
-        }
-        host.log().add(0, "error", "reload: the configuration is not used: " + why);
-        SystemdService::ready("serving; the last reload failed");
-        return;
-    }
-    host.setVerbose(fresh.options.verbose);
-    const auto before = ConfigFile::values(running.app);
-    const auto after = ConfigFile::values(fresh.app);
-    std::string waiting;
-    for (const auto& [key, value] : after) {
-        const auto old = before.find(key);
-        if (key != "verbose" && (old == before.end() || old->second != value)) {
-            waiting += (waiting.empty() ? "" : ", ") + key;
-        }
-    }
-    for (const auto& [key, value] : before) {
-        if (key != "verbose" && after.count(key) == 0) {
-            waiting += (waiting.empty() ? "" : ", ") + key;
-        }
-    }
-    host.log().add(0, "info",
-                   std::string("reloaded the configuration; verbose is ") +
-                       (fresh.options.verbose ? "on" : "off"));
-    if (!waiting.empty()) {
-        host.log().add(0, "warning", "changed settings take effect on a restart: " + waiting);
-    }
-    SystemdService::ready("serving");
-}
-
-// Runs the host until SIGINT or SIGTERM; SIGHUP reloads.
-int serve(const CommandLine& line, int argc, char** argv) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    // Blocked before any thread starts, so every thread inherits the block
-    // and the signals wait for sigwait() below.
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    try {
-        HostApplication host(line.options);
-        std::cout << "panelhost: serving on " << host.url() << std::endl;
-        if (host.loginLink()) {
-            // On the console only, never in the log that the API serves.
-            std::cout << "panelhost: no account has a password yet; log in as admin once with\n"
-                      << "    " << *host.loginLink() << "\n"
-                      << "then give admin a password (panelhost user passwd admin) or add "
-                         "accounts. The link works once and for "
-                      << std::chrono::duration_cast<std::chrono::minutes>(
-                             AccountStore::kOnceLoginLifetime)
-                             .count()
-                      << (panelhost::isPostgresStore(line.options.store)
-                              ? " minutes; other hosts on the database, and restarts, print none."
-                              : " minutes; a restart prints a new one and voids this one.")
-                      << std::endl;
-        }
-        SystemdService::ready("serving on " + host.url());
-        int received = 0;
-        while (sigwait(&signals, &received) == 0 && received == SIGHUP) {
-            reload(host, line, argc, argv);
-        }
-        SystemdService::stopping();
-        host.log().add(0, "info", std::string("stopping on ") + strsignal(received));
-        host.shutdown();
-    } catch (const StartupError& error) {
-        std::cerr << fatalPrefix(line.logFormat) << "panelhost: " << error.what() << std::endl;
-        return error.exitCode();
-    }
-    return 0;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    CommandLine line;
-    std::ostringstream refusal;
-    if (const std::optional<int> done = line.parse(argc, argv, refusal)) {
-        std::cerr << fatalPrefix(line.logFormat) << refusal.str() << std::flush;
-        return *done;
-    }
-    HostOptions& options = line.options;
-    if (line.printConfig) {
-        ConfigFile::print(line.app, std::cout);
-        return 0;
-    }
-
-    if (line.user->parsed() || line.token->parsed()) {
-        const std::unique_ptr<AccountStore> accounts = openAccounts(options);
-        if (!accounts) {
-            return StartupError::kDataFile;
-        }
-        const std::string& name = line.name;
-        const std::string& role = line.role;
-        if (line.userAdd->parsed()) {
-            return AccountCommands::addUser(*accounts, name, role, passwordFor(name, true),
-                                            std::cout, std::cerr);
-        }
-        if (line.userRemove->parsed()) {
-            return AccountCommands::removeUser(*accounts, name, std::cout, std::cerr);
-        }
-        if (line.userPasswd->parsed()) {
-            return AccountCommands::setPassword(*accounts, name, passwordFor(name, true), std::cout,
-                                                std::cerr);
-        }
-        if (line.userList->parsed()) {
-            return AccountCommands::listUsers(*accounts, std::cout, std::cerr);
-        }
-        if (line.tokenCreate->parsed()) {
-            return AccountCommands::createToken(*accounts, role, name, std::cout, std::cerr);
-        }
-        if (line.tokenRevoke->parsed()) {
-            return AccountCommands::revokeToken(*accounts, name, std::cout, std::cerr);
-        }
-        return AccountCommands::listTokens(*accounts, std::cout, std::cerr);
-    }
-
-    if (line.exportSet->parsed() || line.importSet->parsed()) {
-        const auto where = target(options, line.device, line.set);
-        if (!where) {
-            return StartupError::kConfiguration;
-        }
-        // While a panelhost holds the data file, the commands go through
-        // its API; otherwise they open the file as before.
-        if (const std::optional<std::string> url = runningHost(options)) {
-            if (url->empty()) {
-                std::cerr << "panelhost: a panelhost uses " << options.dataFile().string()
-                          << " but has not said where it serves ("
-                          << NameSetClient::addressFile(options.dataFolder()).string()
-                          << " is missing)" << std::endl;
-                return StartupError::kDataFile;
-            }
-            const NameSetClient client(*url, line.apiToken);
-            return line.exportSet->parsed()
-                       ? client.exportSet(line.device, line.set, line.file, std::cout, std::cerr)
-                       : client.importSet(line.device, line.set, line.file, std::cout, std::cerr);
-        }
-        return line.exportSet->parsed()
-                   ? NameSetFiles::exportSet(*where, line.file, std::cout, std::cerr)
-                   : NameSetFiles::importSet(*where, line.file, std::cout, std::cerr);
-    }
-    return serve(line, argc, argv);
-}
+}  // namespace panelhost
