@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string_view>
+
+#include "HttpRequest.h"
+
+namespace panelhost {
+
+// Turns the head of a request, as the server read it, into an HttpRequest
+// for the routes. Text work only; any thread.
+class RequestHead {
+  public:
+    // Fills the method, the header fields (in their order), the path and the
+    // query parameters (percent-decoded) of `request`. False for a head that
+    // no route may see: a target that is not a path (e.g. an absolute URL).
+    static bool fill(std::string_view method, std::string_view target, HttpRequest::Fields fields,
+                     HttpRequest& request);
+};
+
+}  // namespace panelhost
