@@ -12,7 +12,9 @@ class RequestHead {
   public:
     // Fills the method, the header fields (in their order), the path and the
     // query parameters (percent-decoded) of `request`. False for a head that
-    // no route may see: a target that is not a path (e.g. an absolute URL).
+    // no route may see: a target that is not a path (e.g. an absolute URL),
+    // or more than one Host field, of which the access check would judge one
+    // while a proxy or a cache may take another for where the request goes.
     static bool fill(std::string_view method, std::string_view target, HttpRequest::Fields fields,
                      HttpRequest& request);
 };

@@ -1,8 +1,8 @@
 // The HTTP API of a running panelhost under hostile requests: malformed
-// JSON, huge bodies, unknown paths and methods, and static-file paths that
-// try to leave the web folder. Every request gets a 4xx answer, nothing
-// changes, nothing outside the web folder is served, and the host goes on
-// serving.
+// JSON, huge bodies, unknown paths and methods, static-file paths that try
+// to leave the web folder, and two Host fields. Every request gets a 4xx
+// answer, nothing changes, nothing outside the web folder is served, and the
+// host goes on serving.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -211,5 +211,27 @@ TEST_F(HttpAbuse, StaticFilesNeverComeFromOutsideTheWebFolder) {
         EXPECT_EQ(page->status, 200) << inside;
         EXPECT_NE(page->body.find("the front end"), std::string::npos) << inside;
     }
+    expectServing();
+}
+
+TEST_F(HttpAbuse, TwoHostFieldsAreRefusedBeforeAnyRoute) {
+    start();
+    const std::string own = "Host: 127.0.0.1:" + std::to_string(host_->port()) + "\r\n";
+    const std::string rest = "Authorization: Bearer " + host_->token() +
+                             "\r\nContent-Type: application/json\r\nContent-Length: 17\r\n"
+                             "Connection: close\r\n\r\n{\"text\": \"Wrong\"}";
+    // The host's own name first and a foreign one after, and the other way
+    // round: neither may be taken for where the request is addressed.
+    for (const std::string& hosts :
+         {own + "host: evil.example\r\n", "Host: evil.example\r\n" + own, own + own}) {
+        const std::string reply = LoopbackClient::exchange(
+            host_->port(), std::string("PUT ") + kName + " HTTP/1.1\r\n" + hosts + rest);
+        EXPECT_EQ(statusLine(reply), "HTTP/1.1 400 Bad Request") << hosts << reply;
+        const json body = json::parse(reply.substr(reply.find("\r\n\r\n") + 4), nullptr, false);
+        EXPECT_TRUE(body.is_object() && body.contains("error")) << reply;
+    }
+    const std::string page = LoopbackClient::exchange(
+        host_->port(), "GET / HTTP/1.1\r\n" + own + own + "Connection: close\r\n\r\n");
+    EXPECT_EQ(statusLine(page), "HTTP/1.1 400 Bad Request") << page;
     expectServing();
 }
