@@ -22,8 +22,9 @@ class HttpSession;
 // acknowledging, is closed; streams beyond the limit are refused with 503
 // and Retry-After. Served over TLS when given a certificate and key. A
 // request with more than one Host field is refused with 400 before the
-// service sees it. The service must outlive the server; every member may be
-// called from any thread.
+// service sees it. Every answer, the server's own refusals included,
+// carries SecurityHeaders' fields. The service must outlive the server;
+// every member may be called from any thread.
 class HttpServer {
   public:
     struct Limits {

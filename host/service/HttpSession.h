@@ -19,6 +19,7 @@
 
 #include "HttpServerImpl.h"
 #include "RequestHead.h"
+#include "SecurityHeaders.h"
 
 // A connection of the HTTP server; included by HttpServer.cpp alone.
 namespace panelhost {
@@ -113,13 +114,22 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
     static constexpr std::chrono::seconds kLinger{2};
     static constexpr std::size_t kLingerBytes = 64 * 1024 * 1024;
     static constexpr std::size_t kDiscardBuffer = 4096;
-    // Sets the head of an answer: the route's content type and fields.
+    // Sets the head of an answer: the route's content type and fields, and
+    // over them the fields every answer carries.
     template <typename Message>
     static void head(Message& message, const HttpResponse& response) {
         if (!response.contentType.empty()) {
             message.set(http::field::content_type, response.contentType);
         }
         for (const auto& [name, value] : response.headers) {
+            message.set(name, value);
+        }
+        harden(message, kTls);
+    }
+
+    template <typename Message>
+    static void harden(Message& message, bool tls) {
+        for (const auto& [name, value] : SecurityHeaders::fields(tls)) {
             message.set(name, value);
         }
     }

@@ -1,12 +1,18 @@
 // The HTTP API of a running panelhost under hostile requests: malformed
 // JSON, huge bodies, unknown paths and methods, static-file paths that try
-// to leave the web folder, and two Host fields. Every request gets a 4xx
-// answer, nothing changes, nothing outside the web folder is served, and the
-// host goes on serving.
+// to leave the web folder, two Host fields, and pages that would frame the
+// host's. Every request gets a 4xx answer, nothing changes, nothing outside
+// the web folder is served, every answer forbids framing and foreign
+// content, and the host goes on serving.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "HostProcess.h"
 #include "LoopbackClient.h"
@@ -84,6 +90,43 @@ class HttpAbuse : public ::testing::Test {
 
 std::string statusLine(const std::string& reply) {
     return reply.substr(0, reply.find("\r\n"));
+}
+
+// The value of the header field `name` in the head of `reply`; nothing when
+// it has none.
+std::optional<std::string> field(const std::string& reply, std::string name) {
+    std::string head = reply.substr(0, reply.find("\r\n\r\n"));
+    const auto lower = [](std::string& text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    };
+    lower(head);
+    lower(name);
+    const std::size_t at = head.find("\r\n" + name + ": ");
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::size_t value = at + name.size() + 4;
+    return reply.substr(value, std::min(head.find("\r\n", value), head.size()) - value);
+}
+
+// Whether an answer carries what keeps it out of other pages' frames and
+// keeps the page's content the host's own; `tls`: also that the browser is
+// to come back over HTTPS only.
+void expectHardened(const std::string& reply, bool tls, const std::string& what) {
+    const auto policy = field(reply, "Content-Security-Policy");
+    ASSERT_TRUE(policy) << what << ":\n" << reply.substr(0, reply.find("\r\n\r\n"));
+    for (const char* directive : {"default-src 'self'", "frame-ancestors 'none'",
+                                  "object-src 'none'", "base-uri 'none'", "form-action 'self'"}) {
+        EXPECT_NE(policy->find(directive), std::string::npos) << what << ": " << *policy;
+    }
+    EXPECT_EQ(policy->find("unsafe-"), std::string::npos) << what << ": " << *policy;
+    EXPECT_EQ(field(reply, "X-Frame-Options"), "DENY") << what;
+    EXPECT_EQ(field(reply, "X-Content-Type-Options"), "nosniff") << what;
+    EXPECT_EQ(field(reply, "Referrer-Policy"), "no-referrer") << what;
+    EXPECT_EQ(field(reply, "Strict-Transport-Security"),
+              tls ? std::optional<std::string>("max-age=31536000") : std::nullopt)
+        << what;
 }
 
 }  // namespace
@@ -234,4 +277,36 @@ TEST_F(HttpAbuse, TwoHostFieldsAreRefusedBeforeAnyRoute) {
         host_->port(), "GET / HTTP/1.1\r\n" + own + own + "Connection: close\r\n\r\n");
     EXPECT_EQ(statusLine(page), "HTTP/1.1 400 Bad Request") << page;
     expectServing();
+}
+
+TEST_F(HttpAbuse, EveryAnswerForbidsFramingAndForeignContent) {
+    start();
+    const std::string own = ownHeaders() + "Connection: close\r\n";
+    const std::string anonymous =
+        "Host: 127.0.0.1:" + std::to_string(host_->port()) + "\r\nConnection: close\r\n";
+    const std::pair<std::string, std::string> answers[] = {
+        {"GET / HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"GET /js/main.js HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"GET /login HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"HEAD /style.css HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"GET /healthz HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"GET /api/panels HTTP/1.1\r\n" + own + "\r\n", "200"},
+        {"GET /api/stream HTTP/1.1\r\n" + own + "\r\n", "200"},
+        {"GET /no/such/file.html HTTP/1.1\r\n" + anonymous + "\r\n", "404"},
+        {"GET /api/nothing HTTP/1.1\r\n" + own + "\r\n", "404"},
+        {"GET /api/panels HTTP/1.1\r\n" + anonymous + "\r\n", "401"},
+        {"GET / HTTP/1.1\r\nHost: evil.example\r\nConnection: close\r\n\r\n", "421"},
+        {std::string("PUT ") + kName + " HTTP/1.1\r\n" + own +
+             "Content-Type: application/json\r\nContent-Length: 100000000\r\n\r\n",
+         "413"},
+        {"GET /api/panels HTTP/1.1\r\n" + own + "X-Long: " + std::string(20000, 'x') + "\r\n\r\n",
+         "431"},
+        {"GET /api/panels HTTP/1.1\r\n" + own + "Bad Header\r\n\r\n", "400"},
+    };
+    for (const auto& [request, status] : answers) {
+        const std::string reply = LoopbackClient::exchange(host_->port(), request);
+        const std::string what = request.substr(0, request.find("\r\n")) + " (" + status + ")";
+        EXPECT_EQ(statusLine(reply).substr(9, 3), status) << what << ": " << statusLine(reply);
+        expectHardened(reply, false, what);
+    }
 }
