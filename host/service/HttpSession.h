@@ -48,16 +48,20 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
 
     void start() {
         if constexpr (kTls) {
-            // The handshake has as long as a request head to arrive.
+            // The first byte and the handshake have as long as a request
+            // head to arrive.
             transport().expires_after(kIdle);
-            stream_.async_handshake(asio::ssl::stream_base::server,
-                                    [self = this->shared_from_this()](ErrorCode error) {
-                                        if (error) {
-                                            self->close();
-                                        } else {
-                                            self->readHead();
-                                        }
-                                    });
+            transport().async_read_some(
+                asio::buffer(&first_, 1),
+                [self = this->shared_from_this()](ErrorCode error, std::size_t) {
+                    if (error) {
+                        self->close();
+                    } else if (startsPlainHttp(self->first_)) {
+                        self->refusePlainHttp();
+                    } else {
+                        self->handshake();
+                    }
+                });
         } else {
             readHead();
         }
@@ -114,6 +118,51 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
     static constexpr std::chrono::seconds kLinger{2};
     static constexpr std::size_t kLingerBytes = 64 * 1024 * 1024;
     static constexpr std::size_t kDiscardBuffer = 4096;
+    // What plain HTTP sent to the HTTPS port is told.
+    static constexpr const char* kHttpsOnly =
+        "This port speaks HTTPS only: open it with an https:// address.\n";
+
+    // Whether a connection's first byte starts plain HTTP: a request line
+    // starts with its method's letters, while a TLS record starts with its
+    // content type (20 to 24) and an old-style hello with its high bit set.
+    static bool startsPlainHttp(char first) {
+        return (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
+    }
+
+    // The handshake, with the first byte that was read already.
+    void handshake() {
+        stream_.async_handshake(asio::ssl::stream_base::server, asio::buffer(&first_, 1),
+                                [self = this->shared_from_this()](ErrorCode error, std::size_t) {
+                                    if (error) {
+                                        self->close();
+                                    } else {
+                                        self->readHead();
+                                    }
+                                });
+    }
+
+    // Answers plain HTTP on the HTTPS port in plain HTTP, which its client
+    // can read, rather than with a closed connection it cannot explain.
+    void refusePlainHttp() {
+        plain_ = true;
+        auto message =
+            std::make_shared<http::response<http::string_body>>(http::status::bad_request, kHttp11);
+        message->set(http::field::content_type, "text/plain; charset=utf-8");
+        harden(*message, false);
+        message->keep_alive(false);
+        message->body() = kHttpsOnly;
+        message->prepare_payload();
+        transport().expires_after(HttpServer::kWriteTimeout);
+        http::async_write(transport(), *message,
+                          [self = this->shared_from_this(), message](ErrorCode error, std::size_t) {
+                              if (error) {
+                                  self->close();
+                              } else {
+                                  self->linger();
+                              }
+                          });
+    }
+
     // Sets the head of an answer: the route's content type and fields, and
     // over them the fields every answer carries.
     template <typename Message>
@@ -294,15 +343,19 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
             return;
         }
         transport().expires_after(kLinger);
-        stream_.async_read_some(asio::buffer(discard_), [self = this->shared_from_this()](
-                                                            ErrorCode error, std::size_t count) {
+        auto discarded = [self = this->shared_from_this()](ErrorCode error, std::size_t count) {
             if (error) {
                 self->close();
                 return;
             }
             self->discarded_ += count;
             self->discardNext();
-        });
+        };
+        if (plain_) {
+            transport().async_read_some(asio::buffer(discard_), std::move(discarded));
+        } else {
+            stream_.async_read_some(asio::buffer(discard_), std::move(discarded));
+        }
     }
 
     void startStream(const HttpResponse& response) {
@@ -394,6 +447,10 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
     std::deque<std::shared_ptr<const std::string>> queue_;
     std::vector<char> discard_;
     std::size_t discarded_ = 0;
+    // The first byte on an HTTPS connection, read to tell TLS from plain
+    // HTTP; plain_: the connection speaks plain HTTP on the HTTPS port.
+    char first_ = 0;
+    bool plain_ = false;
     bool writing_ = false;
     bool streaming_ = false;
     bool closed_ = false;

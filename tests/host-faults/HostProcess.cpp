@@ -22,7 +22,10 @@ namespace {
 // Exit status of a child that could not become panelhost.
 constexpr int kExecFailed = 127;
 constexpr auto kPoll = std::chrono::milliseconds(20);
-constexpr const char* kServing = "panelhost: serving on http://127.0.0.1:";
+// What the host prints once it serves, over HTTP or HTTPS, and its port
+// after the address.
+constexpr const char* kServing = "panelhost: serving on http";
+constexpr const char* kLoopbackAt = "://127.0.0.1:";
 // A pipe of two pages, so that little output fills it: the system signals
 // room in a pipe by whole free pages, and with one page a writer waiting
 // for room would stop at its first line.
@@ -115,9 +118,11 @@ bool HostProcess::waitUntilServing() {
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
         const std::string text = output();
-        const std::size_t at = text.find(kServing);
+        const std::size_t serving = text.find(kServing);
+        const std::size_t at =
+            serving == std::string::npos ? serving : text.find(kLoopbackAt, serving);
         if (at != std::string::npos) {
-            port_ = std::atoi(text.c_str() + at + std::char_traits<char>::length(kServing));
+            port_ = std::atoi(text.c_str() + at + std::char_traits<char>::length(kLoopbackAt));
             return port_ > 0;
         }
         if (reap(false)) {
