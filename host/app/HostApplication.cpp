@@ -3,7 +3,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 
@@ -50,10 +52,33 @@ void raiseFileLimit() {
     }
 }
 
+// Refuses a TLS private key that others than its owner may read or write,
+// as ssh refuses such a key: whoever can read it can pose as this host and
+// read its logins. Before anything starts, so that nothing needs undoing.
+void checkKeyFile(const std::filesystem::path& key) {
+    using std::filesystem::perms;
+    std::error_code error;
+    const perms permissions = std::filesystem::status(key, error).permissions();
+    if (error || (permissions & (perms::group_all | perms::others_all)) == perms::none) {
+        return;  // a key that cannot be read is refused by the server, saying why
+    }
+    std::array<char, sizeof "07777"> mode{};
+    std::snprintf(mode.data(), mode.size(), "%04o",
+                  static_cast<unsigned>(permissions & perms::mask));
+    throw StartupError(StartupError::kConfiguration,
+                       "--tls-key " + key.string() + ": permissions " + mode.data() +
+                           " are too open: only its owner, the account the host runs as, may "
+                           "read a private key (chmod 600 " +
+                           key.string() + ")");
+}
+
 }  // namespace
 
 HostApplication::HostApplication(const HostOptions& options)
     : options_(options), verbose_(options.verbose), log_(options.logCapacity) {
+    if (!options_.tlsKey.empty()) {
+        checkKeyFile(options_.tlsKey);
+    }
     console_ = std::make_unique<ConsoleWriter>([this](std::uint64_t count) {
         log_.add(0, "warning",
                  std::to_string(count) +

@@ -51,7 +51,8 @@ class StartupError : public std::runtime_error {
 // its panel instances, the engine thread, the router link, the display
 // output and the HTTP server, put together
 // in that order and taken apart in the reverse one. It does not start on a
-// non-loopback address while no account has a password (FirstStart).
+// non-loopback address while no account has a password (FirstStart), nor
+// with a TLS key that others than its owner may read.
 class HostApplication {
   public:
     // Starts everything and serves HTTP on threads of its own; throws

@@ -13,7 +13,8 @@ struct HttpResponse {
     // Empty: no Content-Type.
     std::string contentType;
     std::string body;
-    // Further header fields, e.g. {"Retry-After", "5"}.
+    // Further header fields, e.g. {"Retry-After", "5"}. The server sets
+    // SecurityHeaders' fields over any of the same name.
     std::vector<std::pair<std::string, std::string>> headers;
     // The connection is closed after this answer.
     bool close = false;

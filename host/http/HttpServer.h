@@ -20,9 +20,12 @@ class HttpSession;
 // connections that became event streams are fed by broadcast() from their
 // own bounded queues. A stream whose client does not keep up, or stops
 // acknowledging, is closed; streams beyond the limit are refused with 503
-// and Retry-After. Served over TLS when given a certificate and key. The
-// service must outlive the server; every member may be called from any
-// thread.
+// and Retry-After. Served over TLS when given a certificate and key; plain
+// HTTP sent to a TLS server is answered 400 in plain HTTP, saying so. A
+// request with more than one Host field is refused with 400 before the
+// service sees it. Every answer, the server's own refusals included,
+// carries SecurityHeaders' fields. The service must outlive the server;
+// every member may be called from any thread.
 class HttpServer {
   public:
     struct Limits {

@@ -22,8 +22,9 @@ namespace {
 // Exit status of a child that could not become panelhost.
 constexpr int kExecFailed = 127;
 constexpr auto kPoll = std::chrono::milliseconds(20);
-// The console line that names the served URL, http://ADDRESS:PORT/.
-constexpr const char* kServing = "panelhost: serving on http://";
+// The console line that names the served URL, http://ADDRESS:PORT/ or
+// https://ADDRESS:PORT/.
+constexpr const char* kServing = "panelhost: serving on http";
 // A pipe of two pages, so that little output fills it: the system signals
 // room in a pipe by whole free pages, and with one page a writer waiting
 // for room would stop at its first line.
@@ -117,7 +118,7 @@ bool HostProcess::waitUntilServing() {
         return false;
     }
     const std::string text = output();
-    const std::size_t at = text.find(kServing) + std::char_traits<char>::length(kServing);
+    const std::size_t at = text.find("://", text.find(kServing)) + 3;
     // The port follows the last ':' of the address, which may be an IPv6
     // one in brackets.
     const std::size_t colon = text.rfind(':', text.find('/', at));

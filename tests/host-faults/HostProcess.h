@@ -51,8 +51,8 @@ class HostProcess {
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
-    // Waits until the host says where it serves (true) or has exited
-    // (false, see exitCode()); gives up after kStartTimeout.
+    // Waits until the host says where it serves, over HTTP or HTTPS (true),
+    // or has exited (false, see exitCode()); gives up after kStartTimeout.
     bool waitUntilServing();
     int port() const { return port_; }
     // An admin API token of the host, made with `panelhost token create`

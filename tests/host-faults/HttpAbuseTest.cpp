@@ -1,16 +1,23 @@
 // The HTTP API of a running panelhost under hostile requests: malformed
-// JSON, huge bodies, unknown paths and methods, and static-file paths that
-// try to leave the web folder. Every request gets a 4xx answer, nothing
-// changes, nothing outside the web folder is served, and the host goes on
-// serving.
+// JSON, huge bodies, unknown paths and methods, static-file paths that try
+// to leave the web folder, two Host fields, plain HTTP on the HTTPS port,
+// and pages that would frame the host's. Every request gets a 4xx answer,
+// nothing changes, nothing outside the web folder is served, every answer
+// forbids framing and foreign content, and the host goes on serving.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "HostProcess.h"
 #include "LoopbackClient.h"
 #include "TempFolder.h"
+#include "TestCertificate.h"
 
 namespace {
 
@@ -32,9 +39,11 @@ constexpr const char* kSecret = "SECRET-OUTSIDE-THE-WEB-FOLDER";
 
 class HttpAbuse : public ::testing::Test {
   protected:
-    void start(const std::filesystem::path& web = {}) {
+    void start(const std::filesystem::path& web = {},
+               const std::vector<std::string>& arguments = {}) {
         HostProcess::Setup setup(folder_.path() / "data");
         setup.web = web;
+        setup.arguments = arguments;
         host_ = std::make_unique<HostProcess>(setup, folder_.path() / "host.log");
         ASSERT_TRUE(host_->waitUntilServing()) << host_->output();
         client_ = std::make_unique<LoopbackClient>(*host_);
@@ -84,6 +93,43 @@ class HttpAbuse : public ::testing::Test {
 
 std::string statusLine(const std::string& reply) {
     return reply.substr(0, reply.find("\r\n"));
+}
+
+// The value of the header field `name` in the head of `reply`; nothing when
+// it has none.
+std::optional<std::string> field(const std::string& reply, std::string name) {
+    std::string head = reply.substr(0, reply.find("\r\n\r\n"));
+    const auto lower = [](std::string& text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    };
+    lower(head);
+    lower(name);
+    const std::size_t at = head.find("\r\n" + name + ": ");
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::size_t value = at + name.size() + 4;
+    return reply.substr(value, std::min(head.find("\r\n", value), head.size()) - value);
+}
+
+// Whether an answer carries what keeps it out of other pages' frames and
+// keeps the page's content the host's own; `tls`: also that the browser is
+// to come back over HTTPS only.
+void expectHardened(const std::string& reply, bool tls, const std::string& what) {
+    const auto policy = field(reply, "Content-Security-Policy");
+    ASSERT_TRUE(policy) << what << ":\n" << reply.substr(0, reply.find("\r\n\r\n"));
+    for (const char* directive : {"default-src 'self'", "frame-ancestors 'none'",
+                                  "object-src 'none'", "base-uri 'none'", "form-action 'self'"}) {
+        EXPECT_NE(policy->find(directive), std::string::npos) << what << ": " << *policy;
+    }
+    EXPECT_EQ(policy->find("unsafe-"), std::string::npos) << what << ": " << *policy;
+    EXPECT_EQ(field(reply, "X-Frame-Options"), "DENY") << what;
+    EXPECT_EQ(field(reply, "X-Content-Type-Options"), "nosniff") << what;
+    EXPECT_EQ(field(reply, "Referrer-Policy"), "no-referrer") << what;
+    EXPECT_EQ(field(reply, "Strict-Transport-Security"),
+              tls ? std::optional<std::string>("max-age=31536000") : std::nullopt)
+        << what;
 }
 
 }  // namespace
@@ -213,4 +259,88 @@ TEST_F(HttpAbuse, StaticFilesNeverComeFromOutsideTheWebFolder) {
         EXPECT_NE(page->body.find("the front end"), std::string::npos) << inside;
     }
     expectServing();
+}
+
+TEST_F(HttpAbuse, EveryAnswerForbidsFramingAndForeignContent) {
+    start();
+    const std::string own = ownHeaders() + "Connection: close\r\n";
+    const std::string anonymous =
+        "Host: 127.0.0.1:" + std::to_string(host_->port()) + "\r\nConnection: close\r\n";
+    const std::pair<std::string, std::string> answers[] = {
+        {"GET / HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"GET /js/main.js HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"GET /login HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"HEAD /style.css HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"GET /healthz HTTP/1.1\r\n" + anonymous + "\r\n", "200"},
+        {"GET /api/panels HTTP/1.1\r\n" + own + "\r\n", "200"},
+        {"GET /api/stream HTTP/1.1\r\n" + own + "\r\n", "200"},
+        {"GET /no/such/file.html HTTP/1.1\r\n" + anonymous + "\r\n", "404"},
+        {"GET /api/nothing HTTP/1.1\r\n" + own + "\r\n", "404"},
+        {"GET /api/panels HTTP/1.1\r\n" + anonymous + "\r\n", "401"},
+        {"GET / HTTP/1.1\r\nHost: evil.example\r\nConnection: close\r\n\r\n", "421"},
+        {std::string("PUT ") + kName + " HTTP/1.1\r\n" + own +
+             "Content-Type: application/json\r\nContent-Length: 100000000\r\n\r\n",
+         "413"},
+        {"GET /api/panels HTTP/1.1\r\n" + own + "X-Long: " + std::string(20000, 'x') + "\r\n\r\n",
+         "431"},
+        {"GET /api/panels HTTP/1.1\r\n" + own + "Bad Header\r\n\r\n", "400"},
+    };
+    for (const auto& [request, status] : answers) {
+        const std::string reply = LoopbackClient::exchange(host_->port(), request);
+        const std::string what = request.substr(0, request.find("\r\n")) + " (" + status + ")";
+        EXPECT_EQ(statusLine(reply).substr(9, 3), status) << what << ": " << statusLine(reply);
+        expectHardened(reply, false, what);
+    }
+}
+
+TEST_F(HttpAbuse, TwoHostFieldsAreRefusedBeforeAnyRoute) {
+    start();
+    const std::string own = "Host: 127.0.0.1:" + std::to_string(host_->port()) + "\r\n";
+    const std::string rest = "Authorization: Bearer " + host_->token() +
+                             "\r\nContent-Type: application/json\r\nContent-Length: 17\r\n"
+                             "Connection: close\r\n\r\n{\"text\": \"Wrong\"}";
+    // The host's own name first and a foreign one after, and the other way
+    // round: neither may be taken for where the request is addressed.
+    for (const std::string& hosts :
+         {own + "host: evil.example\r\n", "Host: evil.example\r\n" + own, own + own}) {
+        const std::string reply = LoopbackClient::exchange(
+            host_->port(), std::string("PUT ") + kName + " HTTP/1.1\r\n" + hosts + rest);
+        EXPECT_EQ(statusLine(reply), "HTTP/1.1 400 Bad Request") << hosts << reply;
+        const json body = json::parse(reply.substr(reply.find("\r\n\r\n") + 4), nullptr, false);
+        EXPECT_TRUE(body.is_object() && body.contains("error")) << reply;
+    }
+    const std::string page = LoopbackClient::exchange(
+        host_->port(), "GET / HTTP/1.1\r\n" + own + own + "Connection: close\r\n\r\n");
+    EXPECT_EQ(statusLine(page), "HTTP/1.1 400 Bad Request") << page;
+    expectServing();
+}
+
+TEST_F(HttpAbuse, TheHttpsPortAnswersPlainHttpAndKeepsBrowsersOnHttps) {
+    const TestCertificate certificate(folder_.path());
+    start({},
+          {"--tls-cert", certificate.certificate.string(), "--tls-key", certificate.key.string()});
+    const std::string own = "Host: 127.0.0.1:" + std::to_string(host_->port()) + "\r\n";
+    const std::string plain = LoopbackClient::exchange(
+        host_->port(), "GET /api/panels HTTP/1.1\r\n" + own + "Connection: close\r\n\r\n");
+    EXPECT_EQ(statusLine(plain), "HTTP/1.1 400 Bad Request") << plain;
+    EXPECT_NE(plain.find("HTTPS"), std::string::npos) << plain;
+    expectHardened(plain, false, "plain HTTP on the HTTPS port");
+
+    // Over TLS every kind of answer says to stay on HTTPS.
+    httplib::SSLClient client("127.0.0.1", host_->port());
+    client.set_ca_cert_path(certificate.certificate.string());
+    client.set_connection_timeout(LoopbackClient::kRequestTimeout, 0);
+    client.set_read_timeout(LoopbackClient::kRequestTimeout, 0);
+    for (const auto& [path, status] : {std::pair<const char*, int>{"/login", 200},
+                                       {"/api/panels", 401},
+                                       {"/no/such/file.html", 404}}) {
+        const auto answer = client.Get(path);
+        ASSERT_TRUE(answer) << path << ": " << httplib::to_string(answer.error());
+        EXPECT_EQ(answer->status, status) << path;
+        std::string head = "HTTP/1.1 " + std::to_string(answer->status) + " x";
+        for (const auto& [name, value] : answer->headers) {
+            head += "\r\n" + name + ": " + value;
+        }
+        expectHardened(head + "\r\n\r\n", true, path);
+    }
 }

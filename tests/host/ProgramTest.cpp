@@ -9,6 +9,7 @@
 
 #include "HostApplication.h"
 #include "TempFolder.h"
+#include "TestCertificate.h"
 
 namespace {
 
@@ -17,14 +18,19 @@ struct Outcome {
     std::string output;
 };
 
+// How long a run may take: a host that serves when it should have refused
+// to start is ended then, and the test fails instead of waiting for ever.
+constexpr int kLongestRunSeconds = 60;
+
 // Runs the panelhost program with `arguments`, standard error joined to the
 // output and `input` (one line) on standard input. An empty configuration
 // file stands in for the machine's own, unless the test names one.
 Outcome runPanelhost(const std::string& arguments, const std::string& input = "") {
     const std::string config =
         arguments.find("--config") == std::string::npos ? " --config /dev/null" : "";
-    const std::string command = "printf '%s\\n' '" + input + "' | " + PANELHOST_PROGRAM + config +
-                                " " + arguments + " 2>&1";
+    const std::string command = "printf '%s\\n' '" + input + "' | timeout " +
+                                std::to_string(kLongestRunSeconds) + " " + PANELHOST_PROGRAM +
+                                config + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     std::array<char, 4096> chunk{};
@@ -252,6 +258,9 @@ TEST(Program, ACertificateOrKeyThatCannotBeUsedStopsTheStart) {
     TempFolder data;
     const std::filesystem::path notPem = data.path() / "cert.pem";
     std::ofstream(notPem) << "not a certificate\n";
+    // Private as a key must be, so that only its contents are wrong.
+    std::filesystem::permissions(
+        notPem, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const std::string where = "--data " + data.path().string() + " --port 0";
     const Outcome broken =
         runPanelhost(where + " --tls-cert " + notPem.string() + " --tls-key " + notPem.string());
@@ -259,4 +268,25 @@ TEST(Program, ACertificateOrKeyThatCannotBeUsedStopsTheStart) {
     EXPECT_NE(broken.output.find("cert.pem: not a usable certificate chain"), std::string::npos)
         << broken.output;
     EXPECT_NE(runPanelhost(where + " --tls-cert " + notPem.string()).exitCode, 0);
+}
+
+TEST(Program, AKeyFileOthersMayReadStopsTheStartBeforeAnythingIsOpened) {
+    TempFolder folder;
+    const TestCertificate certificate(folder.path());
+    const std::filesystem::path data = folder.path() / "data";
+    const std::string where = "--data " + data.string() + " --port 0 --tls-cert " +
+                              certificate.certificate.string() + " --tls-key " +
+                              certificate.key.string();
+    for (const auto& [mode, shown] : {std::pair{0640, "0640"}, {0604, "0604"}}) {
+        std::filesystem::permissions(certificate.key, static_cast<std::filesystem::perms>(mode));
+        const Outcome refused = runPanelhost(where);
+        EXPECT_EQ(refused.exitCode, 3) << shown << ": " << refused.output;
+        EXPECT_NE(refused.output.find(certificate.key.string() + ": permissions " + shown +
+                                      " are too open"),
+                  std::string::npos)
+            << refused.output;
+        EXPECT_NE(refused.output.find("chmod 600 " + certificate.key.string()), std::string::npos)
+            << refused.output;
+        EXPECT_FALSE(std::filesystem::exists(data / "panelhost.db")) << shown;
+    }
 }

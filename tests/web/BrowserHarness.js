@@ -64,7 +64,17 @@ export class BrowserHarness {
     this.context = context;
     this.profile = profile;
     this.url = url;
+    // Errors of the host's pages: uncaught exceptions of pages opened with
+    // open(), and on any page of the host whatever the browser refused
+    // under the host's Content Security Policy (an inline script or style,
+    // a foreign source), which would leave part of the page dead.
     this.errors = [];
+    context.on('console', (message) => {
+      if (message.type() === 'error' && message.page()?.url().startsWith(url) &&
+          message.text().includes('Content Security Policy')) {
+        this.errors.push(message.text());
+      }
+    });
   }
 
   // Logs in as `user` on the login page, which then leads to the panels.

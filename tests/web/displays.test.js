@@ -16,8 +16,8 @@ describe('the display output', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('shows the receivers and marks every display with what it was last sent', async () => {

@@ -55,8 +55,8 @@ describe('the editor panel', () => {
       await control(page, '2', 'Nameset_Select').click();
       await waitForPanel(page, '1');
     }
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('source 37 of set 5 typed with 20 characters keeps 16, and Update writes them', async () => {

@@ -25,8 +25,8 @@ describe('the protocol inspector', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('shows the script\'s commands as the operator works, and filters them by kind, instance and text', async () => {
@@ -96,8 +96,8 @@ describe('the history', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('lists name writes newest first, narrowed to a name set and a source, and follows new writes', async () => {

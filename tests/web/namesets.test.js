@@ -37,8 +37,8 @@ describe('the name sets view', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('previews an import line by line, writes nothing while a line is wrong, and exports what it imported exactly', async () => {
@@ -179,8 +179,8 @@ describe('an import of a whole set while it is on air', () => {
 
   after(async () => {
     await api('PUT', `/api/devices/${TALLY}/slots/${NAMESET_SLOT}`, { text: shownBefore });
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('reaches the open edit and the displays, and the history undoes it, leaving later changes alone', async () => {

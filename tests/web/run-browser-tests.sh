@@ -100,6 +100,8 @@ echo "== panelhost on $main_url (data in $scratch/data)"
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
     -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
     -keyout "$scratch/tls.key" -out "$scratch/tls.crt" 2>/dev/null
+# The host refuses a key that anyone but its owner may read.
+chmod 600 "$scratch/tls.key"
 make_accounts "$scratch/tls-data"
 start_host tls --data "$scratch/tls-data" --tls-cert "$scratch/tls.crt" --tls-key "$scratch/tls.key"
 tls_url=$url

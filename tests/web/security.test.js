@@ -1,7 +1,7 @@
 // Who may do what in the browser: logging in and out, what each role's
 // pages offer (and that the host refuses the rest, whatever the page
-// offers), a page of another site that tries to press buttons, and the
-// host served over HTTPS.
+// offers), a page of another site that tries to press buttons, pages that
+// try to show the host's inside a frame, and the host served over HTTPS.
 import assert from 'node:assert/strict';
 import { createServer } from 'node:http';
 import { after, before, describe, it } from 'node:test';
@@ -10,6 +10,9 @@ import {
 } from './BrowserHarness.js';
 
 const TLS_URL = process.env.PANELHOST_TLS_URL?.replace(/\/$/, '');
+// How long a framing page waits for the browser to report the frame it
+// refused: the report comes as the frame's answer arrives, well within it.
+const REFUSAL_WAIT_MS = 10000;
 
 // What the page itself gets when it writes a slot, bypassing its own
 // controls: the host's answer status.
@@ -29,8 +32,8 @@ describe('logging in and out', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('leads to the login page without a session, takes a password, shows the user and logs out', async () => {
@@ -63,9 +66,9 @@ describe('each role sees what it may do, and the host refuses the rest', () => {
 
   after(async () => {
     for (const harness of harnesses) {
-      assert.deepEqual(harness.errors, []);
       await harness.close();
     }
+    assert.deepEqual(harnesses.flatMap((harness) => harness.errors), []);
   });
 
   const openAs = async (role, address) => {
@@ -141,9 +144,9 @@ describe('a page of another site', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
     await new Promise((resolve) => server.close(resolve));
+    assert.deepEqual(harness.errors, []);
   });
 
   it('cannot press buttons on the panels: the displays do not change', async () => {
@@ -178,6 +181,56 @@ describe('a page of another site', () => {
   });
 });
 
+describe('a page that frames the host', () => {
+  let harness;
+  const servers = [];
+
+  before(async () => {
+    harness = await BrowserHarness.launch();
+  });
+
+  after(async () => {
+    await harness.close();
+    await Promise.all(servers.map((server) => new Promise((resolve) => server.close(resolve))));
+    assert.deepEqual(harness.errors, []);
+  });
+
+  // Serves a page that shows the host's panels in a frame and says when the
+  // frame has loaded, whatever it loaded; its address names `hostname`.
+  const framingPage = async (hostname) => {
+    const server = createServer((request, response) => {
+      response.writeHead(200, { 'Content-Type': 'text/html' });
+      response.end('<!DOCTYPE html><title>framing</title>' +
+        `<iframe src="${HOST_URL}/?instance=1" onload="document.title = 'frame loaded'"></iframe>`);
+    });
+    servers.push(server);
+    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+    return `http://${hostname}:${server.address().port}/`;
+  };
+
+  // Another site gets no session cookie in the frame; a page on another
+  // port of the host's own machine is the same site and gets it, so its
+  // frame would show the logged-in panels for invisible clicks.
+  for (const [where, hostname] of [['of another site', 'localhost'],
+    ['on another port of the same machine', new URL(HOST_URL).hostname]]) {
+    it(`${where} gets neither the panels nor the login page in its frame`, async () => {
+      const page = await harness.context.newPage();
+      const refusal = page.waitForEvent('console', {
+        predicate: (message) => message.text().includes("frame-ancestors 'none'"),
+        timeout: REFUSAL_WAIT_MS,
+      }).then((message) => message.text(), () => 'no refusal logged');
+      await page.goto(await framingPage(hostname));
+      await page.waitForFunction(() => document.title === 'frame loaded');
+      const frame = page.frames().find((found) => found !== page.mainFrame());
+      assert.ok(!frame.url().startsWith(HOST_URL), `the frame shows ${frame.url()}`);
+      assert.equal(await frame.locator('body[data-connection], [data-login-form]').count(), 0);
+      const logged = await refusal;
+      assert.ok(logged.startsWith(`Framing '${HOST_URL}/`) && logged.includes('blocked'), logged);
+      await page.close();
+    });
+  }
+});
+
 describe('the host over HTTPS', () => {
   let harness;
 
@@ -186,8 +239,8 @@ describe('the host over HTTPS', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('serves the panels to a logged-in browser with a cookie only sent over TLS', async () => {

@@ -21,8 +21,8 @@ describe('the selector panel', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('draws the layout: titles from the names infodriver, "Confirm" disabled and inert', async () => {
@@ -91,8 +91,8 @@ describe('the selector panel without a mouse', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('answers taps on a touch screen', async () => {

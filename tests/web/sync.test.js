@@ -12,8 +12,8 @@ describe('several pages', () => {
   });
 
   after(async () => {
-    assert.deepEqual(harness.errors, []);
     await harness.close();
+    assert.deepEqual(harness.errors, []);
   });
 
   it('two pages of one panel instance stay in sync, whichever page the operator uses', async () => {
