@@ -20,6 +20,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "HttpStatus.h"
 #include "RequestTarget.h"
 
 namespace panelhost {
@@ -33,12 +34,6 @@ using ErrorCode = beast::error_code;
 using PlainStream = beast::tcp_stream;
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 
-constexpr int kBadRequest = 400;
-constexpr int kLengthRequired = 411;
-constexpr int kPayloadTooLarge = 413;
-constexpr int kHeadTooLarge = 431;
-constexpr int kServerError = 500;
-constexpr int kUnavailable = 503;
 constexpr int kHttp11 = 11;
 // Longest request head: far more than any client of the API or a browser
 // sends; a longer one is refused before it fills memory.
