@@ -174,7 +174,7 @@ bool HttpApi::isApiPath(const std::string& path) {
     return path == "/api" || path.rfind("/api/", 0) == 0;
 }
 
-void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
+void HttpApi::respond(HttpRequest& request, HttpResponse& response) {
     // A HEAD is answered as its GET; the server leaves the body out.
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
     const std::optional<RouteTable::Found> found = routes_.find(method, request.path);
@@ -275,7 +275,7 @@ void HttpApi::displayOutput(const Request&, Response& response) {
 
 void HttpApi::health(const Request&, Response& response) {
     // Ready once the engine takes work; a stopped engine throws, which
-    // answer() turns into 503.
+    // respond() turns into 503.
     const bool ready = engine_.call([](HostEngine&) { return true; });
     sendJson(response, {{"status", "up"}, {"ready", ready}});
 }

@@ -115,8 +115,8 @@ struct HttpServer::Impl {
 // One connection, over plain TCP (PlainStream) or TLS (TlsStream):
 // requests read one after the other, each answered by a worker, until the
 // connection closes or becomes an event stream. All its members run on the
-// I/O thread, except answer()'s work on a worker while nothing else happens
-// on the connection.
+// I/O thread, except the service's respond() on a worker while nothing else
+// happens on the connection.
 template <typename Stream>
 class HttpSession : public StreamSession, public std::enable_shared_from_this<HttpSession<Stream>> {
   public:
@@ -258,16 +258,16 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
         asio::post(server_.workers, [self = this->shared_from_this()] {
             auto response = std::make_shared<HttpResponse>();
             try {
-                self->server_.service.answer(self->request_, *response);
+                self->server_.service.respond(self->request_, *response);
             } catch (const std::exception&) {
                 *response = HttpResponse();
                 self->server_.service.refuse(self->request_, kServerError, *response);
             }
-            asio::post(self->server_.io, [self, response] { self->respond(*response); });
+            asio::post(self->server_.io, [self, response] { self->deliver(*response); });
         });
     }
 
-    void respond(HttpResponse& response) {
+    void deliver(HttpResponse& response) {
         if (closed_) {
             return;
         }
