@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "HttpStatus.h"
+
 namespace panelhost {
 namespace {
 
@@ -18,9 +20,6 @@ using nlohmann::json;
 
 constexpr int kFailure = 1;
 constexpr int kInvalidInput = 2;
-constexpr int kOk = 200;
-constexpr int kBadRequest = 400;
-constexpr int kUnauthorized = 401;
 constexpr int kHttp11 = 11;
 // How the history records a write from these commands, with the address.
 constexpr const char* kScheme = "http://";

@@ -6,6 +6,7 @@
 #include <utility>
 #include <variant>
 
+#include "HttpStatus.h"
 #include "JsonReply.h"
 #include "JsonText.h"
 
@@ -14,11 +15,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kSeeOther = 303;
-constexpr int kUnauthorized = 401;
-constexpr int kForbidden = 403;
-constexpr int kTooManyRequests = 429;
-constexpr int kUnavailable = 503;
 constexpr const char* kBearer = "Bearer ";
 
 using namespace reply;

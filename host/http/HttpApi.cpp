@@ -7,6 +7,8 @@
 #include <system_error>
 #include <utility>
 
+#include "HistoryJson.h"
+#include "HttpStatus.h"
 #include "JsonReply.h"
 #include "JsonText.h"
 #include "LogEntryJson.h"
@@ -18,13 +20,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kNotFound = 404;
-constexpr int kConflict = 409;
-constexpr int kLengthRequired = 411;
-constexpr int kPayloadTooLarge = 413;
-constexpr int kHeadTooLarge = 431;
-constexpr int kServerError = 500;
-constexpr int kUnavailable = 503;
 using namespace reply;
 
 // Answers `found`, or 404 saying `missing` when nothing was found.
@@ -48,29 +43,6 @@ void sendFound(HttpResponse& response, const std::optional<Value>& found, json b
     sendFound(response, found ? std::optional<json>(std::move(body)) : std::nullopt, missing);
 }
 
-void sendResult(HttpResponse& response, const HostResult& result, const json& body) {
-    switch (result.status) {
-        case HostResult::Status::Ok:
-            sendJson(response, body);
-            return;
-        case HostResult::Status::NotFound:
-            sendError(response, kNotFound, result.error);
-            return;
-        case HostResult::Status::Conflict:
-            sendError(response, kConflict, result.error);
-            return;
-        case HostResult::Status::Invalid:
-            sendError(response, kBadRequest, result.error);
-            return;
-        case HostResult::Status::Failed:
-            sendError(response, kServerError, result.error);
-            return;
-        case HostResult::Status::Unavailable:
-            sendError(response, kUnavailable, result.error);
-            return;
-    }
-}
-
 // What a PUT of a name or a slot carries: the route's numbers, the new text
 // and who writes it.
 template <std::size_t count>
@@ -92,22 +64,16 @@ std::optional<TextWrite<count>> textWrite(const HttpRequest& request, HttpRespon
     return TextWrite<count>{*path, (*body)["text"], request.who()};
 }
 
+// A history entry with the batch it belongs to and the entry it restores.
 json historyJson(const HistoryEntry& entry) {
-    return {{"id", entry.id},
-            {"time", entry.time},
-            {"who", entry.who},
-            {"device", entry.deviceNumber},
-            {"deviceName", entry.device},
-            {"database", entry.database},
-            {"index", entry.index},
-            {"old", entry.oldText},
-            {"new", entry.newText},
-            {"batch", entry.batch == 0 ? json(nullptr)
+    json result = historyEntryJson(entry);
+    result["batch"] = entry.batch == 0 ? json(nullptr)
                                        : json{{"id", entry.batch},
                                               {"kind", entry.batchKind},
                                               {"what", entry.batchWhat},
-                                              {"size", entry.batchSize}}},
-            {"restores", entry.restores == 0 ? json(nullptr) : json(entry.restores)}};
+                                              {"size", entry.batchSize}};
+    result["restores"] = entry.restores == 0 ? json(nullptr) : json(entry.restores);
+    return result;
 }
 
 // The error text of an answer the server made itself.
@@ -208,7 +174,7 @@ bool HttpApi::isApiPath(const std::string& path) {
     return path == "/api" || path.rfind("/api/", 0) == 0;
 }
 
-void HttpApi::answer(HttpRequest& request, HttpResponse& response) {
+void HttpApi::respond(HttpRequest& request, HttpResponse& response) {
     // A HEAD is answered as its GET; the server leaves the body out.
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
     const std::optional<RouteTable::Found> found = routes_.find(method, request.path);
@@ -309,7 +275,7 @@ void HttpApi::displayOutput(const Request&, Response& response) {
 
 void HttpApi::health(const Request&, Response& response) {
     // Ready once the engine takes work; a stopped engine throws, which
-    // answer() turns into 503.
+    // respond() turns into 503.
     const bool ready = engine_.call([](HostEngine&) { return true; });
     sendJson(response, {{"status", "up"}, {"ready", ready}});
 }
@@ -514,10 +480,7 @@ void HttpApi::history(const Request& request, Response& response) {
                 }
             } catch (const StoreError& error) {
                 failure = error.what();
-                failureStatus =
-                    HostResult::notStored(error).status == HostResult::Status::Unavailable
-                        ? kUnavailable
-                        : kServerError;
+                failureStatus = httpStatusOf(HostResult::notStored(error));
             }
             return list;
         });

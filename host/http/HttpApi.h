@@ -58,7 +58,7 @@ class HttpApi : public HttpService {
     // route's least role, then the route answers; a GET (or HEAD) outside
     // /api/ that no route names is a file of the web folder; anything else
     // is 404 (for a client whose role could see that).
-    void answer(HttpRequest& request, HttpResponse& response) override;
+    void respond(HttpRequest& request, HttpResponse& response) override;
     // A JSON error for /api/ paths, the bare status elsewhere.
     void refuse(const HttpRequest& request, int status, HttpResponse& response) override;
 

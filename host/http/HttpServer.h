@@ -16,7 +16,7 @@ class HttpSession;
 
 // An event-driven HTTP/1.1 server: one I/O thread reads requests and writes
 // answers on every connection without ever waiting on them, a small pool of
-// worker threads runs the service's answer() for each request, and
+// worker threads runs the service's respond() for each request, and
 // connections that became event streams are fed by broadcast() from their
 // own bounded queues. A stream whose client does not keep up, or stops
 // acknowledging, is closed; streams beyond the limit are refused with 503

@@ -12,10 +12,11 @@ class HttpService {
   public:
     virtual ~HttpService() = default;
 
-    // Answers one request. Runs on one of the server's worker threads,
-    // never on an I/O thread, so it may wait (on the engine, on a file).
-    // Several requests are answered at once on different workers.
-    virtual void answer(HttpRequest& request, HttpResponse& response) = 0;
+    // Fills in the response to one request. Runs on one of the server's
+    // worker threads, never on an I/O thread, so it may wait (on the
+    // engine, on a file). Several requests are answered at once on
+    // different workers.
+    virtual void respond(HttpRequest& request, HttpResponse& response) = 0;
 
     // The answer for a request the server refuses itself with `status`
     // (400, 411, 413, 431, 500, 503), of which only the head may have been

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "HttpServerImpl.h"
+#include "HttpStatus.h"
 #include "RequestHead.h"
 #include "SecurityHeaders.h"
 
@@ -33,7 +34,7 @@ using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 // One connection, over plain TCP (PlainStream) or TLS (TlsStream):
 // requests read one after the other, each answered by a worker, until the
 // connection closes or becomes an event stream. All its members run on the
-// I/O thread, except answer()'s work on a worker while nothing else happens
+// I/O thread, except the service's respond() on a worker while nothing else happens
 // on the connection.
 template <typename Stream>
 class HttpSession : public StreamSession, public std::enable_shared_from_this<HttpSession<Stream>> {
@@ -99,12 +100,6 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
 
   private:
     static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
-    static constexpr int kBadRequest = 400;
-    static constexpr int kLengthRequired = 411;
-    static constexpr int kPayloadTooLarge = 413;
-    static constexpr int kHeadTooLarge = 431;
-    static constexpr int kServerError = 500;
-    static constexpr int kUnavailable = 503;
     static constexpr int kHttp11 = 11;
     // Longest request head: far more than any client of the API or a
     // browser sends; a longer one is refused before it fills memory.
@@ -266,16 +261,16 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
         asio::post(server_.workers, [self = this->shared_from_this()] {
             auto response = std::make_shared<HttpResponse>();
             try {
-                self->server_.service.answer(self->request_, *response);
+                self->server_.service.respond(self->request_, *response);
             } catch (const std::exception&) {
                 *response = HttpResponse();
                 self->server_.service.refuse(self->request_, kServerError, *response);
             }
-            asio::post(self->server_.io, [self, response] { self->respond(*response); });
+            asio::post(self->server_.io, [self, response] { self->deliver(*response); });
         });
     }
 
-    void respond(HttpResponse& response) {
+    void deliver(HttpResponse& response) {
         if (closed_) {
             return;
         }

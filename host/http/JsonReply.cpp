@@ -17,6 +17,14 @@ void sendError(HttpResponse& response, int status, const std::string& message, j
     sendJson(response, extra);
 }
 
+void sendResult(HttpResponse& response, const HostResult& result, const json& body) {
+    if (result.ok()) {
+        sendJson(response, body);
+    } else {
+        sendError(response, httpStatusOf(result), result.error);
+    }
+}
+
 std::optional<long long> queryNumber(const HttpRequest& request, const char* name,
                                      long long fallback, HttpResponse& response) {
     if (!request.hasParam(name)) {

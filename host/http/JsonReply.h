@@ -9,8 +9,10 @@
 #include <string>
 #include <system_error>
 
+#include "HostResult.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
+#include "HttpStatus.h"
 
 namespace panelhost::reply {
 
@@ -19,13 +21,14 @@ namespace panelhost::reply {
 // a JSON error into the response and returns nothing; the route then just
 // returns. Plain functions, safe on any thread.
 
-inline constexpr int kBadRequest = 400;
-
 // `body` as the answer, with its content type.
 void sendJson(HttpResponse& response, const nlohmann::json& body);
 // A JSON error {"error": message} plus the fields of `extra`, with `status`.
 void sendError(HttpResponse& response, int status, const std::string& message,
                nlohmann::json extra = nlohmann::json::object());
+// `body` when `result` is done, otherwise its error with the status that
+// answers it (httpStatusOf).
+void sendResult(HttpResponse& response, const HostResult& result, const nlohmann::json& body);
 
 // `text` as a whole decimal number of type Number, or nothing.
 template <typename Number>

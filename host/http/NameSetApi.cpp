@@ -1,53 +1,25 @@
 #include "NameSetApi.h"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
-#include <charconv>
-#include <map>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 #include <utility>
 
-#include "HttpApi.h"
+#include "HistoryJson.h"
+#include "HttpStatus.h"
 #include "JsonReply.h"
-#include "JsonText.h"
 #include "NameSetCsv.h"
-#include "NameSetDiff.h"
+#include "NameSets.h"
 
 namespace panelhost {
 namespace {
 
 using nlohmann::json;
 
-constexpr int kOk = 200;
-constexpr int kNotFound = 404;
-constexpr int kServerError = 500;
-constexpr int kUnavailable = 503;
 // Longest file name an import is recorded with: what file systems allow.
 constexpr std::size_t kLongestFileName = 255;
 
 using namespace reply;
-
-std::string setText(int device, int database) {
-    return "device " + std::to_string(device) + " database " + std::to_string(database);
-}
-
-// The names of a set, source i + 1 at position i; nothing when the device
-// has no such database.
-std::optional<std::vector<std::string>> namesOf(const HostEngine& engine, int device,
-                                                int database) {
-    const DeviceSpec* catalogued = engine.devices().catalog().byNumber(device);
-    if (catalogued == nullptr || !catalogued->hasDatabase(database)) {
-        return std::nullopt;
-    }
-    std::vector<std::string> names;
-    for (int index = 1; index <= catalogued->entries; ++index) {
-        names.push_back(*engine.devices().readName(device, database, index));
-    }
-    return names;
-}
 
 json lineJson(const NameSetDiff::Line& line) {
     json result{{"source", line.source},
@@ -80,66 +52,30 @@ json batchJson(const NameBatch& batch) {
             {"kind", batch.kind}, {"what", batch.what}, {"undoes", batch.undoes}};
 }
 
-json entryJson(const HistoryEntry& entry) {
-    return {{"id", entry.id},
-            {"time", entry.time},
-            {"who", entry.who},
-            {"device", entry.deviceNumber},
-            {"deviceName", entry.device},
-            {"database", entry.database},
-            {"index", entry.index},
-            {"old", entry.oldText},
-            {"new", entry.newText}};
-}
-
-// What one request computed on the engine thread: an answer, or an error
-// with its status. A store failure travels as text, never as an exception
-// object shared between the threads.
-struct Outcome {
-    int status = kOk;
-    std::string error;
-    json body = json::object();
-
-    static Outcome ok(json body) { return Outcome{kOk, "", std::move(body)}; }
-    static Outcome failed(int status, std::string error, json body = json::object()) {
-        return Outcome{status, std::move(error), std::move(body)};
+// An import or a copy: its preview lines, the title a copy carries, and,
+// with `withBatch`, the batch written (null when none was). A refusal for
+// wrong lines carries the lines with its error.
+void sendChange(HttpResponse& response, const NameSets::Change& change, bool withBatch) {
+    if (!change.result.ok()) {
+        sendError(response, httpStatusOf(change.result), change.result.error,
+                  change.lines.empty() ? json::object() : linesJson(change.lines));
+        return;
     }
-};
-
-void send(HttpResponse& response, const Outcome& outcome) {
-    if (outcome.status == kOk) {
-        sendJson(response, outcome.body);
-    } else {
-        sendError(response, outcome.status, outcome.error, outcome.body);
+    json result = linesJson(change.lines);
+    if (change.title) {
+        result["title"] = {
+            {"old", change.title->oldText},
+            {"new", change.title->newText},
+            {"status", change.title->oldText == change.title->newText ? "unchanged" : "changed"}};
     }
-}
-
-int statusOf(const HostResult& result) {
-    switch (result.status) {
-        case HostResult::Status::Ok:
-            return kOk;
-        case HostResult::Status::NotFound:
-            return kNotFound;
-        case HostResult::Status::Invalid:
-        case HostResult::Status::Conflict:
-            return kBadRequest;
-        case HostResult::Status::Failed:
-            return kServerError;
-        case HostResult::Status::Unavailable:
-            return kUnavailable;
+    if (withBatch) {
+        result["batch"] = change.batch ? batchJson(*change.batch) : json(nullptr);
     }
-    return kServerError;
-}
-
-// Lower-case ASCII, for a search that ignores case where it can.
-std::string folded(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+    sendJson(response, result);
 }
 
 // "DEVICE:DATABASE" as the compare route takes a set.
-std::optional<std::pair<int, int>> setParam(const std::string& text) {
+std::optional<NameSetAddress> setParam(const std::string& text) {
     const auto colon = text.find(':');
     if (colon == std::string::npos) {
         return std::nullopt;
@@ -149,7 +85,23 @@ std::optional<std::pair<int, int>> setParam(const std::string& text) {
     if (!device || !database) {
         return std::nullopt;
     }
-    return std::pair{*device, *database};
+    return NameSetAddress{*device, *database};
+}
+
+// What a POST on a history entry or a batch carries: its number and who
+// asks; nothing when the request has been answered with an error.
+struct NumberedWrite {
+    long long id = 0;
+    std::string who;
+};
+
+std::optional<NumberedWrite> numberedWrite(const HttpRequest& request, HttpResponse& response) {
+    const auto path = pathNumbers<1>(request, response);
+    const std::optional<json> body = path ? jsonBody(request, response) : std::nullopt;
+    if (!body) {
+        return std::nullopt;
+    }
+    return NumberedWrite{(*path)[0], request.who()};
 }
 
 }  // namespace
@@ -157,37 +109,43 @@ std::optional<std::pair<int, int>> setParam(const std::string& text) {
 NameSetApi::NameSetApi(EngineThread& engine, EventLog& log) : engine_(engine), log_(log) {}
 
 std::vector<HttpRoute> NameSetApi::routes() {
-    const auto on = [this](void (NameSetApi::*handler)(const HttpRequest&, HttpResponse&)) {
+    // Every route logs an answer 500 as an error.
+    const auto logged = [this](std::function<void(const HttpRequest&, HttpResponse&)> handler) {
         return [this, handler](HttpRequest& request, HttpResponse& response) {
-            (this->*handler)(request, response);
+            handler(request, response);
             if (response.status == kServerError) {
                 log_.add(0, "error",
                          request.method + " " + request.path + " failed: " + response.body);
             }
         };
     };
+    const auto on = [this, logged](void (NameSetApi::*handler)(const HttpRequest&, HttpResponse&)) {
+        return logged([this, handler](const HttpRequest& request, HttpResponse& response) {
+            (this->*handler)(request, response);
+        });
+    };
+    // An import or a copy, previewed or applied.
+    const auto changing = [this, logged](
+                              void (NameSetApi::*handler)(const HttpRequest&, HttpResponse&, bool),
+                              bool apply) {
+        return logged([this, handler, apply](const HttpRequest& request, HttpResponse& response) {
+            (this->*handler)(request, response, apply);
+        });
+    };
     const std::string set = "/api/devices/{n}/databases/{n}";
     return {
         // The previews only read, but take a body.
-        {"POST", set + "/import/preview", Role::Viewer, on(&NameSetApi::previewImport)},
-        {"POST", set + "/import", Role::Engineer, on(&NameSetApi::applyImport)},
+        {"POST", set + "/import/preview", Role::Viewer, changing(&NameSetApi::importSet, false)},
+        {"POST", set + "/import", Role::Engineer, changing(&NameSetApi::importSet, true)},
         {"GET", set + "/csv", Role::Viewer, on(&NameSetApi::exportSet)},
-        {"POST", set + "/copy/preview", Role::Viewer, on(&NameSetApi::previewCopy)},
-        {"POST", set + "/copy", Role::Engineer, on(&NameSetApi::applyCopy)},
+        {"POST", set + "/copy/preview", Role::Viewer, changing(&NameSetApi::copySet, false)},
+        {"POST", set + "/copy", Role::Engineer, changing(&NameSetApi::copySet, true)},
         {"GET", "/api/compare", Role::Viewer, on(&NameSetApi::compare)},
         {"GET", "/api/find", Role::Viewer, on(&NameSetApi::find)},
         {"POST", "/api/history/{n}/restore", Role::Engineer, on(&NameSetApi::restore)},
         {"GET", "/api/batches/{n}", Role::Viewer, on(&NameSetApi::batch)},
         {"POST", "/api/batches/{n}/undo", Role::Engineer, on(&NameSetApi::undo)},
     };
-}
-
-void NameSetApi::previewImport(const HttpRequest& request, HttpResponse& response) {
-    importSet(request, response, false);
-}
-
-void NameSetApi::applyImport(const HttpRequest& request, HttpResponse& response) {
-    importSet(request, response, true);
 }
 
 void NameSetApi::importSet(const HttpRequest& request, HttpResponse& response, bool apply) {
@@ -212,48 +170,11 @@ void NameSetApi::importSet(const HttpRequest& request, HttpResponse& response, b
         file = (*body)["file"].get<std::string>();
     }
     const std::string who = request.who();
-    const int device = (*path)[0];
-    const int database = (*path)[1];
+    const NameSetAddress set{(*path)[0], (*path)[1]};
     const std::string csv = (*body)["csv"];
-    const Outcome outcome = engine_.call([&](HostEngine& engine) {
-        const std::optional<std::vector<std::string>> current = namesOf(engine, device, database);
-        if (!current) {
-            return Outcome::failed(kNotFound, "there is no " + setText(device, database));
-        }
-        std::istringstream in(csv);
-        const NameSetCsv::Report report =
-            NameSetCsv::read(in, static_cast<int>(current->size()), NameSetCsv::kLongestName);
-        const std::vector<NameSetDiff::Line> lines = NameSetDiff::importPreview(report, *current);
-        json result = linesJson(lines);
-        if (!apply) {
-            return Outcome::ok(result);
-        }
-        if (NameSetDiff::anyWrong(lines)) {
-            return Outcome::failed(kBadRequest, NameSetDiff::refusal(lines), result);
-        }
-        std::vector<NameChange> changes;
-        for (const NameSetDiff::Line& line : NameSetDiff::writes(lines)) {
-            changes.push_back(NameChange{database, line.source, line.newText});
-        }
-        result["batch"] = nullptr;
-        if (changes.empty()) {
-            return Outcome::ok(result);
-        }
-        const std::string name = engine.devices().catalog().byNumber(device)->name;
-        NameBatch batch{0,
-                        "",
-                        who,
-                        "import",
-                        file + " into database " + std::to_string(database) + " of " + name,
-                        0};
-        const HostResult written = engine.writeBatch(batch, device, changes);
-        if (!written.ok()) {
-            return Outcome::failed(statusOf(written), written.error);
-        }
-        result["batch"] = batchJson(batch);
-        return Outcome::ok(result);
-    });
-    send(response, outcome);
+    const NameSets::Change change = engine_.call(
+        [&](HostEngine& engine) { return NameSets(engine).importCsv(set, csv, file, who, apply); });
+    sendChange(response, change, apply);
 }
 
 void NameSetApi::exportSet(const HttpRequest& request, HttpResponse& response) {
@@ -261,27 +182,18 @@ void NameSetApi::exportSet(const HttpRequest& request, HttpResponse& response) {
     if (!path) {
         return;
     }
-    const int device = (*path)[0];
-    const int database = (*path)[1];
+    const NameSetAddress set{(*path)[0], (*path)[1]};
     const std::optional<std::vector<std::string>> names =
-        engine_.call([&](HostEngine& engine) { return namesOf(engine, device, database); });
+        engine_.call([&](HostEngine& engine) { return NameSets(engine).names(set); });
     if (!names) {
-        sendError(response, kNotFound, "there is no " + setText(device, database));
+        sendError(response, kNotFound, "there is no " + set.text());
         return;
     }
     response.contentType = "text/csv; charset=utf-8";
-    response.headers.emplace_back("Content-Disposition", "attachment; filename=\"names-" +
-                                                             std::to_string(device) + "-" +
-                                                             std::to_string(database) + ".csv\"");
+    response.headers.emplace_back(
+        "Content-Disposition", "attachment; filename=\"names-" + std::to_string(set.device) + "-" +
+                                   std::to_string(set.database) + ".csv\"");
     response.body = NameSetCsv::write(*names);
-}
-
-void NameSetApi::previewCopy(const HttpRequest& request, HttpResponse& response) {
-    copySet(request, response, false);
-}
-
-void NameSetApi::applyCopy(const HttpRequest& request, HttpResponse& response) {
-    copySet(request, response, true);
 }
 
 void NameSetApi::copySet(const HttpRequest& request, HttpResponse& response, bool apply) {
@@ -303,74 +215,13 @@ void NameSetApi::copySet(const HttpRequest& request, HttpResponse& response, boo
         return;
     }
     const std::string who = request.who();
-    const int device = (*path)[0];
-    const int database = (*path)[1];
-    const int fromDevice = from["device"];
-    const int fromDatabase = from["database"];
+    const NameSetAddress onto{(*path)[0], (*path)[1]};
+    const NameSetAddress source{from["device"], from["database"]};
     const bool withTitle = title.get<bool>();
-    const Outcome outcome = engine_.call([&](HostEngine& engine) {
-        const auto source = namesOf(engine, fromDevice, fromDatabase);
-        const auto target = namesOf(engine, device, database);
-        if (!source || !target) {
-            return Outcome::failed(kNotFound,
-                                   "there is no " + (source ? setText(device, database)
-                                                            : setText(fromDevice, fromDatabase)));
-        }
-        if (fromDevice == device && fromDatabase == database) {
-            return Outcome::failed(kBadRequest, "a set cannot be copied onto itself");
-        }
-        const std::vector<NameSetDiff::Line> lines = NameSetDiff::copyPreview(*source, *target);
-        json result = linesJson(lines);
-        if (apply && NameSetDiff::anyWrong(lines)) {
-            return Outcome::failed(kBadRequest, NameSetDiff::refusal(lines), result);
-        }
-        std::vector<NameChange> changes;
-        for (const NameSetDiff::Line& line : NameSetDiff::writes(lines)) {
-            changes.push_back(NameChange{database, line.source, line.newText});
-        }
-        if (withTitle) {
-            // A set's title is its entry in its device's title database.
-            const DeviceSpec* targetSpec = engine.devices().catalog().byNumber(device);
-            const DeviceSpec* sourceSpec = engine.devices().catalog().byNumber(fromDevice);
-            const auto readTitle = [&](const DeviceSpec* catalogued, int set) {
-                return catalogued->titleDatabase == 0
-                           ? std::nullopt
-                           : engine.devices().readName(catalogued->number,
-                                                       catalogued->titleDatabase, set);
-            };
-            const std::optional<std::string> oldTitle = readTitle(targetSpec, database);
-            const std::optional<std::string> newTitle = readTitle(sourceSpec, fromDatabase);
-            if (!oldTitle || !newTitle) {
-                return Outcome::failed(kBadRequest, std::string("the ") +
-                                                        (oldTitle ? "source" : "target") +
-                                                        " set has no stored title to copy");
-            }
-            result["title"] = {{"old", *oldTitle},
-                               {"new", *newTitle},
-                               {"status", *oldTitle == *newTitle ? "unchanged" : "changed"}};
-            if (*oldTitle != *newTitle) {
-                changes.push_back(NameChange{targetSpec->titleDatabase, database, *newTitle});
-            }
-        }
-        result["batch"] = nullptr;
-        if (!apply || changes.empty()) {
-            return Outcome::ok(result);
-        }
-        NameBatch batch{0,
-                        "",
-                        who,
-                        "copy",
-                        setText(fromDevice, fromDatabase) + " onto " + setText(device, database) +
-                            (withTitle ? " with its title" : ""),
-                        0};
-        const HostResult written = engine.writeBatch(batch, device, changes);
-        if (!written.ok()) {
-            return Outcome::failed(statusOf(written), written.error);
-        }
-        result["batch"] = batchJson(batch);
-        return Outcome::ok(result);
+    const NameSets::Change change = engine_.call([&](HostEngine& engine) {
+        return NameSets(engine).copy(source, onto, withTitle, who, apply);
     });
-    send(response, outcome);
+    sendChange(response, change, true);
 }
 
 void NameSetApi::compare(const HttpRequest& request, HttpResponse& response) {
@@ -381,100 +232,54 @@ void NameSetApi::compare(const HttpRequest& request, HttpResponse& response) {
                   "parameters left and right must each be DEVICE:DATABASE, e.g. left=12:3");
         return;
     }
-    const Outcome outcome = engine_.call([&](HostEngine& engine) {
-        const auto leftNames = namesOf(engine, left->first, left->second);
-        const auto rightNames = namesOf(engine, right->first, right->second);
-        if (!leftNames || !rightNames) {
-            return Outcome::failed(
-                kNotFound, "there is no " + (leftNames ? setText(right->first, right->second)
-                                                       : setText(left->first, left->second)));
-        }
-        json rows = json::array();
-        int differences = 0;
-        const std::size_t count = std::max(leftNames->size(), rightNames->size());
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::string a = i < leftNames->size() ? (*leftNames)[i] : "";
-            const std::string b = i < rightNames->size() ? (*rightNames)[i] : "";
-            differences += a != b ? 1 : 0;
-            rows.push_back({{"index", i + 1}, {"left", a}, {"right", b}, {"same", a == b}});
-        }
-        return Outcome::ok({{"rows", rows}, {"differences", differences}});
-    });
-    send(response, outcome);
+    const NameSets::Comparison comparison =
+        engine_.call([&](HostEngine& engine) { return NameSets(engine).compare(*left, *right); });
+    json rows = json::array();
+    for (const NameSets::Row& row : comparison.rows) {
+        rows.push_back({{"index", row.index},
+                        {"left", row.left},
+                        {"right", row.right},
+                        {"same", row.left == row.right}});
+    }
+    sendResult(response, comparison.result,
+               {{"rows", rows}, {"differences", comparison.differences}});
 }
 
 void NameSetApi::find(const HttpRequest& request, HttpResponse& response) {
-    const std::string wanted = folded(request.param("text"));
+    const std::string wanted = request.param("text");
     if (wanted.empty()) {
         sendError(response, kBadRequest, "parameter text must not be empty");
         return;
     }
-    const json found = engine_.call([&](HostEngine& engine) {
-        json hits = json::array();
-        bool more = false;
-        for (const DeviceSpec& catalogued : engine.devices().catalog().devices()) {
-            for (const int database : catalogued.databases) {
-                for (int index = 1; index <= catalogued.entries; ++index) {
-                    const std::string text =
-                        *engine.devices().readName(catalogued.number, database, index);
-                    if (folded(text).find(wanted) == std::string::npos) {
-                        continue;
-                    }
-                    if (hits.size() == kMostHits) {
-                        more = true;
-                        break;
-                    }
-                    hits.push_back({{"device", catalogued.number},
-                                    {"deviceName", catalogued.name},
-                                    {"database", database},
-                                    {"index", index},
-                                    {"title", catalogued.titleDatabase != 0 &&
-                                                  database == catalogued.titleDatabase},
-                                    {"text", text}});
-                }
-            }
-        }
-        return json{{"hits", hits}, {"more", more}};
-    });
-    sendJson(response, found);
+    const NameSets::Found found =
+        engine_.call([&](HostEngine& engine) { return NameSets(engine).find(wanted); });
+    json hits = json::array();
+    for (const NameSets::Hit& hit : found.hits) {
+        hits.push_back({{"device", hit.device},
+                        {"deviceName", hit.deviceName},
+                        {"database", hit.database},
+                        {"index", hit.index},
+                        {"title", hit.title},
+                        {"text", hit.text}});
+    }
+    sendJson(response, {{"hits", hits}, {"more", found.more}});
 }
 
 void NameSetApi::restore(const HttpRequest& request, HttpResponse& response) {
-    const auto path = pathNumbers<1>(request, response);
-    const std::optional<json> body = path ? jsonBody(request, response) : std::nullopt;
-    if (!body) {
+    const std::optional<NumberedWrite> write = numberedWrite(request, response);
+    if (!write) {
         return;
     }
-    const std::string who = request.who();
-    const long long id = (*path)[0];
-    const Outcome outcome = engine_.call([&](HostEngine& engine) {
-        std::optional<HistoryEntry> entry;
-        try {
-            entry = engine.store().historyEntry(id);
-        } catch (const StoreError& error) {
-            return Outcome::failed(statusOf(HostResult::notStored(error)), error.what());
-        }
-        if (!entry) {
-            return Outcome::failed(kNotFound, "there is no history entry " + std::to_string(id));
-        }
-        const DeviceSpec* catalogued = engine.devices().catalog().byName(entry->device);
-        if (catalogued == nullptr) {
-            return Outcome::failed(kNotFound, "the device \"" + entry->device +
-                                                  "\" of history entry " + std::to_string(id) +
-                                                  " is no longer configured");
-        }
-        const HostResult written = engine.writeName(who, catalogued->number, entry->database,
-                                                    entry->index, entry->oldText, id);
-        if (!written.ok()) {
-            return Outcome::failed(statusOf(written), written.error);
-        }
-        return Outcome::ok({{"restores", id},
-                            {"device", catalogued->number},
-                            {"database", entry->database},
-                            {"index", entry->index},
-                            {"text", entry->oldText}});
-    });
-    send(response, outcome);
+    const long long id = write->id;
+    const std::string& who = write->who;
+    const NameSets::RestoredName restored =
+        engine_.call([&](HostEngine& engine) { return NameSets(engine).restore(id, who); });
+    sendResult(response, restored.result,
+               {{"restores", id},
+                {"device", restored.device},
+                {"database", restored.database},
+                {"index", restored.index},
+                {"text", restored.text}});
 }
 
 void NameSetApi::batch(const HttpRequest& request, HttpResponse& response) {
@@ -483,89 +288,46 @@ void NameSetApi::batch(const HttpRequest& request, HttpResponse& response) {
         return;
     }
     const long long id = (*path)[0];
-    const Outcome outcome = engine_.call([&](HostEngine& engine) {
-        try {
-            const std::optional<NameBatch> found = engine.store().batch(id);
-            if (!found) {
-                return Outcome::failed(kNotFound, "there is no batch " + std::to_string(id));
-            }
-            json entries = json::array();
-            for (const HistoryEntry& entry : engine.store().batchEntries(id)) {
-                entries.push_back(entryJson(entry));
-            }
-            json result = batchJson(*found);
-            result["entries"] = entries;
-            return Outcome::ok(result);
-        } catch (const StoreError& error) {
-            return Outcome::failed(statusOf(HostResult::notStored(error)), error.what());
-        }
-    });
-    send(response, outcome);
+    const NameSets::BatchRead read =
+        engine_.call([&](HostEngine& engine) { return NameSets(engine).batch(id); });
+    json entries = json::array();
+    for (const HistoryEntry& entry : read.entries) {
+        entries.push_back(historyEntryJson(entry));
+    }
+    json result = batchJson(read.batch);
+    result["entries"] = entries;
+    sendResult(response, read.result, result);
 }
 
 void NameSetApi::undo(const HttpRequest& request, HttpResponse& response) {
-    const auto path = pathNumbers<1>(request, response);
-    const std::optional<json> body = path ? jsonBody(request, response) : std::nullopt;
-    if (!body) {
+    const std::optional<NumberedWrite> write = numberedWrite(request, response);
+    if (!write) {
         return;
     }
-    const std::string who = request.who();
-    const long long id = (*path)[0];
-    const Outcome outcome = engine_.call([&](HostEngine& engine) {
-        std::optional<NameBatch> undone;
-        std::vector<HistoryEntry> entries;
-        // Per device, the names to put back: only those whose newest
-        // history entry is still the batch's own, so that nobody's later
-        // change is overwritten.
-        std::map<int, std::vector<NameChange>> changes;
-        json skipped = json::array();
-        try {
-            undone = engine.store().batch(id);
-            if (!undone) {
-                return Outcome::failed(kNotFound, "there is no batch " + std::to_string(id));
-            }
-            for (const HistoryEntry& entry : engine.store().batchEntries(id)) {
-                const DeviceSpec* catalogued = engine.devices().catalog().byName(entry.device);
-                const long long newest =
-                    engine.store().newestEntry(entry.device, entry.database, entry.index);
-                if (catalogued != nullptr && newest == entry.id) {
-                    changes[catalogued->number].push_back(
-                        NameChange{entry.database, entry.index, entry.oldText});
-                    continue;
-                }
-                json skip = entryJson(entry);
-                if (catalogued == nullptr) {
-                    skip["reason"] = "the device is no longer configured";
-                } else if (const auto later = engine.store().historyEntry(newest)) {
-                    skip["now"] = later->newText;
-                    skip["reason"] = "changed since by " + later->who + " at " + later->time;
-                }
-                skipped.push_back(skip);
-            }
-        } catch (const StoreError& error) {
-            return Outcome::failed(statusOf(HostResult::notStored(error)), error.what());
+    const long long id = write->id;
+    const std::string& who = write->who;
+    const NameSets::Undone undone =
+        engine_.call([&](HostEngine& engine) { return NameSets(engine).undo(id, who); });
+    json batches = json::array();
+    for (const NameBatch& written : undone.batches) {
+        batches.push_back(batchJson(written));
+    }
+    json skipped = json::array();
+    for (const NameSets::Skipped& skip : undone.skipped) {
+        json entry = historyEntryJson(skip.entry);
+        if (!skip.reason.empty()) {
+            entry["reason"] = skip.reason;
         }
-        json batches = json::array();
-        int restored = 0;
-        for (const auto& [device, list] : changes) {
-            NameBatch batch{
-                0,
-                "",
-                who,
-                "undo",
-                "undo of " + undone->kind + " " + std::to_string(id) + " (" + undone->what + ")",
-                id};
-            const HostResult written = engine.writeBatch(batch, device, list);
-            if (!written.ok()) {
-                return Outcome::failed(statusOf(written), written.error);
-            }
-            restored += static_cast<int>(list.size());
-            batches.push_back(batchJson(batch));
+        if (skip.now) {
+            entry["now"] = *skip.now;
         }
-        return Outcome::ok(
-            {{"undoes", id}, {"restored", restored}, {"batches", batches}, {"skipped", skipped}});
-    });
-    send(response, outcome);
+        skipped.push_back(entry);
+    }
+    sendResult(response, undone.result,
+               {{"undoes", id},
+                {"restored", undone.restored},
+                {"batches", batches},
+                {"skipped", skipped}});
 }
 
 }  // namespace panelhost

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "HttpStatus.h"
+
 namespace panelhost {
 namespace {
 

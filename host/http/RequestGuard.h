@@ -40,9 +40,6 @@ struct GuardVerdict {
 // call check().
 class RequestGuard {
   public:
-    static constexpr int kForbidden = 403;
-    static constexpr int kMisdirected = 421;
-
     // `bind`: the address served on; `port`: the port served; `allowHosts`:
     // NAME or NAME:PORT each; `tls`: served over HTTPS. Throws
     // std::invalid_argument for an allowed host that is not a host name.

@@ -6,12 +6,11 @@
 #include <string_view>
 #include <utility>
 
+#include "HttpStatus.h"
 #include "JsonReply.h"
 
 namespace panelhost {
 namespace {
-
-constexpr int kUnavailable = 503;
 
 // The segments of `path` after its leading '/'; a trailing slash gives a
 // last, empty segment.

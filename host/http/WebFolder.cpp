@@ -5,11 +5,10 @@
 #include <utility>
 #include <vector>
 
+#include "HttpStatus.h"
+
 namespace panelhost {
 namespace {
-
-constexpr int kBadRequest = 400;
-constexpr int kNotFound = 404;
 
 // The types of the files the front end is made of.
 const std::pair<const char*, const char*> kTypes[] = {

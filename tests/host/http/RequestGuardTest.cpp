@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "HttpStatus.h"
 #include "RequestGuard.h"
 
 namespace {
@@ -13,8 +14,8 @@ using panelhost::GuardedRequest;
 using panelhost::RequestGuard;
 
 constexpr int kAllowed = 0;
-constexpr int kForbidden = 403;
-constexpr int kMisdirected = 421;
+using panelhost::kForbidden;
+using panelhost::kMisdirected;
 
 struct Case {
     const char* what;
