@@ -57,6 +57,22 @@ class Decoder {
         return false;
     }
 
+    // Ends one element whose fields decoded when `ok`: kept in `into` when
+    // the field it cannot do without was there (`complete`), else a failure
+    // that names what is `missing`.
+    template <typename Element>
+    bool keep(bool ok, bool complete, const char* missing, std::vector<Element>& into,
+              Element& element) {
+        if (!ok) {
+            return false;
+        }
+        if (!complete) {
+            return fail(missing);
+        }
+        into.push_back(std::move(element));
+        return true;
+    }
+
     // A SEQUENCE OF [0] Element, the children of `parent`.
     bool collection(const BerReader& at, const BerElement& element, const GlowPath& parent) {
         return taggedEntries(at, element, "collection",
@@ -308,13 +324,7 @@ class Decoder {
             }
             return true;
         });
-        if (ok && !hasPath) {
-            return fail("matrix label without basePath");
-        }
-        if (ok) {
-            m.labels.push_back(std::move(l));
-        }
-        return ok;
+        return keep(ok, hasPath, "matrix label without basePath", m.labels, l);
     }
 
     bool matrixContents(const BerReader& at, const BerElement& f, GlowElement& out) {
@@ -398,13 +408,7 @@ class Decoder {
                     return true;
             }
         });
-        if (ok && !hasTarget) {
-            return fail("matrix connection without a target");
-        }
-        if (ok) {
-            out.push_back(std::move(c));
-        }
-        return ok;
+        return keep(ok, hasTarget, "matrix connection without a target", out, c);
     }
 
     bool treeElement(const BerReader& at, const BerElement& e, GlowKind kind,
@@ -499,13 +503,7 @@ class Decoder {
             }
             return true;
         });
-        if (ok && !hasNumber) {
-            return fail("command without a number");
-        }
-        if (ok) {
-            out_.push_back(std::move(out));
-        }
-        return ok;
+        return keep(ok, hasNumber, "command without a number", out_, out);
     }
 
     std::vector<GlowElement>& out_;
