@@ -271,37 +271,37 @@ class Decoder {
         return true;
     }
 
-    bool nodeContents(const BerReader& at, const BerElement& f, GlowElement& out) {
-        switch (f.tag.number) {
-            case 0:
-                return text(at, f, out.identifier);
-            case 1:
-                return text(at, f, out.description);
-            case 3: {
-                BerElement inner;
-                bool online = true;
-                if (!at.unwrap(f, inner, error) || !BerReader::readBoolean(inner, online, error)) {
-                    return false;
-                }
-                out.isOnline = online;
-                return true;
-            }
-            default:
-                return true;
+    // One field of a node's, parameter's or matrix's contents: the
+    // identifier [0] and description [1] that every kind has, else the
+    // kind's own.
+    bool elementContents(const BerReader& at, const BerElement& f, GlowKind kind,
+                         GlowElement& out) {
+        if (f.tag.number == 0) {
+            return text(at, f, out.identifier);
         }
+        if (f.tag.number == 1) {
+            return text(at, f, out.description);
+        }
+        if (kind == GlowKind::Node) {
+            return nodeContents(at, f, out);
+        }
+        if (kind == GlowKind::Parameter) {
+            return f.tag.number != 2 || value(at, f, out.value);
+        }
+        return matrixContents(at, f, out);
     }
 
-    bool parameterContents(const BerReader& at, const BerElement& f, GlowElement& out) {
-        switch (f.tag.number) {
-            case 0:
-                return text(at, f, out.identifier);
-            case 1:
-                return text(at, f, out.description);
-            case 2:
-                return value(at, f, out.value);
-            default:
-                return true;
+    bool nodeContents(const BerReader& at, const BerElement& f, GlowElement& out) {
+        if (f.tag.number != 3) {
+            return true;
         }
+        BerElement inner;
+        bool online = true;
+        if (!at.unwrap(f, inner, error) || !BerReader::readBoolean(inner, online, error)) {
+            return false;
+        }
+        out.isOnline = online;
+        return true;
     }
 
     bool label(const BerReader& at, const BerElement& e, GlowMatrixContents& m) {
@@ -330,10 +330,6 @@ class Decoder {
     bool matrixContents(const BerReader& at, const BerElement& f, GlowElement& out) {
         GlowMatrixContents& m = *out.matrix;
         switch (f.tag.number) {
-            case 0:
-                return text(at, f, out.identifier);
-            case 1:
-                return text(at, f, out.description);
             case 2:
                 return integer32(at, f, m.type);
             case 3:
@@ -434,19 +430,11 @@ class Decoder {
                         return true;
                     }
                 case 1:
-                    if (kind == GlowKind::Node) {
-                        return contents(r, f, [&](const BerReader& cr, const BerElement& cf) {
-                            return nodeContents(cr, cf, out);
-                        });
+                    if (kind == GlowKind::Matrix) {
+                        out.matrix.emplace();
                     }
-                    if (kind == GlowKind::Parameter) {
-                        return contents(r, f, [&](const BerReader& cr, const BerElement& cf) {
-                            return parameterContents(cr, cf, out);
-                        });
-                    }
-                    out.matrix.emplace();
                     return contents(r, f, [&](const BerReader& cr, const BerElement& cf) {
-                        return matrixContents(cr, cf, out);
+                        return elementContents(cr, cf, kind, out);
                     });
                 case 2:
                     // Decoded after this element, so that parents come first.
