@@ -94,7 +94,18 @@ void EmberConsumer::run() {
 }
 
 bool EmberConsumer::send(const std::vector<std::uint8_t>& frame, std::string& reason) {
-    return stream_.sendAll(frame, reason);
+    std::string error;
+    switch (stream_.sendAll(frame, error)) {
+        case net::Socket::Sent::All:
+            return true;
+        case net::Socket::Sent::Stalled:
+            reason = "the provider stopped reading";
+            return false;
+        case net::Socket::Sent::Failed:
+            break;
+    }
+    reason = "sending failed: " + error;
+    return false;
 }
 
 bool EmberConsumer::receive(const std::uint8_t* data, std::size_t size, std::string& reason) {
@@ -143,7 +154,7 @@ bool EmberConsumer::receive(const std::uint8_t* data, std::size_t size, std::str
 std::string EmberConsumer::session(bool& reachedModel) {
     std::string reason;
     reachedModel = false;
-    stream_ = TcpStream::connect(
+    stream_ = net::Socket::connect(
         endpoint_.host, endpoint_.port, kConnectTimeout, kSendTimeout,
         [this] { return stopping_.load(); }, reason);
     if (!stream_.valid()) {
@@ -187,8 +198,11 @@ std::string EmberConsumer::session(bool& reachedModel) {
         if (::poll(fds, 2, remainingMs(deadline, now) + 1) <= 0 || (fds[0].revents == 0)) {
             continue;
         }
-        const long n = stream_.receive(buffer.data(), buffer.size(), reason);
+        std::string error;
+        const long n = stream_.receive(buffer.data(), buffer.size(), error);
         if (n < 0) {
+            reason =
+                error.empty() ? "the provider closed the connection" : "receiving failed: " + error;
             break;
         }
         if (n == 0) {

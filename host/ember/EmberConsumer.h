@@ -9,7 +9,7 @@
 #include "EmberEndpoint.h"
 #include "MatrixFollower.h"
 #include "S101Decoder.h"
-#include "TcpStream.h"
+#include "Socket.h"
 
 namespace ember {
 
@@ -57,7 +57,7 @@ class EmberConsumer {
     EmberConsumerListener& listener_;
     MatrixFollower follower_;
     S101Decoder decoder_;
-    TcpStream stream_;
+    net::Socket stream_;
     std::chrono::steady_clock::time_point requestSent_;
     std::chrono::milliseconds retry_ = kFirstRetry;
     std::string lastReported_;

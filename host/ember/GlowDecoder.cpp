@@ -57,6 +57,22 @@ class Decoder {
         return false;
     }
 
+    // Ends one element whose fields decoded when `ok`: kept in `into` when
+    // the field it cannot do without was there (`complete`), else a failure
+    // that names what is `missing`.
+    template <typename Element>
+    bool keep(bool ok, bool complete, const char* missing, std::vector<Element>& into,
+              Element& element) {
+        if (!ok) {
+            return false;
+        }
+        if (!complete) {
+            return fail(missing);
+        }
+        into.push_back(std::move(element));
+        return true;
+    }
+
     // A SEQUENCE OF [0] Element, the children of `parent`.
     bool collection(const BerReader& at, const BerElement& element, const GlowPath& parent) {
         return taggedEntries(at, element, "collection",
@@ -255,37 +271,37 @@ class Decoder {
         return true;
     }
 
-    bool nodeContents(const BerReader& at, const BerElement& f, GlowElement& out) {
-        switch (f.tag.number) {
-            case 0:
-                return text(at, f, out.identifier);
-            case 1:
-                return text(at, f, out.description);
-            case 3: {
-                BerElement inner;
-                bool online = true;
-                if (!at.unwrap(f, inner, error) || !BerReader::readBoolean(inner, online, error)) {
-                    return false;
-                }
-                out.isOnline = online;
-                return true;
-            }
-            default:
-                return true;
+    // One field of a node's, parameter's or matrix's contents: the
+    // identifier [0] and description [1] that every kind has, else the
+    // kind's own.
+    bool elementContents(const BerReader& at, const BerElement& f, GlowKind kind,
+                         GlowElement& out) {
+        if (f.tag.number == 0) {
+            return text(at, f, out.identifier);
         }
+        if (f.tag.number == 1) {
+            return text(at, f, out.description);
+        }
+        if (kind == GlowKind::Node) {
+            return nodeContents(at, f, out);
+        }
+        if (kind == GlowKind::Parameter) {
+            return f.tag.number != 2 || value(at, f, out.value);
+        }
+        return matrixContents(at, f, out);
     }
 
-    bool parameterContents(const BerReader& at, const BerElement& f, GlowElement& out) {
-        switch (f.tag.number) {
-            case 0:
-                return text(at, f, out.identifier);
-            case 1:
-                return text(at, f, out.description);
-            case 2:
-                return value(at, f, out.value);
-            default:
-                return true;
+    bool nodeContents(const BerReader& at, const BerElement& f, GlowElement& out) {
+        if (f.tag.number != 3) {
+            return true;
         }
+        BerElement inner;
+        bool online = true;
+        if (!at.unwrap(f, inner, error) || !BerReader::readBoolean(inner, online, error)) {
+            return false;
+        }
+        out.isOnline = online;
+        return true;
     }
 
     bool label(const BerReader& at, const BerElement& e, GlowMatrixContents& m) {
@@ -308,22 +324,12 @@ class Decoder {
             }
             return true;
         });
-        if (ok && !hasPath) {
-            return fail("matrix label without basePath");
-        }
-        if (ok) {
-            m.labels.push_back(std::move(l));
-        }
-        return ok;
+        return keep(ok, hasPath, "matrix label without basePath", m.labels, l);
     }
 
     bool matrixContents(const BerReader& at, const BerElement& f, GlowElement& out) {
         GlowMatrixContents& m = *out.matrix;
         switch (f.tag.number) {
-            case 0:
-                return text(at, f, out.identifier);
-            case 1:
-                return text(at, f, out.description);
             case 2:
                 return integer32(at, f, m.type);
             case 3:
@@ -398,13 +404,7 @@ class Decoder {
                     return true;
             }
         });
-        if (ok && !hasTarget) {
-            return fail("matrix connection without a target");
-        }
-        if (ok) {
-            out.push_back(std::move(c));
-        }
-        return ok;
+        return keep(ok, hasTarget, "matrix connection without a target", out, c);
     }
 
     bool treeElement(const BerReader& at, const BerElement& e, GlowKind kind,
@@ -430,19 +430,11 @@ class Decoder {
                         return true;
                     }
                 case 1:
-                    if (kind == GlowKind::Node) {
-                        return contents(r, f, [&](const BerReader& cr, const BerElement& cf) {
-                            return nodeContents(cr, cf, out);
-                        });
+                    if (kind == GlowKind::Matrix) {
+                        out.matrix.emplace();
                     }
-                    if (kind == GlowKind::Parameter) {
-                        return contents(r, f, [&](const BerReader& cr, const BerElement& cf) {
-                            return parameterContents(cr, cf, out);
-                        });
-                    }
-                    out.matrix.emplace();
                     return contents(r, f, [&](const BerReader& cr, const BerElement& cf) {
-                        return matrixContents(cr, cf, out);
+                        return elementContents(cr, cf, kind, out);
                     });
                 case 2:
                     // Decoded after this element, so that parents come first.
@@ -499,13 +491,7 @@ class Decoder {
             }
             return true;
         });
-        if (ok && !hasNumber) {
-            return fail("command without a number");
-        }
-        if (ok) {
-            out_.push_back(std::move(out));
-        }
-        return ok;
+        return keep(ok, hasNumber, "command without a number", out_, out);
     }
 
     std::vector<GlowElement>& out_;

@@ -354,17 +354,21 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
     }
 
     void startStream(const HttpResponse& response) {
-        streaming_ = true;
-        server_.streams.insert(this->shared_from_this());
-        server_.streamCount = server_.streams.size();
         // Unacknowledged data ends the connection after the write timeout,
         // even while the client's window is open: a vanished client is
-        // found by the next keep-alive.
+        // found by the next keep-alive. A connection that refuses the option
+        // (already reset) is closed rather than streamed to without it.
         const int userTimeout = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(HttpServer::kWriteTimeout)
                 .count());
-        setsockopt(socket().native_handle(), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout,
-                   sizeof userTimeout);
+        if (setsockopt(socket().native_handle(), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout,
+                       sizeof userTimeout) != 0) {
+            close();
+            return;
+        }
+        streaming_ = true;
+        server_.streams.insert(this->shared_from_this());
+        server_.streamCount = server_.streams.size();
         auto streamHead =
             std::make_shared<http::response<http::empty_body>>(http::status::ok, kHttp11);
         head(*streamHead, response);

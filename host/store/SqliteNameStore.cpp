@@ -59,6 +59,20 @@ HistoryEntry entryOf(const SqliteStatement& row) {
                         row.number(12), row.integer(13)};
 }
 
+// Every history entry `select` yields, in its order; throws StoreError
+// unless the read runs to its end.
+std::vector<HistoryEntry> entriesOf(SqliteStatement& select, const SqliteConnection& db) {
+    std::vector<HistoryEntry> entries;
+    int step = SQLITE_ROW;
+    while ((step = select.step()) == SQLITE_ROW) {
+        entries.push_back(entryOf(select));
+    }
+    if (step != SQLITE_DONE) {
+        db.fail("cannot read the history");
+    }
+    return entries;
+}
+
 // Added after the first data files were made, so created where missing; a
 // panelhost of the same format that does not know it leaves it alone.
 constexpr const char* kCrosspointSchema = R"sql(
@@ -322,15 +336,7 @@ std::vector<HistoryEntry> SqliteNameStore::history(const HistoryQuery& query) co
         select.bind(3, *query.index);
     }
     select.bind(4, query.before).bind(5, query.limit);
-    std::vector<HistoryEntry> entries;
-    int step = SQLITE_ROW;
-    while ((step = select.step()) == SQLITE_ROW) {
-        entries.push_back(entryOf(select));
-    }
-    if (step != SQLITE_DONE) {
-        db_.fail("cannot read the history");
-    }
-    return entries;
+    return entriesOf(select, db_);
 }
 
 std::vector<HistoryEntry> SqliteNameStore::readEntries(const char* where, long long value,
@@ -338,15 +344,7 @@ std::vector<HistoryEntry> SqliteNameStore::readEntries(const char* where, long l
     SqliteStatement select(db_.handle(),
                            (std::string(kEntryColumns) + where + " ORDER BY id LIMIT ?2").c_str());
     select.bind(1, value).bind(2, limit);
-    std::vector<HistoryEntry> entries;
-    int step = SQLITE_ROW;
-    while ((step = select.step()) == SQLITE_ROW) {
-        entries.push_back(entryOf(select));
-    }
-    if (step != SQLITE_DONE) {
-        db_.fail("cannot read the history");
-    }
-    return entries;
+    return entriesOf(select, db_);
 }
 
 std::optional<HistoryEntry> SqliteNameStore::historyEntry(long long id) const {

@@ -2,7 +2,18 @@
 
 #include <sqlite3.h>
 
+#include <limits>
+
+#include "StoreError.h"
+
 namespace panelhost {
+namespace {
+
+// SQLite takes a value's length as an int; anything longer is refused here
+// as SQLite would refuse it.
+constexpr std::size_t kMaxBoundBytes = static_cast<std::size_t>(std::numeric_limits<int>::max());
+
+}  // namespace
 
 SqliteStatement::SqliteStatement(sqlite3* db, const char* sql) : db_(db) {
     if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) {
@@ -15,20 +26,41 @@ SqliteStatement::~SqliteStatement() {
 }
 
 SqliteStatement& SqliteStatement::bind(int position, const std::string& text) {
-    sqlite3_bind_text(statement_, position, text.data(), static_cast<int>(text.size()),
-                      SQLITE_TRANSIENT);
+    if (statement_ != nullptr) {
+        check(text.size() > kMaxBoundBytes
+                  ? SQLITE_TOOBIG
+                  : sqlite3_bind_text(statement_, position, text.data(),
+                                      static_cast<int>(text.size()), SQLITE_TRANSIENT),
+              "sqlite3_bind_text", position);
+    }
     return *this;
 }
 
 SqliteStatement& SqliteStatement::bind(int position, long long value) {
-    sqlite3_bind_int64(statement_, position, value);
+    if (statement_ != nullptr) {
+        check(sqlite3_bind_int64(statement_, position, value), "sqlite3_bind_int64", position);
+    }
     return *this;
 }
 
 SqliteStatement& SqliteStatement::bindBlob(int position, const std::vector<unsigned char>& bytes) {
-    sqlite3_bind_blob(statement_, position, bytes.data(), static_cast<int>(bytes.size()),
-                      SQLITE_TRANSIENT);
+    if (statement_ != nullptr) {
+        check(bytes.size() > kMaxBoundBytes
+                  ? SQLITE_TOOBIG
+                  : sqlite3_bind_blob(statement_, position, bytes.data(),
+                                      static_cast<int>(bytes.size()), SQLITE_TRANSIENT),
+              "sqlite3_bind_blob", position);
+    }
     return *this;
+}
+
+void SqliteStatement::check(int result, const char* call, int position) const {
+    if (result != SQLITE_OK) {
+        const char* file = sqlite3_db_filename(db_, "main");
+        throw StoreError(std::string(file == nullptr || *file == '\0' ? "the data file" : file) +
+                         ": " + call + "(?" + std::to_string(position) +
+                         "): " + sqlite3_errstr(result));
+    }
 }
 
 int SqliteStatement::step() {

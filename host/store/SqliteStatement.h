@@ -10,7 +10,11 @@ namespace panelhost {
 
 // One prepared SQLite statement, finalized when it goes out of scope. A
 // statement that failed to prepare reports the connection's error from
-// step(). The connection must outlive it; used by one thread at a time.
+// step(), and its binds do nothing. A value that cannot be bound (too big,
+// a position the statement does not have) throws StoreError naming the
+// file, the call and the position, so a statement never runs with a NULL
+// where a value was meant. The connection must outlive it; used by one
+// thread at a time.
 class SqliteStatement {
   public:
     SqliteStatement(sqlite3* db, const char* sql);
@@ -33,6 +37,10 @@ class SqliteStatement {
     int number(int column) const;
 
   private:
+    // Throws StoreError naming `call` and `position` unless `result` is
+    // SQLITE_OK.
+    void check(int result, const char* call, int position) const;
+
     sqlite3* db_;
     sqlite3_stmt* statement_ = nullptr;
 };

@@ -48,7 +48,14 @@ std::string describeLine(const termios& t) {
     return baud + " " + bits + parity + ((t.c_cflag & CSTOPB) != 0 ? "2" : "1");
 }
 
-void applySettings(termios& t, const SerialSettings& settings) {
+// "CALL: reason" for the errno a failed call left.
+std::string failed(const char* call) {
+    return std::string(call) + ": " + errnoText(errno);
+}
+
+// Sets `t` to raw 8-bit bytes at the settings' speed, parity and stop bits;
+// false with the failing call named when the speed is refused.
+bool applySettings(termios& t, const SerialSettings& settings, std::string& error) {
     cfmakeraw(&t);
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
@@ -62,8 +69,15 @@ void applySettings(termios& t, const SerialSettings& settings) {
     if (settings.stopBits == 2) {
         t.c_cflag |= CSTOPB;
     }
-    cfsetispeed(&t, speedCode(settings.baud));
-    cfsetospeed(&t, speedCode(settings.baud));
+    if (cfsetispeed(&t, speedCode(settings.baud)) != 0) {
+        error = failed("cfsetispeed");
+        return false;
+    }
+    if (cfsetospeed(&t, speedCode(settings.baud)) != 0) {
+        error = failed("cfsetospeed");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -116,13 +130,24 @@ SerialPort SerialPort::open(const std::string& device, const SerialSettings& set
         }
         return SerialPort();
     }
-    applySettings(t, settings);
-    if (tcsetattr(port.fd_, TCSANOW, &t) != 0 || tcgetattr(port.fd_, &t) != 0) {
-        error = device + " does not take " + settings.describe() + ": " + errnoText(errno);
+    std::string why;
+    if (applySettings(t, settings, why)) {
+        if (tcsetattr(port.fd_, TCSANOW, &t) != 0) {
+            why = failed("tcsetattr");
+        } else if (tcgetattr(port.fd_, &t) != 0) {
+            why = failed("tcgetattr");
+        }
+    }
+    if (!why.empty()) {
+        error = device + " does not take " + settings.describe() + ": " + why;
         return SerialPort();
     }
     // What the displays were sent before is of no interest any more.
-    tcflush(port.fd_, TCIOFLUSH);
+    if (tcflush(port.fd_, TCIOFLUSH) != 0) {
+        why = failed("tcflush");
+        error = device + ": its buffers cannot be emptied: " + why;
+        return SerialPort();
+    }
     kept = describeLine(t);
     failure = Failure::None;
     error.clear();
@@ -159,15 +184,19 @@ bool SerialPort::writeAll(const std::vector<std::uint8_t>& bytes, std::chrono::m
     return true;
 }
 
-bool SerialPort::hungUp() const {
+bool SerialPort::hungUp(std::string& why) const {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, 0) <= 0) {
         return false;
     }
     if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        why = "it hung up";
         return true;
     }
-    tcflush(fd_, TCIFLUSH);
+    if (tcflush(fd_, TCIFLUSH) != 0) {
+        why = failed("tcflush");
+        return true;
+    }
     return false;
 }
 

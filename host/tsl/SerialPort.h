@@ -47,10 +47,11 @@ class SerialPort {
     bool writeAll(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds timeout,
                   std::string& error) const;
 
-    // Without waiting: true when the line has hung up or failed (its USB
-    // adapter unplugged, the far end of a pseudo-terminal closed). Input
-    // from the displays is discarded: nothing on the bus needs an answer.
-    bool hungUp() const;
+    // Without waiting: true, with `why`, when the line has hung up or failed
+    // (its USB adapter unplugged, the far end of a pseudo-terminal closed,
+    // its input cannot be discarded). Input from the displays is discarded:
+    // nothing on the bus needs an answer.
+    bool hungUp(std::string& why) const;
 
   private:
     explicit SerialPort(int fd) : fd_(fd) {}

@@ -91,8 +91,9 @@ void SerialTslSender::run() {
         if (!packet && queue_.closed()) {
             return;
         }
-        if (port_.valid() && port_.hungUp()) {
-            lose("it hung up");
+        std::string why;
+        if (port_.valid() && port_.hungUp(why)) {
+            lose(why);
         }
         const bool open = ensureOpen();
         if (!packet) {

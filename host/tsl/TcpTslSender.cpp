@@ -55,21 +55,14 @@ bool TcpTslSender::connect() {
                     "connecting to " + host_ + ":" + std::to_string(port_));
     }
     std::string error;
-    std::vector<SocketAddress> addresses;
-    if (!PosixSocket::resolve(host_, port_, true, addresses, error)) {
+    socket_ = net::Socket::connect(
+        host_, port_, kConnectTimeout, kSendTimeout, [this] { return queue_.closed(); }, error);
+    if (!socket_.valid()) {
         backOff(error);
         return false;
     }
-    for (const SocketAddress& address : addresses) {
-        socket_ = PosixSocket::connectStream(
-            address, kConnectTimeout, kSendTimeout, [this] { return queue_.closed(); }, error);
-        if (socket_.valid()) {
-            status_.set(TslLinkState::Ok, "connected to " + address.text);
-            return true;
-        }
-    }
-    backOff(error);
-    return false;
+    status_.set(TslLinkState::Ok, "connected to " + socket_.peer());
+    return true;
 }
 
 void TcpTslSender::run() {
@@ -91,9 +84,12 @@ void TcpTslSender::run() {
             continue;
         }
         std::string error;
-        if (!socket_.sendAll(TslEncoder::frameForStream(*pending_), error)) {
+        const net::Socket::Sent sent =
+            socket_.sendAll(TslEncoder::frameForStream(*pending_), error);
+        if (sent != net::Socket::Sent::All) {
             socket_.close();
-            backOff("sending failed: " + error);
+            backOff("sending failed: " +
+                    (sent == net::Socket::Sent::Stalled ? "the receiver stopped reading" : error));
             continue;
         }
         status_.countSent();

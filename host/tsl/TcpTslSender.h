@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "PacketQueue.h"
-#include "PosixSocket.h"
 #include "QueuedSender.h"
+#include "Socket.h"
 
 namespace tsl {
 
@@ -37,7 +37,7 @@ class TcpTslSender : public QueuedSender {
 
     const std::string host_;
     const std::uint16_t port_;
-    PosixSocket socket_;
+    net::Socket socket_;
     std::chrono::milliseconds retry_ = kFirstRetry;
     std::optional<PacketQueue::Packet> pending_;
     std::thread worker_;

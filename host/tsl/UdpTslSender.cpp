@@ -37,10 +37,10 @@ bool UdpTslSender::ensureSocket() {
         return false;
     }
     std::string error;
-    std::vector<SocketAddress> addresses;
-    if (PosixSocket::resolve(host_, port_, false, addresses, error)) {
+    std::vector<net::SocketAddress> addresses;
+    if (net::SocketAddress::resolve(host_, port_, false, addresses, error)) {
         address_ = addresses.front();
-        socket_ = PosixSocket::openDatagram(address_, error);
+        socket_ = net::Socket::openDatagram(address_, error);
     }
     if (!socket_.valid()) {
         nextResolve_ = now + kResolveRetry;

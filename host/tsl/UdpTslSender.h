@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "PacketQueue.h"
-#include "PosixSocket.h"
 #include "QueuedSender.h"
+#include "Socket.h"
 
 namespace tsl {
 
@@ -30,8 +30,8 @@ class UdpTslSender : public QueuedSender {
     const std::string host_;
     const std::uint16_t port_;
     const bool dleStx_;
-    PosixSocket socket_;
-    SocketAddress address_;
+    net::Socket socket_;
+    net::SocketAddress address_;
     std::chrono::steady_clock::time_point nextResolve_{};
     std::thread worker_;
 };

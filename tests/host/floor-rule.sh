@@ -1,9 +1,11 @@
 #!/bin/sh
 # The rule between the floors of host/ (docs/architecture.md): every include
 # points down. app/ over http/ over service/ over store/ over engine/ over
-# shared/, tsl/ and ember/; and the engine, which runs on one thread and
-# touches no socket or database, includes no thread or lock header, no
-# Asio or Beast, no HTTP library and no SQLite or libpq header.
+# shared/, tsl/ and ember/; tsl/ and ember/ over net/ (their sockets),
+# which includes nothing of the host's other floors; and the engine, which
+# runs on one thread and touches no socket or database, includes no thread
+# or lock header, no Asio or Beast, no HTTP library and no SQLite or libpq
+# header.
 #
 # Usage: floor-rule.sh HOST_DIR. Prints every include line that breaks the
 # rule, with its file, line and the rule; exits 1 when there is any. The
@@ -61,9 +63,11 @@ for lowest in shared tsl ember; do
     forbid "$lowest" "includes nothing of the host's floors" \
         "$(headers engine store service http app)"
 done
+forbid net "includes nothing of the host's other floors" \
+    "$(headers engine store service http app shared tsl ember)"
 
 # Includes name headers by file name alone, so each name is kept once.
-twice=$(for folder in app http service store engine shared tsl ember; do
+twice=$(for folder in app http service store engine shared tsl ember net; do
     for header in "$host/$folder"/*.h; do
         if [ -e "$header" ]; then
             basename "$header"

@@ -11,7 +11,9 @@
 #include "OpenNameStore.h"
 #include "PostgresNameStore.h"
 #include "PostgresTestDatabase.h"
+#include "SqliteConnection.h"
 #include "SqliteNameStore.h"
+#include "SqliteStatement.h"
 #include "TempFolder.h"
 
 using panelhost::DeviceCatalog;
@@ -218,6 +220,46 @@ TEST(SqliteNameStore, ASecondProcessCannotUseTheFile) {
     const auto file = folder.path() / "names.db";
     panelhost::SqliteNameStore first(file, NameSeed::forCatalog(DeviceCatalog::defaults()));
     EXPECT_NE(openError(file).find("in use by another process"), std::string::npos);
+}
+
+// A value SQLite will not bind is an error naming the call, never a NULL
+// that the statement then writes in its place.
+TEST(SqliteStatement, AValueThatCannotBeBoundIsAnErrorNotANull) {
+    TempFolder folder;
+    const panelhost::SqliteConnection db(folder.path() / "bind.db", true, 0);
+    db.execute("CREATE TABLE t (v TEXT)");
+    constexpr int kLengthLimit = 16;
+    sqlite3_limit(db.handle(), SQLITE_LIMIT_LENGTH, kLengthLimit);
+    const auto bindError = [&](auto bindAndStep) {
+        panelhost::SqliteStatement insert(db.handle(), "INSERT INTO t VALUES (?1)");
+        try {
+            bindAndStep(insert);
+        } catch (const StoreError& error) {
+            return std::string(error.what());
+        }
+        return std::string("no error");
+    };
+
+    EXPECT_EQ(
+        bindError([&](auto& insert) {
+            insert.bind(1, std::string(2 * kLengthLimit, 'x'));
+            insert.step();
+        }),
+        (folder.path() / "bind.db").string() + ": sqlite3_bind_text(?1): string or blob too big");
+    EXPECT_NE(bindError([](auto& insert) {
+                  insert.bind(1, 7LL).bind(2, 8LL);
+                  insert.step();
+              }).find("sqlite3_bind_int64(?2): column index out of range"),
+              std::string::npos);
+    EXPECT_NE(bindError([](auto& insert) {
+                  insert.bindBlob(1, std::vector<unsigned char>(2 * kLengthLimit));
+                  insert.step();
+              }).find("sqlite3_bind_blob(?1): string or blob too big"),
+              std::string::npos);
+
+    panelhost::SqliteStatement rows(db.handle(), "SELECT count(*) FROM t");
+    ASSERT_EQ(rows.step(), SQLITE_ROW);
+    EXPECT_EQ(rows.integer(0), 0) << "a statement ran with a value it was not given";
 }
 
 // A file made before batches existed gains them on opening and keeps its
