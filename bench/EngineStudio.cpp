@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "PanelExport.h"
 #include "SqliteNameStore.h"
@@ -16,7 +15,7 @@ constexpr char kDataFile[] = "panelhost.db";
 EngineStudio::EngineStudio(int panels, const std::filesystem::path& parent)
     : data_(parent), catalog_(panelhost::DeviceCatalog::defaults()), log_(kLogCapacity) {
     log_.addListener([this](const panelhost::LogEntry& entry) {
-        feed_.publish("log", panelhost::logEntryJson(entry));
+        feed_.publish(entry);
     });
     store_ = std::make_unique<panelhost::SqliteNameStore>(
         data_.path() / kDataFile, panelhost::NameSeed::forCatalog(catalog_));

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <optional>
 #include <system_error>
+#include <variant>
 
 #include "AnswerLedger.h"
 #include "ChangeFeed.h"
@@ -263,7 +264,7 @@ void CommandRig::drainQueue() {
 std::size_t CommandRig::drainFeed() {
     std::size_t changes = 0;
     for (const Change& change : session_->subscription->wait(std::chrono::milliseconds(0))) {
-        if (change.type != "log") {
+        if (!std::holds_alternative<LogEntry>(change.event)) {
             ++changes;
         }
     }

@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "FirstStart.h"
-#include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "NameSetClient.h"
 #include "OpenAccountStore.h"
@@ -87,7 +86,7 @@ HostApplication::HostApplication(const HostOptions& options)
     });
     log_.addListener([this](const LogEntry& entry) { metrics_.countLogEntry(entry.kind); });
     log_.addListener([this](const LogEntry& entry) { printEntry(entry); });
-    log_.addListener([this](const LogEntry& entry) { feed_.publish("log", logEntryJson(entry)); });
+    log_.addListener([this](const LogEntry& entry) { feed_.publish(entry); });
     bool madeAdmin = false;
     try {
         catalog_ = std::make_unique<DeviceCatalog>(options_.catalog());

@@ -182,11 +182,7 @@ void CommandInterpreter::setProperty(PanelInstance& instance, const std::string&
         return;
     }
     current = value;
-    feed_.publish("control", {{"instance", instance.id},
-                              {"panel", panel},
-                              {"control", control},
-                              {"property", name},
-                              {"value", value}});
+    feed_.publish(ControlChanged{instance.id, panel, control, name, value});
 }
 
 CommandInterpreter::Reply CommandInterpreter::controlFlag(PanelInstance& instance,
@@ -227,11 +223,8 @@ CommandInterpreter::Reply CommandInterpreter::timer(PanelInstance& instance,
 }
 
 void CommandInterpreter::publishPanel(const PanelInstance& instance, const LoadedPanel& panel,
-                                      const char* state) {
-    feed_.publish("panel", {{"instance", instance.id},
-                            {"panel", panel.id()},
-                            {"file", panel.layout().file},
-                            {"state", state}});
+                                      PanelChanged::State state) {
+    feed_.publish(PanelChanged{instance.id, panel.id(), panel.layout().file, state});
 }
 
 CommandInterpreter::Reply CommandInterpreter::loadPanel(PanelInstance& instance,
@@ -242,7 +235,7 @@ CommandInterpreter::Reply CommandInterpreter::loadPanel(PanelInstance& instance,
     if (show && found != instance.panels.end() && found->second.layout().file == file) {
         if (!found->second.shown()) {
             found->second.setShown(true);
-            publishPanel(instance, found->second, "shown");
+            publishPanel(instance, found->second, PanelChanged::State::Shown);
         }
         return Reply::truth();
     }
@@ -264,9 +257,9 @@ CommandInterpreter::Reply CommandInterpreter::loadPanel(PanelInstance& instance,
     report(instance, "info",
            "panel '" + id + "' loaded from " + file + " (" +
                std::to_string(layout->controls.size()) + " controls)");
-    publishPanel(instance, panel, "loaded");
+    publishPanel(instance, panel, PanelChanged::State::Loaded);
     if (panel.shown()) {
-        publishPanel(instance, panel, "shown");
+        publishPanel(instance, panel, PanelChanged::State::Shown);
     }
     return Reply::truth();
 }
@@ -279,7 +272,7 @@ CommandInterpreter::Reply CommandInterpreter::removePanel(PanelInstance& instanc
     }
     if (panel->shown()) {
         panel->setShown(false);
-        publishPanel(instance, *panel, "removed");
+        publishPanel(instance, *panel, PanelChanged::State::Removed);
     }
     return Reply::truth();
 }

@@ -38,9 +38,9 @@ class CommandInterpreter {
     // be parsed count as "malformed".
     const std::map<std::string, std::uint64_t>& commandCounts() const { return commandCounts_; }
 
-    // Tells the event stream that `panel` of `instance` changed state
-    // (loaded, shown, removed).
-    void publishPanel(const PanelInstance& instance, const LoadedPanel& panel, const char* state);
+    // Tells the change feed that `panel` of `instance` changed state.
+    void publishPanel(const PanelInstance& instance, const LoadedPanel& panel,
+                      PanelChanged::State state);
 
   private:
     struct Reply;

@@ -106,7 +106,7 @@ HostResult DeviceBus::writeSlot(const std::string& who, int device, int index,
 
 void DeviceBus::announceSlot(const std::string& who, int device, int index,
                              const std::string& text) {
-    feed_.publish("slot", {{"device", device}, {"index", index}, {"text", text}, {"who", who}});
+    feed_.publish(SlotChanged{device, index, text, who});
     for (const int instance : registered(slotRegistrations_, device, index)) {
         queue_.pushRecord(instance, tovi_type::kRevertive, device, 0, index, text);
     }
@@ -168,12 +168,7 @@ const DeviceSpec* DeviceBus::nameEntry(int device, int database, int index, cons
 
 void DeviceBus::announceName(const std::string& who, int device, int database, int index,
                              const std::string& oldText, const std::string& text) {
-    feed_.publish("database", {{"device", device},
-                               {"database", database},
-                               {"index", index},
-                               {"text", text},
-                               {"old", oldText},
-                               {"who", who}});
+    feed_.publish(NameChanged{device, database, index, text, oldText, who});
     for (const int instance : registered(nameRegistrations_, device, index)) {
         queue_.pushRecord(instance, tovi_type::kDatabaseChange, device, database, index, text);
     }

@@ -115,7 +115,7 @@ int HostEngine::createInstance(const ScriptFactory& factory, const std::string& 
                                  std::to_string(id));
     }
     instance.script = script;
-    feed_.publish("instance", {{"instance", id}, {"state", "created"}});
+    feed_.publish(InstanceChanged{id, InstanceChanged::State::Created});
     deliverPending();
     return id;
 }
@@ -136,12 +136,12 @@ HostResult HostEngine::destroyInstance(int id) {
     timers_.stopAll(id);
     for (const auto& [panelId, panel] : instance->state.panels) {
         if (panel.shown()) {
-            interpreter_.publishPanel(instance->state, panel, "removed");
+            interpreter_.publishPanel(instance->state, panel, PanelChanged::State::Removed);
         }
     }
     instances_.erase(id);
     log_.add(id, "info", "panel instance " + std::to_string(id) + " destroyed");
-    feed_.publish("instance", {{"instance", id}, {"state", "destroyed"}});
+    feed_.publish(InstanceChanged{id, InstanceChanged::State::Destroyed});
     deliverPending();
     return HostResult::success();
 }
@@ -258,11 +258,7 @@ HostResult HostEngine::controlEvent(int id, const std::string& panelId, const st
         return HostResult::invalid(outcome.error);
     }
     for (const PropertyChange& change : outcome.changes) {
-        feed_.publish("control", {{"instance", id},
-                                  {"panel", panelId},
-                                  {"control", control},
-                                  {"property", change.property},
-                                  {"value", change.value}});
+        feed_.publish(ControlChanged{id, panelId, control, change.property, change.value});
     }
     log_.add(id, "event", "panel '" + panelId + "' control '" + control + "': " + event);
     tovi_event_text parsed(event.c_str());

@@ -56,9 +56,10 @@ void RouterMirror::apply(const RouterUpdate& update) {
     writeLabels(kDestinationDatabase, update.destinationLabels);
     route(update.crosspoints);
     if (update.link != RouterUpdate::Link::Unchanged) {
-        state_ = update.link == RouterUpdate::Link::Up ? "connected" : "disconnected";
+        const bool connected = update.link == RouterUpdate::Link::Up;
+        state_ = connected ? "connected" : "disconnected";
         detail_ = update.detail;
-        feed_.publish("router", {{"state", state_}, {"detail", detail_}});
+        feed_.publish(RouterLinkChanged{connected, detail_});
     }
 }
 
@@ -128,7 +129,7 @@ void RouterMirror::publish(int destination, int source, const std::string& note)
                  (source == 0 ? " routed to no source the device holds"
                               : " routed to source " + std::to_string(source)) +
                  note);
-    feed_.publish("crosspoint", {{"destination", destination}, {"source", source}});
+    feed_.publish(CrosspointChanged{destination, source});
 }
 
 int RouterMirror::source(int destination) const {

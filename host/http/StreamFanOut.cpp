@@ -3,15 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "ChangeJson.h"
+
 namespace panelhost {
 namespace {
 
 constexpr const char* kKeepAliveText = ": keep-alive\n\n";
-
-std::string sseEvent(const Change& change) {
-    return "id: " + std::to_string(change.id) + "\nevent: " + change.type +
-           "\ndata: " + change.data + "\n\n";
-}
 
 }  // namespace
 
@@ -44,9 +41,10 @@ void StreamFanOut::run() {
             server_.closeStreams();
             continue;
         }
+        // Each change is formatted here once, for every stream alike.
         std::string text = changes.empty() ? kKeepAliveText : "";
         for (const Change& change : changes) {
-            text += sseEvent(change);
+            text += changeStreamText(change);
         }
         server_.broadcast(text);
         report();

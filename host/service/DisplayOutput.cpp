@@ -3,6 +3,8 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <utility>
+#include <variant>
 
 #include "TslTransport.h"
 
@@ -14,20 +16,13 @@ constexpr std::chrono::milliseconds kTickPeriod{250};
 // How long the senders may take with what they hold at shutdown.
 constexpr std::chrono::milliseconds kFlushTime{500};
 
-// A field of a change, or `fallback` when it is missing or of another type.
-int intField(const nlohmann::json& data, const char* name, int fallback) {
-    const auto found = data.find(name);
-    const auto* value =
-        found == data.end() ? nullptr : found->get_ptr<const nlohmann::json::number_integer_t*>();
-    return value == nullptr ? fallback : static_cast<int>(*value);
-}
-
-std::string textField(const nlohmann::json& data, const char* name) {
-    const auto found = data.find(name);
-    const auto* value =
-        found == data.end() ? nullptr : found->get_ptr<const nlohmann::json::string_t*>();
-    return value == nullptr ? std::string() : *value;
-}
+// Calls the overload of the given callables that takes the event's kind.
+template <class... Callables>
+struct Overloaded : Callables... {
+    using Callables::operator()...;
+};
+template <class... Callables>
+Overloaded(Callables...) -> Overloaded<Callables...>;
 
 nlohmann::json receiverJson(const tsl::TslTransportStatus& status) {
     return {{"target", status.target},
@@ -48,7 +43,9 @@ DisplayOutput::DisplayOutput(const tsl::TslOutputConfig& config, EngineThread& e
             const bool trouble = status.state == tsl::TslLinkState::Error;
             log_.add(0, trouble ? "warning" : "info",
                      "display output " + status.target + ": " + status.detail);
-            feed_.publish("tsl", {{"receiver", receiverJson(status)}});
+            feed_.publish(DisplayReceiverChanged{status.target, tsl::toString(status.state),
+                                                 status.detail, status.packetsSent,
+                                                 status.packetsDropped});
         });
     start(config);
 }
@@ -118,43 +115,46 @@ void DisplayOutput::catchUp() {
 }
 
 void DisplayOutput::follow(const Change& change) {
-    if (change.type != "slot" && change.type != "database" && change.type != "crosspoint") {
+    std::visit(Overloaded{[this](const CrosspointChanged& event) { follow(event); },
+                          [this](const SlotChanged& event) { follow(event); },
+                          [this](const NameChanged& event) { follow(event); },
+                          // Panels, instances, the log and the output's own
+                          // reports change nothing the displays show.
+                          [](const auto&) {}},
+               change.event);
+}
+
+void DisplayOutput::follow(const CrosspointChanged& event) {
+    if (event.destination >= 1 && event.destination <= UmdWall::kSourceCount) {
+        wall_.routed[static_cast<std::size_t>(event.destination - 1)] = event.source;
+        sendRouted(event.destination);
+    }
+}
+
+void DisplayOutput::follow(const SlotChanged& event) {
+    if (event.device != wall_.tallyDevice) {
         return;
     }
-    const nlohmann::json data = nlohmann::json::parse(change.data, nullptr, false);
-    if (data.is_discarded()) {
+    if (event.index == UmdWall::kNamesetSlot) {
+        sendWall("slot 212 changed");
+    } else if (event.index == UmdWall::kBrightnessSlot) {
+        wall_.brightness = UmdWall::brightnessOf(event.text);
+        output_->setBrightness(wall_.brightness);
+        feed_.publish(DisplayBrightnessSent{});
+    }
+}
+
+void DisplayOutput::follow(const NameChanged& event) {
+    if (!wall_.shows(event.device, event.database) || event.index < 1 ||
+        event.index > UmdWall::kSourceCount) {
         return;
     }
-    if (change.type == "crosspoint") {
-        const int destination = intField(data, "destination", 0);
-        if (destination >= 1 && destination <= UmdWall::kSourceCount) {
-            wall_.routed[static_cast<std::size_t>(destination - 1)] = intField(data, "source", 0);
+    wall_.names[static_cast<std::size_t>(event.index - 1)] = event.text;
+    output_->setName(event.index, event.text);
+    feed_.publish(DisplayNameSent{event.index});
+    for (int destination = 1; destination <= UmdWall::kSourceCount; ++destination) {
+        if (wall_.routed[static_cast<std::size_t>(destination - 1)] == event.index) {
             sendRouted(destination);
-        }
-        return;
-    }
-    const int device = intField(data, "device", 0);
-    const int index = intField(data, "index", 0);
-    const std::string text = textField(data, "text");
-    if (change.type == "slot" && device == wall_.tallyDevice) {
-        if (index == UmdWall::kNamesetSlot) {
-            sendWall("slot 212 changed");
-        } else if (index == UmdWall::kBrightnessSlot) {
-            wall_.brightness = UmdWall::brightnessOf(text);
-            output_->setBrightness(wall_.brightness);
-            feed_.publish("tsl", {{"sent", "brightness"}});
-        }
-        return;
-    }
-    if (change.type == "database" && wall_.shows(device, intField(data, "database", -1)) &&
-        index >= 1 && index <= UmdWall::kSourceCount) {
-        wall_.names[static_cast<std::size_t>(index - 1)] = text;
-        output_->setName(index, text);
-        feed_.publish("tsl", {{"sent", "name"}, {"source", index}});
-        for (int destination = 1; destination <= UmdWall::kSourceCount; ++destination) {
-            if (wall_.routed[static_cast<std::size_t>(destination - 1)] == index) {
-                sendRouted(destination);
-            }
         }
     }
 }
@@ -168,7 +168,7 @@ void DisplayOutput::sendRouted(int destination) {
         return;
     }
     output_->setRoutedName(destination, wall_.routedName(destination));
-    feed_.publish("tsl", {{"sent", "routed"}, {"destination", destination}});
+    feed_.publish(DisplayRoutedSent{destination});
 }
 
 void DisplayOutput::sendWall(const std::string& why) {
@@ -197,7 +197,7 @@ void DisplayOutput::sendWall(const std::string& why) {
              "display output: whole wall " + std::string(drivesAny ? "sent" : "ready") + " (" +
                  why + "), name set " + std::to_string(wall_.nameset) +
                  (drivesAny ? "" : "; this host drives no receiver now"));
-    feed_.publish("tsl", {{"sent", "wall"}, {"nameset", wall_.nameset}});
+    feed_.publish(DisplayWallSent{wall_.nameset});
 }
 
 void DisplayOutput::setDriver(std::size_t target, bool driving, std::optional<std::string> driver) {
@@ -213,9 +213,7 @@ void DisplayOutput::setDriver(std::size_t target, bool driving, std::optional<st
         known = Driver{driving, driver};
     }
     output_->setDriven(target, driving);
-    feed_.publish("tsl", {{"driving", driving},
-                          {"target", target + 1},
-                          {"driver", driver ? nlohmann::json(*driver) : nlohmann::json(nullptr)}});
+    feed_.publish(DisplayDriverChanged{target + 1, driving, std::move(driver)});
 }
 
 nlohmann::json DisplayOutput::statusJson() const {

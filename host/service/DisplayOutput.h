@@ -61,14 +61,18 @@ class DisplayOutput {
     // the whole wall at once; one no longer driven is sent nothing more.
     // One thread at a time (it applies changes in the order they come);
     // statusJson() meanwhile from any. A change is published on the feed as
-    // kind "tsl".
+    // a DisplayDriverChanged.
     void setDriver(std::size_t target, bool driving, std::optional<std::string> driver);
 
   private:
     void start(const tsl::TslOutputConfig& config);
     void run();
     void catchUp();
+    // Takes the changes the displays show; every other kind passes by.
     void follow(const Change& change);
+    void follow(const CrosspointChanged& event);
+    void follow(const SlotChanged& event);
+    void follow(const NameChanged& event);
     void sendWall(const std::string& why);
     // Sends what a following display shows for `destination` now.
     void sendRouted(int destination);

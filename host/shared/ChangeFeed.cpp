@@ -1,8 +1,7 @@
 #include "ChangeFeed.h"
 
 #include <algorithm>
-
-#include "JsonText.h"
+#include <utility>
 
 namespace panelhost {
 
@@ -28,13 +27,13 @@ ChangeFeed::~ChangeFeed() {
     close();
 }
 
-void ChangeFeed::publish(const std::string& type, const nlohmann::json& data) {
+void ChangeFeed::publish(ChangeEvent event) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) {
         return;
     }
     ++last_;
-    const Change change{last_, type, jsonText(data)};
+    const Change change{last_, std::move(event)};
     auto it = subscribers_.begin();
     while (it != subscribers_.end()) {
         Subscription& subscriber = **it;

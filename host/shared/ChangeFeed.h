@@ -6,18 +6,17 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <nlohmann/json.hpp>
-#include <string>
 #include <vector>
+
+#include "ChangeEvent.h"
 
 namespace panelhost {
 
-// One change as the event stream sends it: `type` names it (control, panel,
-// instance, slot, database, log, tsl) and `data` is its JSON object.
+// One change as the feed numbers it: ids count up from 1 in the order of
+// publishing, the event stream's ids.
 struct Change {
     long long id = 0;
-    std::string type;
-    std::string data;
+    ChangeEvent event;
 };
 
 // Fans every change out to the subscribers of the event stream. Publishing
@@ -52,7 +51,9 @@ class ChangeFeed {
 
     ~ChangeFeed();
 
-    void publish(const std::string& type, const nlohmann::json& data);
+    // Hands `event` to every subscriber under the next id, from any thread;
+    // never waits on a subscriber.
+    void publish(ChangeEvent event);
 
     // A new subscriber that sees every change published from now on. The
     // feed keeps a reference until it is closed or the subscriber lags or

@@ -138,7 +138,7 @@ TEST_F(DisplayOutputTest, AnOutputStuckInASendThroughAFloodOfChangesStillShowsTh
     rename(1, "Held in the send");
     ASSERT_TRUE(displays_.waitUntilBlocked());
     for (int i = 0; i < kFlood; ++i) {
-        feed_.publish("control", {{"flood", i}});
+        feed_.publish(ControlChanged{1, "flood", "Count", "text", std::to_string(i)});
     }
     rename(2, "After the flood");
     displays_.release();
