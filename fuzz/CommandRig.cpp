@@ -19,7 +19,6 @@
 #include "DeviceBus.h"
 #include "EventLog.h"
 #include "JsonText.h"
-#include "LogEntryJson.h"
 #include "NameSeed.h"
 #include "NotificationQueue.h"
 #include "PanelInstance.h"
@@ -105,8 +104,7 @@ struct CommandRig::Session {
         : devices(catalog, store, queue, feed, log),
           interpreter(devices, timers, answers, log, feed, [] { return TimerTable::TimePoint{}; }) {
         // As in the program: every log entry also goes out on the event stream.
-        log.addListener(
-            [this](const LogEntry& entry) { feed.publish("log", logEntryJson(entry)); });
+        log.addListener([this](const LogEntry& entry) { feed.publish(entry); });
         subscription = feed.subscribe();
         instance.id = 1;
     }
