@@ -16,6 +16,29 @@ TOVI_DEBIAN_PACKAGES=(
 # lock for a while; apt waits this long for it instead of failing at once.
 TOVI_APT_OPTIONS=(-o DPkg::Lock::Timeout=600)
 
+# Reads the package lists. A mirror caught in the middle of a sync refuses
+# a list at once ("File has unexpected size"), so a failed read is tried
+# again a little later, three times in all; there is nothing else to wait on.
+TOVI_APT_UPDATE_TRIES=3
+TOVI_APT_UPDATE_PAUSE=20
+tovi_apt_update() {
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    local try
+    for ((try = 1; try <= TOVI_APT_UPDATE_TRIES; try++)); do
+        if $sudo apt-get "${TOVI_APT_OPTIONS[@]}" update -qq; then
+            return 0
+        fi
+        if [ "$try" -lt "$TOVI_APT_UPDATE_TRIES" ]; then
+            echo "== the package lists could not be read; trying again in ${TOVI_APT_UPDATE_PAUSE} s" >&2
+            sleep "$TOVI_APT_UPDATE_PAUSE"
+        fi
+    done
+    return 1
+}
+
 tovi_install_packages() {
     local missing=()
     local pkg
@@ -32,6 +55,6 @@ tovi_install_packages() {
     if [ "$(id -u)" -ne 0 ]; then
         sudo="sudo"
     fi
-    $sudo apt-get "${TOVI_APT_OPTIONS[@]}" update -qq
+    tovi_apt_update || return 1
     DEBIAN_FRONTEND=noninteractive $sudo apt-get "${TOVI_APT_OPTIONS[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
