@@ -19,6 +19,7 @@ TOVI_APT_OPTIONS=(-o DPkg::Lock::Timeout=600)
 # Reads the package lists. A mirror caught in the middle of a sync refuses
 # a list at once ("File has unexpected size"), so a failed read is tried
 # again a little later, three times in all; there is nothing else to wait on.
+# Fails when a list still cannot be read; apt keeps the lists it did read.
 TOVI_APT_UPDATE_TRIES=3
 TOVI_APT_UPDATE_PAUSE=20
 tovi_apt_update() {
@@ -55,6 +56,8 @@ tovi_install_packages() {
     if [ "$(id -u)" -ne 0 ]; then
         sudo="sudo"
     fi
-    tovi_apt_update || return 1
+    # A list that stays unreadable (one architecture of one suite, say) need
+    # not keep the packages out: the install below says whether it does.
+    tovi_apt_update || echo "== some package lists could not be read; installing from the others" >&2
     DEBIAN_FRONTEND=noninteractive $sudo apt-get "${TOVI_APT_OPTIONS[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
