@@ -91,7 +91,7 @@ export class DisplayOutputStatus {
     for (const input of inputs) {
       const item = document.createElement('li');
       item.dataset.stale = String(input.stale);
-      item.textContent = `${input.input}: ${input.packets} packets` +
+      item.textContent = `${input.input}: ${input.packets} packet${input.packets === 1 ? '' : 's'}` +
         (input.dropped ? `, ${input.dropped} dropped` : '') +
         (input.silentSeconds === null ? ', nothing received yet' : '') +
         (input.stale ? ', stale: its lamps are off' : '');
