@@ -14,8 +14,8 @@
 namespace tsl {
 namespace {
 
-// Datagrams read per wake-up at most, so that onTick keeps its pace under
-// a flood.
+// Datagrams (or stream reads of a connection) per wake-up at most, so that
+// onTick and the other senders keep their pace under a flood.
 constexpr int kMaxReadsPerWake = 256;
 // One byte more than any packet may have, so that a longer one shows.
 constexpr std::size_t kReadBytes = TslInputParser::kMaxPacketBytes + 1;
@@ -95,7 +95,9 @@ void TslInputListener::run() {
                 Connection& c = *connections[i - 1];
                 std::string error;
                 long n = 0;
-                while ((n = c.socket.receive(buffer.data(), buffer.size(), error)) > 0) {
+                for (int read = 0; read < kMaxReadsPerWake &&
+                                   (n = c.socket.receive(buffer.data(), buffer.size(), error)) > 0;
+                     ++read) {
                     for (TslStreamReader::Piece& piece :
                          c.reader.take(buffer.data(), static_cast<std::size_t>(n))) {
                         onPacket_(c.socket.peer(), piece.error.empty()
