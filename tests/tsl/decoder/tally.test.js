@@ -90,7 +90,7 @@ describe('tallies from the vision mixer', () => {
     ports = { udp: await freePort('udp'), udp31: await freePort('udp'), tcp: await freePort('tcp') };
     host = startHost(['--tsl', `udp:127.0.0.1:${rx.port}`, '--tsl', `udp31:127.0.0.1:${rx31.port}`,
       '--tsl-refresh', '1', '--tally-stale', '0',
-      '--tally-in', `udp:${ports.udp}`, '--tally-in', `udp31:${ports.udp31},offset=1,sources=10-20`,
+      '--tally-in', `udp:${ports.udp}`, '--tally-in', `udp31:${ports.udp31},offset=1,sources=10-20,text=use`,
       '--tally-in', `tcp:${ports.tcp}`]);
     base = await host.url;
     await until('the first wall', () => rx.rx.shown.size === SOURCE_COUNT && rx31.shown.size === 127);
@@ -159,7 +159,7 @@ describe('tallies from the vision mixer', () => {
     assert.equal(rx.rx.shown.get(4).lamps, lampBits(RED, 0, RED), 'the lamp stays on');
   });
 
-  test('3.1 tallies drive the 5.0 displays, TCP tallies too, and they add up', async () => {
+  test('3.1 tallies drive the 5.0 displays, TCP tallies too, they add up, and labels fill gaps', async () => {
     // Address 1 of the 3.1 input is source 10 (,offset=1,sources=10-20).
     await sendUdp(ports.udp31, Buffer.concat([message31(1, TALLY2, 'PVW'), message31(30, TALLY1, 'OUT')]));
     await until('display 10 green', () => rx.rx.shown.get(9).lamps === lampBits(GREEN, 0, GREEN));
@@ -173,8 +173,17 @@ describe('tallies from the vision mixer', () => {
       rx.rx.shown.get(9).lamps === lampBits(AMBER, 0, GREEN));
     expectOnly({ 4: lampBits(RED, 0, RED), 9: lampBits(AMBER, 0, GREEN), 19: lampBits(0, AMBER, 0) },
       'three inputs');
+    // The 3.1 input's labels (,text=use) show only where a source has no name.
+    await api(base, 'PUT', '/api/devices/12/databases/5/11', { text: '' });
+    await sendUdp(ports.udp31, message31(2, 0, 'MIX 11'));
+    await until('the label on the nameless display 11', () => rx.rx.shown.get(10).text === 'MIX 11');
+    await api(base, 'PUT', '/api/devices/12/databases/5/11', { text: 'Cam 11' });
+    await until('our name again', () => rx.rx.shown.get(10).text === 'Cam 11');
+    assert.equal(rx.rx.shown.get(9).text, (await api(base, 'GET', '/api/wall')).displays[9].name,
+      'a display with a name keeps it');
+
     const status = await api(base, 'GET', '/api/tsl');
-    assert.deepEqual(status.displays[9].tallyFrom, [`udp:${ports.udp}`, `udp31:${ports.udp31},offset=1,sources=10-20`]);
+    assert.deepEqual(status.displays[9].tallyFrom, [`udp:${ports.udp}`, `udp31:${ports.udp31},offset=1,sources=10-20,text=use`]);
   });
 
   test('a flood of malformed packets leaves the host serving and says so once', async () => {
@@ -204,7 +213,7 @@ describe('tallies from the vision mixer', () => {
     const dropped = (input) => Number(metrics.match(
       new RegExp(`panelhost_tally_input_dropped_total\\{input="${input}"\\} (\\d+)`))[1]);
     assert.ok(dropped(`udp:${ports.udp}`) >= 1000, 'the 5.0 input counts what it refused');
-    assert.ok(dropped(`udp31:${ports.udp31},offset=1,sources=10-20`) >= 1000, 'the 3.1 input too');
+    assert.ok(dropped(`udp31:${ports.udp31},offset=1,sources=10-20,text=use`) >= 1000, 'the 3.1 input too');
     await until('the TCP input counts its refusals', async () =>
       Number((await apiText(base, '/metrics')).match(
         new RegExp(`panelhost_tally_input_dropped_total\\{input="tcp:${ports.tcp}"\\} (\\d+)`))[1]) >= 1);
