@@ -178,15 +178,26 @@ void DisplayOutput::follow(const NameChanged& event) {
 }
 
 void DisplayOutput::follow(const DisplayTallyChanged& event) {
+    std::vector<tsl::TslDisplayUpdate> sources;
+    std::vector<tsl::TslDisplayUpdate> routed;
     for (const DisplayTallyChanged::Lamps& lamps : event.sources) {
         if (lamps.source < 1 || lamps.source > UmdWall::kSourceCount) {
             continue;
         }
-        output_->setDisplay(lamps.source, shownName(lamps.source), tallyOf(lamps.source));
+        sources.push_back({lamps.source, shownName(lamps.source), tallyOf(lamps.source)});
         for (int destination = 1; destination <= UmdWall::kSourceCount; ++destination) {
             if (wall_.routed[static_cast<std::size_t>(destination - 1)] == lamps.source) {
-                sendRouted(destination);
+                routed.push_back(
+                    {destination, wall_.routedName(destination), routedTally(destination)});
             }
+        }
+    }
+    // The sources of one packet from the mixer go out together.
+    output_->setDisplays(sources, false);
+    if (!routed.empty() && output_->followsRouter()) {
+        output_->setDisplays(routed, true);
+        for (const tsl::TslDisplayUpdate& update : routed) {
+            feed_.publish(DisplayRoutedSent{update.number});
         }
     }
 }
@@ -212,7 +223,8 @@ void DisplayOutput::sendRouted(int destination) {
     if (!output_->followsRouter()) {
         return;
     }
-    output_->setRoutedDisplay(destination, wall_.routedName(destination), routedTally(destination));
+    output_->setDisplays({{destination, wall_.routedName(destination), routedTally(destination)}},
+                         true);
     feed_.publish(DisplayRoutedSent{destination});
 }
 

@@ -290,31 +290,28 @@ void TslOutput::setTallies(const Tallies& sources, const Tallies& routed) {
     routedTallies_ = routed;
 }
 
-bool TslOutput::setDisplay(int source, const std::string& name, const TslTally& tally) {
-    if (source < 1 || source > kSourceCount) {
+bool TslOutput::setDisplays(const std::vector<TslDisplayUpdate>& updates, bool routed) {
+    const bool inRange =
+        std::all_of(updates.begin(), updates.end(), [](const TslDisplayUpdate& update) {
+            return update.number >= 1 && update.number <= kSourceCount;
+        });
+    if (!inRange) {
         return false;
     }
     std::vector<std::string> summaries;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        names_[static_cast<std::size_t>(source - 1)] = name;
-        tallies_[static_cast<std::size_t>(source - 1)] = tally;
-        summaries = sendLocked({source}, "update", Routes::Sources);
-    }
-    report(summaries);
-    return true;
-}
-
-bool TslOutput::setRoutedDisplay(int destination, const std::string& name, const TslTally& tally) {
-    if (destination < 1 || destination > kSourceCount) {
-        return false;
-    }
-    std::vector<std::string> summaries;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        routed_[static_cast<std::size_t>(destination - 1)] = name;
-        routedTallies_[static_cast<std::size_t>(destination - 1)] = tally;
-        summaries = sendLocked({destination}, "routed update", Routes::Routed);
+        std::vector<int> numbers;
+        for (const TslDisplayUpdate& update : updates) {
+            const auto at = static_cast<std::size_t>(update.number - 1);
+            (routed ? routed_ : names_)[at] = update.name;
+            (routed ? routedTallies_ : tallies_)[at] = update.tally;
+            numbers.push_back(update.number);
+        }
+        if (!numbers.empty()) {
+            summaries = sendLocked(numbers, routed ? "routed update" : "update",
+                                   routed ? Routes::Routed : Routes::Sources);
+        }
     }
     report(summaries);
     return true;

@@ -58,6 +58,14 @@ struct TslDisplayState {
     std::vector<std::string> unsentTo;
 };
 
+// A new name and lamps for one display (TslOutput::setDisplays()).
+struct TslDisplayUpdate {
+    // The source, or the followed destination, 1 to kSourceCount.
+    int number = 0;
+    std::string name;
+    TslTally tally;
+};
+
 // The UMD wall as last handed to the transports; displays[0] is source 1,
 // routed[0] the display of router destination 1 on the targets that follow
 // the router (TslTarget::followRouter).
@@ -83,7 +91,7 @@ struct TslWallSnapshot {
 // setRoutedName() when a followed destination's name changes, and
 // setBrightness() when the brightness changes; each sends at once. Every
 // message carries the tally lamps of the display's source as last given
-// (setTallies(), setDisplay(), setRoutedDisplay(); all off at first): a
+// (setTallies(), setDisplays(); all off at first): a
 // name, a refresh or a brightness change never puts them out. The host
 // also calls tick() regularly (about once a second is plenty): it sends the
 // whole wall again once refreshPeriod has passed since the last full send,
@@ -140,11 +148,10 @@ class TslOutput {
     // Replaces every display's lamps without sending: the next send of a
     // display carries them.
     void setTallies(const Tallies& sources, const Tallies& routed);
-    // Replaces one source's name and lamps and sends its display alone;
-    // false, and nothing sent, for a source out of range.
-    bool setDisplay(int source, const std::string& name, const TslTally& tally);
-    // The same for a followed destination's display.
-    bool setRoutedDisplay(int destination, const std::string& name, const TslTally& tally);
+    // Replaces the names and lamps of the given sources (or, `routed`, of
+    // followed destinations) and sends those displays alone, in as few
+    // packets as they fit; false, and nothing sent, when one is out of range.
+    bool setDisplays(const std::vector<TslDisplayUpdate>& updates, bool routed);
     // Whether some target follows the router.
     bool followsRouter() const;
     // Replaces the brightness level and, once the wall is known, sends it

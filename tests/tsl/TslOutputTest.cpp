@@ -440,11 +440,20 @@ TEST_F(TslOutputTest, EveryMessageCarriesTheLampsOfItsSource) {
         record->packets.clear();
     }
     log.clear();
-    output->setDisplay(5, "Renamed", tsl::TslTally{});
+    output->setDisplays({{5, "Renamed", tsl::TslTally{}}}, false);
     ASSERT_EQ(records[0]->messages().size(), 1u);
     EXPECT_EQ(records[0]->messages()[0].control, 1 << 6);
     EXPECT_EQ(tallies31Of(4), 0);
     EXPECT_TRUE(records[2]->packets.empty()) << "the following target shows destinations";
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].find("TSL update 1/1: display 4 \"Renamed\""), 0u) << log[0];
+
+    // The lamps of one packet from the mixer go out in one packet.
+    records[0]->packets.clear();
+    EXPECT_TRUE(output->setDisplays({{5, "Renamed", red}, {9, "N9", red}}, false));
+    ASSERT_EQ(records[0]->packets.size(), 1u);
+    EXPECT_EQ(records[0]->messages().size(), 2u);
+    EXPECT_EQ(lampsOf(0, 8), 1 | 1 << 4);
+    EXPECT_FALSE(output->setDisplays({{1, "A", red}, {129, "B", red}}, false));
+    EXPECT_EQ(output->lastSent().displays[0].tally, tsl::TslTally{}) << "nothing taken";
 }
