@@ -8,6 +8,17 @@ namespace {
 // Where the refusals of senders beyond kMaxSendersLogged are counted.
 constexpr const char* kOtherSenders = "other senders";
 
+// "10 s", "2.5 s".
+std::string secondsText(std::chrono::milliseconds time) {
+    std::string text = std::to_string(time.count() / 1000);
+    if (const auto rest = time.count() % 1000; rest != 0) {
+        std::string fraction = std::to_string(1000 + rest).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "." + fraction;
+    }
+    return text + " s";
+}
+
 }  // namespace
 
 TallyInputs::TallyInputs(const Config& config, int defaultOffset, ChangeFeed& feed, EventLog& log)
@@ -25,9 +36,8 @@ TallyInputs::TallyInputs(const Config& config, int defaultOffset, ChangeFeed& fe
                 [this, i] { tick(i); }));
             const std::string stale = config.staleAfter.count() == 0
                                           ? "lamps stay until the sender changes them"
-                                          : "lamps go off after " +
-                                                std::to_string(config.staleAfter.count()) +
-                                                " ms without a packet";
+                                          : "lamps go off after " + secondsText(config.staleAfter) +
+                                                " without a valid packet";
             log_.add(0, "info",
                      "tally input " + config.inputs[i].toString() + " listening; " + stale);
         }
@@ -77,8 +87,7 @@ void TallyInputs::tick(std::size_t input) {
     }
     log_.add(0, "warning",
              "tally input " + board_.config()[input].toString() + " sent nothing for " +
-                 std::to_string(board_.staleAfter().count()) + " ms; its lamps are off until it " +
-                 "sends again");
+                 secondsText(board_.staleAfter()) + "; its lamps are off until it sends again");
     publishInput(input, true);
     if (!changed.empty()) {
         feed_.publish(lamps(changed));
