@@ -171,7 +171,8 @@ void ProgramOptions::addHostOptions() {
            "take tally lamps from a vision mixer or tally system: TSL 5.0 on udp:PORT or "
            "tcp:PORT, TSL 3.1 on udp31:PORT (every local address); ,offset=N and "
            ",sources=FIRST-LAST map its display addresses to sources as on --tsl, ,text=use "
-           "shows its labels on displays whose source has no name; every display message "
+           "shows its labels on displays whose source has no name, ,screen=N takes only that "
+           "5.0 screen's messages; every display message "
            "then carries the lamps of its source (repeatable; needs --tsl)")
         ->type_name("udp:PORT");
     app.add_option("--tally-stale", tallyStaleSeconds,

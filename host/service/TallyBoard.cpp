@@ -28,6 +28,9 @@ std::vector<int> TallyBoard::apply(std::size_t input, const tsl::TslInputPacket&
     revived = state.stale;
     state.stale = false;
     for (const tsl::TslInputMessage& m : packet.messages) {
+        if (!config.takesScreen(m.screen)) {
+            continue;
+        }
         std::vector<int> sources;
         if (!config.version31() && m.index == tsl::TslEncoder::kAllDisplays) {
             for (int source = config.firstSource; source <= config.lastSource; ++source) {

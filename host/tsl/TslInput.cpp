@@ -71,13 +71,22 @@ std::string parseOption(std::string_view option, TslInput& input,
         }
         input.firstSource = static_cast<int>(from);
         input.lastSource = static_cast<int>(to);
+    } else if (name == "screen" && !input.version31()) {
+        if (!parseNumber(value, number) || number >= TslEncoder::kAllScreens) {
+            return "screen must be a number from 0 to " +
+                   std::to_string(TslEncoder::kAllScreens - 1);
+        }
+        input.screen = static_cast<std::uint16_t>(number);
+    } else if (name == "screen") {
+        return "screen is for TSL 5.0 inputs only (3.1 has no screens)";
     } else if (name == "text") {
         if (value != "use") {
             return "text must be use (the sender's labels are ignored unless it is given)";
         }
         input.useText = true;
     } else {
-        return "unknown option \"" + std::string(name) + "\" (known: offset, sources, text)";
+        return "unknown option \"" + std::string(name) +
+               "\" (known: offset, sources, text, screen)";
     }
     return "";
 }
@@ -115,7 +124,7 @@ std::optional<TslInput> TslInput::parse(std::string_view text, std::string& erro
     if (!reason.empty()) {
         error = "invalid tally input \"" + std::string(text) + "\": " + reason +
                 " (expected udp:PORT, tcp:PORT or udp31:PORT, each optionally followed by "
-                ",offset=N, ,sources=FIRST-LAST and ,text=use)";
+                ",offset=N, ,sources=FIRST-LAST, ,text=use and (5.0) ,screen=N)";
         return std::nullopt;
     }
     error.clear();
@@ -142,7 +151,14 @@ std::string TslInput::toString() const {
     if (useText) {
         text += ",text=use";
     }
+    if (screen) {
+        text += ",screen=" + std::to_string(*screen);
+    }
     return text;
+}
+
+bool TslInput::takesScreen(std::uint16_t messageScreen) const {
+    return !screen || messageScreen == *screen || messageScreen == TslEncoder::kAllScreens;
 }
 
 std::optional<int> TslInput::sourceOf(int address, int defaultOffset) const {

@@ -27,17 +27,22 @@ struct TslInput {
     std::optional<int> offset;
     // Whether the sender's labels are shown on displays that have no name.
     bool useText = false;
+    // The 5.0 screen whose messages are taken (and those for every screen,
+    // TslEncoder::kAllScreens); nothing: every screen's.
+    std::optional<std::uint16_t> screen;
 
     // Parses "udp:PORT", "tcp:PORT" or "udp31:PORT", each optionally
-    // followed by ",offset=N", ",sources=FIRST-LAST" (or one source) and
-    // ",text=use". On failure returns nothing and puts a message that quotes
-    // the text and says what is wrong into `error`.
+    // followed by ",offset=N", ",sources=FIRST-LAST" (or one source),
+    // ",text=use" and, for 5.0, ",screen=N". On failure returns nothing and puts a message that
+    // quotes the text and says what is wrong into `error`.
     static std::optional<TslInput> parse(std::string_view text, std::string& error);
 
     // The canonical text: options only where they differ from the defaults.
     std::string toString() const;
 
     bool version31() const { return protocol == Protocol::Udp31; }
+    // Whether a message addressed to `messageScreen` is taken.
+    bool takesScreen(std::uint16_t messageScreen) const;
     // The source that display address `address` stands for, at offset
     // `offset`; nothing for an address outside the input's sources.
     std::optional<int> sourceOf(int address, int defaultOffset) const;

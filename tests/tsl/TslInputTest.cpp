@@ -214,10 +214,18 @@ TEST(TslInputTest, ParsesOptionsAndMapsAddressesToSources) {
     EXPECT_EQ(mapped->sourceOf(9, 0), std::nullopt);
     EXPECT_EQ(mapped->toString(), "udp31:9000,offset=10,sources=33-40,text=use");
     EXPECT_EQ(tsl::TslInput::parse("tcp:9001", error)->protocol, tsl::TslInput::Protocol::Tcp);
+    EXPECT_TRUE(plain->takesScreen(7)) << "every screen without ,screen=N";
+    const auto screen = tsl::TslInput::parse("tcp:9001,screen=2", error);
+    ASSERT_TRUE(screen) << error;
+    EXPECT_TRUE(screen->takesScreen(2));
+    EXPECT_TRUE(screen->takesScreen(0xFFFF)) << "a message for every screen";
+    EXPECT_FALSE(screen->takesScreen(0));
+    EXPECT_EQ(screen->toString(), "tcp:9001,screen=2");
 
-    for (const char* bad : {"udp:", "udp:0", "udp:65536", "udp:host:8900", "serial:/dev/x",
-                            "udp:1,text=ignore", "udp31:1,offset=127", "udp:1,sources=0-4",
-                            "udp:1,offset=1,offset=2", "udp:1,colour=red", "udp:1,"}) {
+    for (const char* bad :
+         {"udp:", "udp:0", "udp:65536", "udp:host:8900", "serial:/dev/x", "udp:1,text=ignore",
+          "udp31:1,offset=127", "udp:1,sources=0-4", "udp:1,offset=1,offset=2", "udp:1,colour=red",
+          "udp:1,", "udp31:1,screen=0", "udp:1,screen=65535"}) {
         EXPECT_FALSE(tsl::TslInput::parse(bad, error)) << bad;
         EXPECT_NE(error.find(bad), std::string::npos) << error;
     }
