@@ -124,7 +124,7 @@ describe('an admin manages the accounts in the page', () => {
 
     // The history tells who did it, from where.
     await admin.goto(`${HOST_URL}/?instance=1#history`);
-    await admin.getByLabel('Show', { exact: true }).selectOption('accounts');
+    await admin.locator('[data-history-kind]').selectOption('accounts');
     const changes = admin.locator('[data-account-changes-rows]');
     await changes.locator('tr', { hasText: 'from operator to engineer' }).waitFor();
     const added = await changes.locator('tr', { hasText: 'account added' }).first().innerText();
@@ -213,7 +213,7 @@ describe('everyone but an admin', () => {
     const page = await harness.open('/?instance=1#accounts');
     assert.equal(await page.locator('[data-view-link="accounts"]').isVisible(), false);
     assert.equal(await page.locator('#view-accounts').isVisible(), false);
-    assert.equal(await page.getByLabel('Show', { exact: true }).isVisible(), false);
+    assert.equal(await page.locator('[data-history-kind]').isVisible(), false);
     const statuses = await page.evaluate(async () => Promise.all(
       ['/api/accounts', '/api/tokens', '/api/account-changes', '/api/accounts/vera/sessions']
         .map((path) => fetch(path).then((answer) => answer.status))));

@@ -67,10 +67,11 @@ export class AccountsPane {
   }
 
   // Runs one change; says what it did (or the host's refusal) and reads
-  // the lists again.
+  // the lists again. Every change carries a JSON body, as the host
+  // requires of a request that changes something.
   async act(method, path, body, done) {
     try {
-      const answer = await this.api.request(method, path, body);
+      const answer = await this.api.request(method, path, body ?? {});
       this.status.textContent = done(answer);
     } catch (error) {
       this.status.textContent = error.message;
@@ -92,8 +93,9 @@ export class AccountsPane {
     row.insertCell().textContent = account.hasPassword ? 'set' : 'none';
     row.insertCell().textContent = when(account.created);
     row.insertCell().textContent = when(account.lastLogin);
-    const actions = row.insertCell();
+    const actions = document.createElement('div');
     actions.className = 'actions';
+    row.insertCell().append(actions);
     actions.append(
       this.button('Set password', `Set a new password for ${account.name}`, async () => {
         const password = await this.passwordDialog.askNew(

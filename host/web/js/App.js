@@ -96,7 +96,6 @@ export class App {
   showPasswordState() {
     const none = !this.session.token && this.session.hasPassword === false;
     this.noPasswordBanner.hidden = !none;
-    this.document.body.dataset.noPassword = String(none);
   }
 
   async changePassword() {
@@ -131,6 +130,11 @@ export class App {
     this.stream.on('control', (change) => this.forInstance(change, 'applyControl'));
     this.stream.on('panel', (change) => this.forInstance(change, 'applyPanel'));
     this.stream.onStatus((status, detail) => {
+      if (status === 'lost') {
+        // A stream refused for a session that has ended: asking who the
+        // page is leads to the login page then.
+        this.checkSession().catch(() => undefined);
+      }
       this.statusText.textContent = detail ? `${STATUS_TEXT[status]} (${detail})` : STATUS_TEXT[status];
       this.document.body.dataset.connection = status;
     });

@@ -102,7 +102,10 @@ export class HistoryPane {
   }
 
   // Reads the newest page, or with `more` the page after the rows shown.
+  // Only the newest of loads that overlap shows its answer.
   async load(more) {
+    const generation = this.generation = (this.generation ?? 0) + 1;
+    const current = () => generation === this.generation;
     const accounts = this.showsAccounts();
     this.root.querySelector('[data-history-table]').hidden = accounts;
     this.root.querySelector('[data-account-changes-table]').hidden = !accounts;
@@ -110,7 +113,7 @@ export class HistoryPane {
       field.hidden = accounts;
     }
     if (accounts) {
-      await this.loadAccountChanges(more);
+      await this.loadAccountChanges(more, current);
       return;
     }
     const query = this.query();
@@ -122,6 +125,9 @@ export class HistoryPane {
     const limit = more ? PAGE : Math.max(PAGE, this.shown.length);
     try {
       const answer = await this.api.history({ ...query, before, limit });
+      if (!current()) {
+        return;
+      }
       this.shown = more ? this.shown.concat(answer.entries) : answer.entries;
       this.more.hidden = answer.entries.length < limit;
       this.status.textContent = this.shown.length ? `${this.shown.length} writes, newest first` : 'No writes match.';
@@ -132,11 +138,14 @@ export class HistoryPane {
     }
   }
 
-  async loadAccountChanges(more) {
+  async loadAccountChanges(more, current) {
     const before = more && this.shownChanges?.length ? this.shownChanges.at(-1).id : 0;
     try {
       const { changes } = await this.api.request('GET',
         `/api/account-changes?before=${before}&limit=${PAGE}`);
+      if (!current()) {
+        return;
+      }
       this.shownChanges = more ? this.shownChanges.concat(changes) : changes;
       this.more.hidden = changes.length < PAGE;
       this.status.textContent = this.shownChanges.length ?
