@@ -241,8 +241,7 @@ TEST(Program, AccountsAreManagedWhileTheHostRunsOnTheDataFolder) {
     EXPECT_NE(lastAdmin.output.find("last admin"), std::string::npos) << lastAdmin.output;
     EXPECT_NE(runPanelhost("user role gallery king" + where).exitCode, 0);
     // The history names the command line as who made the change.
-    const auto changes =
-        panelhost::SqliteAccountStore(data.path() / "panelhost.db").changes(0, 1);
+    const auto changes = panelhost::SqliteAccountStore(data.path() / "panelhost.db").changes(0, 1);
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].action, "role-changed");
     EXPECT_EQ(changes[0].detail, "from operator to engineer");
