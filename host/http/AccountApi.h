@@ -44,6 +44,10 @@ class AccountApi {
     // Who made a request, as the history records it.
     static Actor actorOf(const HttpRequest& request);
 
+    // Logs that `name` has the first password of the host, when no
+    // account had one before (`hadPassword` false) and one has now.
+    void noteFirstPassword(bool hadPassword, const std::string& name);
+
   private:
     void listAccounts(const HttpRequest& request, HttpResponse& response);
     void addAccount(const HttpRequest& request, HttpResponse& response);
@@ -56,9 +60,6 @@ class AccountApi {
     void createToken(const HttpRequest& request, HttpResponse& response);
     void revokeToken(const HttpRequest& request, HttpResponse& response);
     void changes(const HttpRequest& request, HttpResponse& response);
-
-    // Logs that the first password is set when none was before.
-    void noteFirstPassword(bool hadPassword, const std::string& name);
 
     AccountStore& accounts_;
     EventLog& log_;

@@ -374,12 +374,7 @@ void HttpAccess::changeOwnPassword(const HttpRequest& request, HttpResponse& res
     }
     attempt.succeeded();
     log_.add(0, "info", request.who() + " changed its password; its other sessions ended");
-    if (!hadPassword) {
-        log_.add(0, "info",
-                 request.user +
-                     " has the first password: one-time login links work no more, and the host "
-                     "may now be started on an address beyond loopback");
-    }
+    accountApi_.noteFirstPassword(hadPassword, request.user);
     endStreamsOf(request.user, false);
     sendJson(response, {{"name", request.user}, {"passwordChanged", true}});
 }

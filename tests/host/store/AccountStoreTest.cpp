@@ -1,6 +1,7 @@
 // Accounts, tokens, sessions and one-time logins in each kind of store, and
 // the first-start rules built on them.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <fstream>
@@ -416,6 +417,42 @@ TEST(AccountStore, RefusesAFileThatIsNotAPanelhostDataFile) {
     const auto foreign = folder.write("foreign.db", "my shopping list\n");
     EXPECT_THROW(SqliteAccountStore{foreign}, StoreError);
     EXPECT_EQ(contents(foreign), "my shopping list\n");
+}
+
+// A data file whose account tables an earlier panelhost made: the columns
+// and the history that came later are added at the first open, and its
+// accounts, tokens and sessions go on working.
+TEST(AccountStore, ADataFileFromBeforeTheAccountHistoryGainsIt) {
+    TempFolder folder;
+    const auto file = folder.path() / "panelhost.db";
+    const SqliteNameStore names(
+        file, panelhost::NameSeed::forCatalog(panelhost::DeviceCatalog::defaults()));
+    std::string token;
+    std::string session;
+    {
+        SqliteAccountStore accounts(file);
+        accounts.addAccount("olga", Role::Operator, kPassword);
+        token = accounts.createToken(Role::Viewer, "wall").token;
+        session = accounts.login("olga", kPassword)->id;
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    for (const char* sql :
+         {"DROP TABLE account_changes", "ALTER TABLE accounts DROP COLUMN last_login",
+          "ALTER TABLE tokens DROP COLUMN last_used", "ALTER TABLE sessions DROP COLUMN created",
+          "ALTER TABLE sessions DROP COLUMN address"}) {
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    }
+    sqlite3_close(db);
+
+    SqliteAccountStore accounts(file);
+    EXPECT_EQ(accounts.session(session)->name, "olga");
+    EXPECT_TRUE(accounts.verifyToken(token));
+    EXPECT_EQ(accounts.accounts().at(0).lastLogin, "");
+    EXPECT_EQ(accounts.sessions("olga").size(), 1u);
+    accounts.setRole("olga", Role::Engineer, {"ada", "192.0.2.1"});
+    ASSERT_EQ(accounts.changes(0, 10).size(), 1u);
+    EXPECT_EQ(accounts.changes(0, 10)[0].detail, "from operator to engineer");
 }
 
 }  // namespace
