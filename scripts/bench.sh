@@ -3,15 +3,17 @@
 # start-up against a plain snprintf baseline, the dispatch of each kind of
 # notification, the allocations and memory of one instance, and the host's
 # scale (with a thousand event streams open: the API, a press, and a name
-# change reaching every stream). Prints the machine and every figure; the
-# results are also kept as JSON in
+# change reaching every stream), then the latency of a vision mixer's tally
+# change through panelhost's --tally-in to its display output
+# (bench/tally-latency.js). Prints the machine and every figure; the
+# results of nameset_bench are also kept as JSON in
 # build/default/bench/results.json. Options are passed on to the benchmark
 # program (nameset_bench --help lists them), e.g. --benchmark_filter=Startup.
 #   scripts/bench.sh [BENCHMARK_OPTION...]
 set -euo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -40,3 +42,10 @@ echo "commit:     $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
 echo
 echo "== $program ${options[*]}"
 "$program" "${options[@]}"
+
+# The tally path runs the real program against the independent npm sender.
+cmake --build --preset default --target panelhost
+(cd tests/tsl/decoder && npm ci --no-audit --no-fund --loglevel=error)
+echo
+echo "== node bench/tally-latency.js build/default --changes 1000"
+node bench/tally-latency.js build/default --changes 1000

@@ -169,7 +169,8 @@ HostApplication::HostApplication(const HostOptions& options)
         tsl::TslOutputConfig config = options_.displays;
         config.drivenAtStart = !shared;
         try {
-            displays_ = std::make_unique<DisplayOutput>(config, *thread_, feed_, log_);
+            displays_ =
+                std::make_unique<DisplayOutput>(config, *thread_, feed_, log_, options_.tallies);
         } catch (const std::invalid_argument& error) {
             shutdown();
             throw StartupError(StartupError::kConfiguration, error.what());

@@ -10,6 +10,7 @@
 #include "AccountStore.h"
 #include "DeviceCatalog.h"
 #include "EmberEndpoint.h"
+#include "TallyInputs.h"
 #include "TslOutput.h"
 
 namespace panelhost {
@@ -70,6 +71,8 @@ struct HostOptions {
     std::optional<ember::EmberEndpoint> router;
     // Display output over TSL UMD 5.0 and 3.1: off while it names no target.
     tsl::TslOutputConfig displays;
+    // Tallies from vision mixers, merged into the display output.
+    TallyInputs::Config tallies;
 
     // $XDG_DATA_HOME/panelhost, else ~/.local/share/panelhost, else
     // ./panelhost-data.

@@ -21,6 +21,8 @@ constexpr int kHighestPort = 65535;
 // Screen 0xFFFF means "all screens" to a receiver.
 constexpr int kHighestScreen = 0xFFFE;
 constexpr int kLongestRefreshSeconds = 3600;
+// A stale time beyond an hour would keep a dead mixer's lamps lit for good.
+constexpr double kLongestTallyStaleSeconds = 3600;
 // A session may stay idle for up to a week; longer is rather "never".
 constexpr int kLongestSessionIdleMinutes = 7 * 24 * 60;
 // --router names the protocol first, so other kinds of router can follow.
@@ -164,6 +166,20 @@ void ProgramOptions::addHostOptions() {
         ->capture_default_str();
     app.add_flag("--tsl-udp-framing", options.displays.udpDleStx,
                  "wrap UDP datagrams in DLE/STX framing too (some receivers want it)");
+    app.add_option(
+           "--tally-in", tallyInputs,
+           "take tally lamps from a vision mixer or tally system: TSL 5.0 on udp:PORT or "
+           "tcp:PORT, TSL 3.1 on udp31:PORT (every local address); ,offset=N and "
+           ",sources=FIRST-LAST map its display addresses to sources as on --tsl, ,text=use "
+           "shows its labels on displays whose source has no name, ,screen=N takes only that "
+           "5.0 screen's messages; every display message "
+           "then carries the lamps of its source (repeatable; needs --tsl)")
+        ->type_name("udp:PORT");
+    app.add_option("--tally-stale", tallyStaleSeconds,
+                   "seconds without a valid packet after which a tally input counts as stale "
+                   "and its lamps go off (0: lamps stay until the sender changes them)")
+        ->check(CLI::Range(0.0, kLongestTallyStaleSeconds))
+        ->capture_default_str();
 }
 
 void ProgramOptions::addSubcommands() {
@@ -269,6 +285,32 @@ std::optional<int> ProgramOptions::parse(int argc, char** argv, std::ostream& er
         }
         options.displays.targets.push_back(*parsed);
     }
+    for (const std::string& inputText : tallyInputs) {
+        std::string error;
+        const std::optional<tsl::TslInput> parsed = tsl::TslInput::parse(inputText, error);
+        if (!parsed) {
+            errors << "panelhost: --tally-in: " << error << std::endl;
+            return StartupError::kConfiguration;
+        }
+        for (const tsl::TslInput& earlier : options.tallies.inputs) {
+            if (earlier.port == parsed->port &&
+                (earlier.protocol == tsl::TslInput::Protocol::Tcp) ==
+                    (parsed->protocol == tsl::TslInput::Protocol::Tcp)) {
+                errors << "panelhost: --tally-in: " << earlier.toString() << " and "
+                       << parsed->toString() << " listen on the same port" << std::endl;
+                return StartupError::kConfiguration;
+            }
+        }
+        options.tallies.inputs.push_back(*parsed);
+    }
+    if (!options.tallies.inputs.empty() && options.displays.targets.empty()) {
+        errors << "panelhost: --tally-in: tallies are merged into the display output; give the "
+                  "displays to drive with --tsl"
+               << std::endl;
+        return StartupError::kConfiguration;
+    }
+    options.tallies.staleAfter = std::chrono::milliseconds(
+        static_cast<std::chrono::milliseconds::rep>(tallyStaleSeconds * 1000));
     if (!router.empty()) {
         ember::EmberEndpoint endpoint;
         std::string error;

@@ -42,6 +42,9 @@ struct ProgramOptions {
     std::string router;
     std::vector<std::string> displayTargets;
     int refreshSeconds = kDefaultRefreshSeconds;
+    std::vector<std::string> tallyInputs;
+    double tallyStaleSeconds =
+        std::chrono::duration<double>(TallyInputs::kDefaultStaleAfter).count();
     int screen = 0;
     int sessionIdleMinutes = 0;
 

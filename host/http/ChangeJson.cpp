@@ -114,6 +114,28 @@ Encoded encode(const DisplayDriverChanged& event) {
              {"driver", event.driver ? nlohmann::json(*event.driver) : nlohmann::json(nullptr)}}};
 }
 
+Encoded encode(const DisplayTallyChanged& event) {
+    nlohmann::json sources = nlohmann::json::array();
+    for (const DisplayTallyChanged::Lamps& lamps : event.sources) {
+        sources.push_back({{"source", lamps.source},
+                           {"right", lamps.right},
+                           {"text", lamps.text},
+                           {"left", lamps.left},
+                           {"tallies31", lamps.tallies31},
+                           {"inputs", lamps.inputs}});
+    }
+    return {"tsl", {{"tallies", sources}}};
+}
+
+Encoded encode(const TallyInputChanged& event) {
+    return {"tsl",
+            {{"tallyInput",
+              {{"input", event.input},
+               {"stale", event.stale},
+               {"packets", event.packets},
+               {"dropped", event.dropped}}}}};
+}
+
 }  // namespace
 
 std::string changeStreamText(const Change& change) {

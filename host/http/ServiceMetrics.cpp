@@ -101,6 +101,32 @@ void writeEngine(PrometheusText& out, const EngineView& view) {
     out.histogram("panelhost_store_write_duration_seconds", {}, store.latency.read());
 }
 
+void writeTallyInputs(PrometheusText& out, const nlohmann::json& inputs) {
+    if (inputs.empty()) {
+        return;
+    }
+    out.family("panelhost_tally_input_packets_total", "counter",
+               "Valid TSL packets each tally input took in.");
+    for (const nlohmann::json& input : inputs) {
+        out.sample("panelhost_tally_input_packets_total",
+                   {{"input", input["input"].get<std::string>()}},
+                   input["packets"].get<std::uint64_t>());
+    }
+    out.family("panelhost_tally_input_dropped_total", "counter",
+               "Packets each tally input refused (malformed, truncated or too long).");
+    for (const nlohmann::json& input : inputs) {
+        out.sample("panelhost_tally_input_dropped_total",
+                   {{"input", input["input"].get<std::string>()}},
+                   input["dropped"].get<std::uint64_t>());
+    }
+    out.family("panelhost_tally_input_stale", "gauge",
+               "1 for a tally input silent for longer than the stale time (its lamps are off).");
+    for (const nlohmann::json& input : inputs) {
+        out.sample("panelhost_tally_input_stale", {{"input", input["input"].get<std::string>()}},
+                   std::uint64_t{input["stale"].get<bool>() ? 1U : 0U});
+    }
+}
+
 void writeDisplays(PrometheusText& out, const DisplayOutput* displays) {
     const nlohmann::json status =
         displays == nullptr ? nlohmann::json{{"enabled", false}} : displays->statusJson();
@@ -144,6 +170,7 @@ void writeDisplays(PrometheusText& out, const DisplayOutput* displays) {
                        std::uint64_t{name == current ? 1U : 0U});
         }
     }
+    writeTallyInputs(out, status["tallyInputs"]);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <utility>
 
@@ -217,6 +218,94 @@ long Socket::receive(std::uint8_t* buffer, std::size_t size, std::string& error)
             return 0;
         }
         error = errnoText(errno);
+        return -1;
+    }
+}
+
+Socket Socket::bindAny(bool stream, std::uint16_t port, std::string& error) {
+    const int type = (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC;
+    int fd = ::socket(AF_INET6, type, 0);
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (fd >= 0) {
+        const int no = 0;
+        if (::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no) != 0) {
+            error = failed("setsockopt(IPV6_V6ONLY)");
+            ::close(fd);
+            return Socket();
+        }
+        sockaddr_in6 any{};
+        any.sin6_family = AF_INET6;
+        any.sin6_addr = in6addr_any;
+        any.sin6_port = htons(port);
+        std::memcpy(&address, &any, sizeof any);
+        length = sizeof any;
+    } else {
+        fd = ::socket(AF_INET, type, 0);
+        if (fd < 0) {
+            error = failed("socket");
+            return Socket();
+        }
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_addr.s_addr = htonl(INADDR_ANY);
+        any.sin_port = htons(port);
+        std::memcpy(&address, &any, sizeof any);
+        length = sizeof any;
+    }
+    Socket socket(fd);
+    const int yes = 1;
+    if (stream && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0) {
+        error = failed("setsockopt(SO_REUSEADDR)");
+        return Socket();
+    }
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        error = failed("bind");
+        return Socket();
+    }
+    if (stream && ::listen(fd, SOMAXCONN) != 0) {
+        error = failed("listen");
+        return Socket();
+    }
+    return socket;
+}
+
+Socket Socket::acceptPeer(std::string& error) const {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    for (;;) {
+        const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &length,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            error.clear();
+            return Socket(fd, SocketAddress::hostOf(peer));
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        error = errno == EAGAIN || errno == EWOULDBLOCK ? std::string() : failed("accept");
+        return Socket();
+    }
+}
+
+long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, std::string& sender,
+                         std::string& error) const {
+    for (;;) {
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = ::recvfrom(fd_, buffer, size, MSG_DONTWAIT | MSG_TRUNC,
+                                     reinterpret_cast<sockaddr*>(&from), &length);
+        if (n >= 0) {
+            sender = SocketAddress::hostOf(from);
+            return static_cast<long>(n);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return 0;
+        }
+        error = failed("recvfrom");
         return -1;
     }
 }

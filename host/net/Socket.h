@@ -36,6 +36,22 @@ class Socket {
     // A datagram socket for `address`'s family.
     static Socket openDatagram(const SocketAddress& address, std::string& error);
 
+    // A datagram socket, or a listening stream socket, bound to `port` on
+    // every local IPv6 and IPv4 address (IPv4 alone where the machine has
+    // no IPv6). Invalid, with the call that failed in `error`, when the
+    // port cannot be had.
+    static Socket bindAny(bool stream, std::uint16_t port, std::string& error);
+    // Takes a pending connection of a listening socket without waiting:
+    // invalid with `error` empty when none is pending. The stream's peer()
+    // is the peer's address without its port.
+    Socket acceptPeer(std::string& error) const;
+    // Reads one datagram without waiting: its size (more than `size` for a
+    // datagram that did not fit and was cut), 0 when none is there (or it
+    // was empty), -1 when the read failed (`error` says why).
+    // `sender` is the sender's address without its port.
+    long receiveFrom(std::uint8_t* buffer, std::size_t size, std::string& sender,
+                     std::string& error) const;
+
     // Resolves `host` (may block on a name lookup) and connects to the
     // first of its addresses that answers, giving up on each after
     // `timeout` or as soon as `cancelled` returns true (asked several times

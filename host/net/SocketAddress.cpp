@@ -25,6 +25,27 @@ std::string describe(const sockaddr* address) {
 
 }  // namespace
 
+std::string SocketAddress::hostOf(const sockaddr_storage& address) {
+    char host[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+        sockaddr_in v4{};
+        std::memcpy(&v4, &address, sizeof v4);
+        inet_ntop(AF_INET, &v4.sin_addr, host, sizeof host);
+        return host;
+    }
+    if (address.ss_family != AF_INET6) {
+        return "unknown";
+    }
+    sockaddr_in6 v6{};
+    std::memcpy(&v6, &address, sizeof v6);
+    if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+        inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], host, sizeof host);
+        return host;
+    }
+    inet_ntop(AF_INET6, &v6.sin6_addr, host, sizeof host);
+    return host;
+}
+
 bool SocketAddress::resolve(const std::string& host, std::uint16_t port, bool stream,
                             std::vector<SocketAddress>& out, std::string& error) {
     addrinfo hints{};

@@ -21,6 +21,10 @@ struct SocketAddress {
     // lookup, so it is called from a thread that may wait.
     static bool resolve(const std::string& host, std::uint16_t port, bool stream,
                         std::vector<SocketAddress>& out, std::string& error);
+    // The printable form of a received peer's address, without its port
+    // ("192.0.2.7", "2001:db8::7"); an IPv4 peer of a dual-stack socket is
+    // shown as IPv4.
+    static std::string hostOf(const sockaddr_storage& address);
 };
 
 }  // namespace net

@@ -24,6 +24,13 @@ struct Overloaded : Callables... {
 template <class... Callables>
 Overloaded(Callables...) -> Overloaded<Callables...>;
 
+nlohmann::json tallyJson(const tsl::TslTally& tally) {
+    return {{"right", tsl::toString(tally.right)},
+            {"text", tsl::toString(tally.text)},
+            {"left", tsl::toString(tally.left)},
+            {"tallies31", tally.tallies31}};
+}
+
 nlohmann::json receiverJson(const tsl::TslTransportStatus& status) {
     return {{"target", status.target},
             {"state", tsl::toString(status.state)},
@@ -35,7 +42,7 @@ nlohmann::json receiverJson(const tsl::TslTransportStatus& status) {
 }  // namespace
 
 DisplayOutput::DisplayOutput(const tsl::TslOutputConfig& config, EngineThread& engine,
-                             ChangeFeed& feed, EventLog& log)
+                             ChangeFeed& feed, EventLog& log, const TallyInputs::Config& tallies)
     : engine_(engine), feed_(feed), log_(log), subscription_(feed.subscribe()) {
     output_ = tsl::TslOutput::create(
         config, [this](const std::string& summary) { log_.add(0, "tsl", summary); },
@@ -47,20 +54,21 @@ DisplayOutput::DisplayOutput(const tsl::TslOutputConfig& config, EngineThread& e
                                                  status.detail, status.packetsSent,
                                                  status.packetsDropped});
         });
-    start(config);
+    start(config, tallies);
 }
 
 DisplayOutput::DisplayOutput(const tsl::TslOutputConfig& config,
                              std::vector<std::unique_ptr<tsl::TslTransport>> transports,
-                             EngineThread& engine, ChangeFeed& feed, EventLog& log)
+                             EngineThread& engine, ChangeFeed& feed, EventLog& log,
+                             const TallyInputs::Config& tallies)
     : engine_(engine), feed_(feed), log_(log), subscription_(feed.subscribe()) {
     output_ = std::make_unique<tsl::TslOutput>(
         config, std::move(transports),
         [this](const std::string& summary) { log_.add(0, "tsl", summary); });
-    start(config);
+    start(config, tallies);
 }
 
-void DisplayOutput::start(const tsl::TslOutputConfig& config) {
+void DisplayOutput::start(const tsl::TslOutputConfig& config, const TallyInputs::Config& tallies) {
     drivers_.assign(config.targets.size(), Driver{config.drivenAtStart, std::nullopt});
     for (const tsl::TslTarget& target : config.targets) {
         log_.add(0, "info", "display output to " + target.toString());
@@ -68,11 +76,20 @@ void DisplayOutput::start(const tsl::TslOutputConfig& config) {
     for (const std::string& warning : output_->warnings()) {
         log_.add(0, "warning", warning);
     }
+    if (!tallies.inputs.empty()) {
+        try {
+            tallies_ = std::make_unique<TallyInputs>(tallies, config.indexOffset, feed_, log_);
+        } catch (const std::runtime_error& error) {
+            feed_.unsubscribe(subscription_);
+            throw std::invalid_argument(error.what());
+        }
+    }
     sendWall("output started");
     thread_ = std::thread([this] { run(); });
 }
 
 DisplayOutput::~DisplayOutput() {
+    tallies_.reset();
     feed_.unsubscribe(subscription_);
     if (thread_.joinable()) {
         thread_.join();
@@ -118,6 +135,7 @@ void DisplayOutput::follow(const Change& change) {
     std::visit(Overloaded{[this](const CrosspointChanged& event) { follow(event); },
                           [this](const SlotChanged& event) { follow(event); },
                           [this](const NameChanged& event) { follow(event); },
+                          [this](const DisplayTallyChanged& event) { follow(event); },
                           // Panels, instances, the log and the output's own
                           // reports change nothing the displays show.
                           [](const auto&) {}},
@@ -150,13 +168,51 @@ void DisplayOutput::follow(const NameChanged& event) {
         return;
     }
     wall_.names[static_cast<std::size_t>(event.index - 1)] = event.text;
-    output_->setName(event.index, event.text);
+    output_->setName(event.index, shownName(event.index));
     feed_.publish(DisplayNameSent{event.index});
     for (int destination = 1; destination <= UmdWall::kSourceCount; ++destination) {
         if (wall_.routed[static_cast<std::size_t>(destination - 1)] == event.index) {
             sendRouted(destination);
         }
     }
+}
+
+void DisplayOutput::follow(const DisplayTallyChanged& event) {
+    std::vector<tsl::TslDisplayUpdate> sources;
+    std::vector<tsl::TslDisplayUpdate> routed;
+    for (const DisplayTallyChanged::Lamps& lamps : event.sources) {
+        if (lamps.source < 1 || lamps.source > UmdWall::kSourceCount) {
+            continue;
+        }
+        sources.push_back({lamps.source, shownName(lamps.source), tallyOf(lamps.source)});
+        for (int destination = 1; destination <= UmdWall::kSourceCount; ++destination) {
+            if (wall_.routed[static_cast<std::size_t>(destination - 1)] == lamps.source) {
+                routed.push_back(
+                    {destination, wall_.routedName(destination), routedTally(destination)});
+            }
+        }
+    }
+    // The sources of one packet from the mixer go out together.
+    output_->setDisplays(sources, false);
+    if (!routed.empty() && output_->followsRouter()) {
+        output_->setDisplays(routed, true);
+        for (const tsl::TslDisplayUpdate& update : routed) {
+            feed_.publish(DisplayRoutedSent{update.number});
+        }
+    }
+}
+
+std::string DisplayOutput::shownName(int source) const {
+    const std::string& name = wall_.names[static_cast<std::size_t>(source - 1)];
+    return name.empty() && tallies_ ? tallies_->board().label(source) : name;
+}
+
+tsl::TslTally DisplayOutput::tallyOf(int source) const {
+    return tallies_ ? tallies_->board().tally(source) : tsl::TslTally{};
+}
+
+tsl::TslTally DisplayOutput::routedTally(int destination) const {
+    return tallyOf(wall_.routed[static_cast<std::size_t>(destination - 1)]);
 }
 
 void DisplayOutput::sendRouted(int destination) {
@@ -167,7 +223,8 @@ void DisplayOutput::sendRouted(int destination) {
     if (!output_->followsRouter()) {
         return;
     }
-    output_->setRoutedName(destination, wall_.routedName(destination));
+    output_->setDisplays({{destination, wall_.routedName(destination), routedTally(destination)}},
+                         true);
     feed_.publish(DisplayRoutedSent{destination});
 }
 
@@ -181,10 +238,16 @@ void DisplayOutput::sendWall(const std::string& why) {
     }
     tsl::TslOutput::Names names;
     tsl::TslOutput::Names routed;
+    tsl::TslOutput::Tallies tallies{};
+    tsl::TslOutput::Tallies routedTallies{};
     for (std::size_t i = 0; i < names.size(); ++i) {
-        names[i] = wall_.names[i];
-        routed[i] = wall_.routedName(static_cast<int>(i) + 1);
+        const int number = static_cast<int>(i) + 1;
+        names[i] = shownName(number);
+        routed[i] = wall_.routedName(number);
+        tallies[i] = tallyOf(number);
+        routedTallies[i] = routedTally(number);
     }
+    output_->setTallies(tallies, routedTallies);
     output_->setWall(names, routed, wall_.brightness);
     bool drivesAny = false;
     {
@@ -225,8 +288,12 @@ nlohmann::json DisplayOutput::statusJson() const {
                             {"index", display.index},
                             {"text", display.text},
                             {"brightness", display.brightness},
+                            {"tally", tallyJson(display.tally)},
                             {"sent", display.sent},
                             {"exact", display.exact}});
+        if (tallies_) {
+            displays.back()["tallyFrom"] = tallies_->board().inputsOf(static_cast<int>(i) + 1);
+        }
         if (!display.shownAs.empty()) {
             displays.back()["shownAs"] = display.shownAs;
         }
@@ -252,6 +319,23 @@ nlohmann::json DisplayOutput::statusJson() const {
                              {"fullRefreshes", sent.fullRefreshes},
                              {"receivers", receivers},
                              {"displays", displays}};
+    nlohmann::json inputs = nlohmann::json::array();
+    if (tallies_) {
+        for (const TallyBoard::InputStatus& input :
+             tallies_->board().inputs(TallyBoard::Clock::now())) {
+            using Seconds = std::chrono::duration<double>;
+            inputs.push_back({{"input", input.input},
+                              {"packets", input.packets},
+                              {"dropped", input.dropped},
+                              {"stale", input.stale},
+                              {"silentSeconds",
+                               input.silentFor ? nlohmann::json(Seconds(*input.silentFor).count())
+                                               : nlohmann::json(nullptr)}});
+        }
+        result["tallyStaleSeconds"] =
+            std::chrono::duration<double>(tallies_->board().staleAfter()).count();
+    }
+    result["tallyInputs"] = inputs;
     if (output_->followsRouter()) {
         std::array<int, UmdWall::kSourceCount> sources{};
         {
@@ -265,6 +349,7 @@ nlohmann::json DisplayOutput::statusJson() const {
                               {"source", sources[i]},
                               {"index", display.index},
                               {"text", display.text},
+                              {"tally", tallyJson(display.tally)},
                               {"sent", display.sent},
                               {"exact", display.exact}});
             if (!display.shownAs.empty()) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "EventLog.h"
 
@@ -107,9 +108,34 @@ struct DisplayDriverChanged {
     std::optional<std::string> driver;
 };
 
-using ChangeEvent = std::variant<InstanceChanged, ControlChanged, PanelChanged, SlotChanged,
-                                 NameChanged, CrosspointChanged, RouterLinkChanged, LogEntry,
-                                 DisplayReceiverChanged, DisplayBrightnessSent, DisplayNameSent,
-                                 DisplayRoutedSent, DisplayWallSent, DisplayDriverChanged>;
+// The tally lamps of sources changed: what a vision mixer sent, or an input
+// that fell silent going off. Colours are "off", "red", "green" or "amber".
+struct DisplayTallyChanged {
+    struct Lamps {
+        int source = 0;
+        std::string right;
+        std::string text;
+        std::string left;
+        // The 3.1 tallies 1 to 4, bits 0 to 3.
+        int tallies31 = 0;
+        // The tally inputs whose lamps are on, as given on the command line.
+        std::vector<std::string> inputs;
+    };
+    std::vector<Lamps> sources;
+};
+
+// A tally input fell silent for longer than the stale time, or sends again.
+struct TallyInputChanged {
+    std::string input;
+    bool stale = false;
+    std::uint64_t packets = 0;
+    std::uint64_t dropped = 0;
+};
+
+using ChangeEvent =
+    std::variant<InstanceChanged, ControlChanged, PanelChanged, SlotChanged, NameChanged,
+                 CrosspointChanged, RouterLinkChanged, LogEntry, DisplayReceiverChanged,
+                 DisplayBrightnessSent, DisplayNameSent, DisplayRoutedSent, DisplayWallSent,
+                 DisplayDriverChanged, DisplayTallyChanged, TallyInputChanged>;
 
 }  // namespace panelhost

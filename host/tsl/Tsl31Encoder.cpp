@@ -18,7 +18,8 @@ void appendMessage(std::vector<std::uint8_t>& out, const TslDisplayMessage& m) {
     }
     out.push_back(static_cast<std::uint8_t>(Tsl31Encoder::kHeaderBase + m.index));
     out.push_back(static_cast<std::uint8_t>(std::min(m.brightness, kMaxBrightness)
-                                            << Tsl31Encoder::kBrightnessShift));
+                                                << Tsl31Encoder::kBrightnessShift |
+                                            (m.tallies31 & Tsl31Encoder::kTallyBits)));
     const std::string text = Tsl31Encoder::displayText(m.text);
     out.insert(out.end(), text.begin(), text.end());
 }

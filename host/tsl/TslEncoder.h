@@ -17,6 +17,9 @@ struct TslDisplayMessage {
     TallyColour rightTally = TallyColour::Off;
     TallyColour textTally = TallyColour::Off;
     TallyColour leftTally = TallyColour::Off;
+    // The 3.1 tallies 1 to 4 in bits 0 to 3 (a 5.0 packet carries the
+    // three lamps above instead).
+    std::uint8_t tallies31 = 0;
     // UTF-8; invalid sequences are shown as U+FFFD.
     std::string text;
 };

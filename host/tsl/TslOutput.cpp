@@ -80,6 +80,17 @@ std::string describePacket(const TslPacket& packet, const std::vector<TslDisplay
     }
     line += ", " + std::to_string(packet.bytes.size()) + " bytes, brightness " +
             std::to_string(first.brightness);
+    const bool lampsOn = first.tallies31 != 0 || first.rightTally != TallyColour::Off ||
+                         first.textTally != TallyColour::Off || first.leftTally != TallyColour::Off;
+    if (packet.messageCount != 1 || !lampsOn) {
+        return line;
+    }
+    if (version31) {
+        line += ", tallies " + std::to_string(first.tallies31);
+    } else {
+        line += std::string(", tally ") + toString(first.rightTally) + "/" +
+                toString(first.textTally) + "/" + toString(first.leftTally);
+    }
     return line;
 }
 
@@ -273,6 +284,39 @@ bool TslOutput::setRoutedName(int destination, const std::string& name) {
     return true;
 }
 
+void TslOutput::setTallies(const Tallies& sources, const Tallies& routed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tallies_ = sources;
+    routedTallies_ = routed;
+}
+
+bool TslOutput::setDisplays(const std::vector<TslDisplayUpdate>& updates, bool routed) {
+    const bool inRange =
+        std::all_of(updates.begin(), updates.end(), [](const TslDisplayUpdate& update) {
+            return update.number >= 1 && update.number <= kSourceCount;
+        });
+    if (!inRange) {
+        return false;
+    }
+    std::vector<std::string> summaries;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<int> numbers;
+        for (const TslDisplayUpdate& update : updates) {
+            const auto at = static_cast<std::size_t>(update.number - 1);
+            (routed ? routed_ : names_)[at] = update.name;
+            (routed ? routedTallies_ : tallies_)[at] = update.tally;
+            numbers.push_back(update.number);
+        }
+        if (!numbers.empty()) {
+            summaries = sendLocked(numbers, routed ? "routed update" : "update",
+                                   routed ? Routes::Routed : Routes::Sources);
+        }
+    }
+    report(summaries);
+    return true;
+}
+
 bool TslOutput::followsRouter() const {
     return std::any_of(routes_.begin(), routes_.end(),
                        [](const Route& route) { return route.followRouter; });
@@ -390,6 +434,7 @@ std::vector<std::string> TslOutput::sendLocked(const std::vector<int>& numbers,
             continue;
         }
         const Names& texts = route.followRouter ? routed_ : names_;
+        const Tallies& lamps = route.followRouter ? routedTallies_ : tallies_;
         std::vector<std::size_t> chosen;
         std::string chosenNames;
         for (const std::size_t t : route.transports) {
@@ -408,6 +453,11 @@ std::vector<std::string> TslOutput::sendLocked(const std::vector<int>& numbers,
             m.index = static_cast<std::uint16_t>(route.address(number));
             m.brightness = brightness_;
             m.text = texts[static_cast<std::size_t>(number - 1)];
+            const TslTally& tally = lamps[static_cast<std::size_t>(number - 1)];
+            m.rightTally = tally.right;
+            m.textTally = tally.text;
+            m.leftTally = tally.left;
+            m.tallies31 = tally.tallies31;
             messages.push_back(std::move(m));
             carried.push_back(number);
         }
@@ -439,6 +489,7 @@ void TslOutput::noteSentLocked(bool routed, int number) {
     TslDisplayState& state = (routed ? sent_.routed : sent_.displays)[at];
     state.text = (routed ? routed_ : names_)[at];
     state.brightness = brightness_;
+    state.tally = (routed ? routedTallies_ : tallies_)[at];
     state.sent = true;
     const bool on31 = std::any_of(routes_.begin(), routes_.end(), [&](const Route& route) {
         return route.followRouter == routed && route.version31 && route.carries(number);

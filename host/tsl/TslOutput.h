@@ -11,6 +11,7 @@
 
 #include "Tsl31Encoder.h"
 #include "TslEncoder.h"
+#include "TslTally.h"
 #include "TslTarget.h"
 #include "TslTransport.h"
 
@@ -43,6 +44,8 @@ struct TslDisplayState {
     // The name as the host holds it (UTF-8).
     std::string text;
     std::uint8_t brightness = 0;
+    // The tally lamps it was sent with.
+    TslTally tally;
     // False until a message for this display has been sent.
     bool sent = false;
     // False when a display that should show the source shows `text` other
@@ -53,6 +56,14 @@ struct TslDisplayState {
     std::string shownAs;
     // The targets (TslTarget::toString()) that cannot address the source.
     std::vector<std::string> unsentTo;
+};
+
+// A new name and lamps for one display (TslOutput::setDisplays()).
+struct TslDisplayUpdate {
+    // The source, or the followed destination, 1 to kSourceCount.
+    int number = 0;
+    std::string name;
+    TslTally tally;
 };
 
 // The UMD wall as last handed to the transports; displays[0] is source 1,
@@ -78,7 +89,10 @@ struct TslWallSnapshot {
 // The host calls setWall() when output starts and when the shown name set
 // changes, setName() when one name of the shown set changes,
 // setRoutedName() when a followed destination's name changes, and
-// setBrightness() when the brightness changes; each sends at once. The host
+// setBrightness() when the brightness changes; each sends at once. Every
+// message carries the tally lamps of the display's source as last given
+// (setTallies(), setDisplays(); all off at first): a
+// name, a refresh or a brightness change never puts them out. The host
 // also calls tick() regularly (about once a second is plenty): it sends the
 // whole wall again once refreshPeriod has passed since the last full send,
 // and to a transport whose link was opened again (a serial line that
@@ -95,6 +109,9 @@ class TslOutput {
 
     // names[0] is source 1's name, UTF-8.
     using Names = std::array<std::string, kSourceCount>;
+    // tallies[0] is source 1's lamps (or destination 1's, for the displays
+    // that follow the router).
+    using Tallies = std::array<TslTally, kSourceCount>;
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     // Receives one line per packet sent, for the host's log.
     using SummaryCallback = std::function<void(const std::string&)>;
@@ -128,6 +145,13 @@ class TslOutput {
     // sends that display alone to the targets that follow the router; false
     // for a destination out of range.
     bool setRoutedName(int destination, const std::string& name);
+    // Replaces every display's lamps without sending: the next send of a
+    // display carries them.
+    void setTallies(const Tallies& sources, const Tallies& routed);
+    // Replaces the names and lamps of the given sources (or, `routed`, of
+    // followed destinations) and sends those displays alone, in as few
+    // packets as they fit; false, and nothing sent, when one is out of range.
+    bool setDisplays(const std::vector<TslDisplayUpdate>& updates, bool routed);
     // Whether some target follows the router.
     bool followsRouter() const;
     // Replaces the brightness level and, once the wall is known, sends it
@@ -204,6 +228,8 @@ class TslOutput {
     mutable std::mutex mutex_;
     Names names_;
     Names routed_;
+    Tallies tallies_{};
+    Tallies routedTallies_{};
     // Each transport's TslTransportStatus::linkOpenings as last seen.
     std::vector<std::uint64_t> openings_;
     // Which transports are sent anything (see setDriven()).

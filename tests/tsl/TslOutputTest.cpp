@@ -372,3 +372,88 @@ TEST_F(TslOutputTest, Version31TargetsLeaveOutAddressesBeyond126AndSayWhatTheySh
     config.indexOffset = tsl::Tsl31Encoder::kMaxAddress + 1;
     EXPECT_THROW(make(config), std::invalid_argument);
 }
+
+TEST_F(TslOutputTest, EveryMessageCarriesTheLampsOfItsSource) {
+    TslOutputConfig config;
+    config.targets = {target("udp:127.0.0.1:8900"), target("udp31:127.0.0.1:8901"),
+                      target("udp:127.0.0.1:8902,follow=router")};
+    config.refreshPeriod = 5s;
+    auto output = make(config);
+    const tsl::TslTally red =
+        tsl::TslTally::from5(tsl::TallyColour::Red, tsl::TallyColour::Off, tsl::TallyColour::Red);
+    TslOutput::Tallies tallies{};
+    TslOutput::Tallies routed{};
+    tallies[4] = red;
+    routed[9] = tsl::TslTally::from31(tsl::TslTally::kTally2);
+    output->setTallies(tallies, routed);
+    output->setWall(names("N"), names("R"), 2);
+    const auto lampsOf = [&](std::size_t target, int index) {
+        int control = -1;
+        for (const auto& m : records[target]->messages()) {
+            control = m.index == index ? m.control & 0x3F : control;
+        }
+        return control;
+    };
+    const auto tallies31Of = [&](int address) {
+        int control = -1;
+        for (const auto& packet : records[1]->packets) {
+            for (const auto& m : tsl_test::readMessages31(packet)) {
+                control = m.address == address ? m.control & 0x0F : control;
+            }
+        }
+        return control;
+    };
+    // Display 4 (source 5) lit; with the whole wall also display 5 dark
+    // and the following display 9 (destination 10) green.
+    const auto expectLit = [&](const char* when, bool whole = true) {
+        EXPECT_EQ(lampsOf(0, 4), 1 | 1 << 4) << when;
+        EXPECT_EQ(tallies31Of(4), tsl::TslTally::kTally1) << when;
+        if (whole) {
+            EXPECT_EQ(lampsOf(0, 5), 0) << when;
+            EXPECT_EQ(lampsOf(2, 9), 2 | 2 << 4) << when;
+        }
+    };
+    expectLit("whole wall");
+
+    for (const auto& record : records) {
+        record->packets.clear();
+    }
+    output->setName(5, "Renamed");
+    expectLit("name of the lit source", false);
+    EXPECT_EQ(records[0]->messages().at(0).text, "Renamed");
+    EXPECT_EQ(output->lastSent().displays[4].tally, red);
+
+    for (const auto& record : records) {
+        record->packets.clear();
+    }
+    output->setBrightness(1);
+    expectLit("brightness");
+    now += 5s;
+    for (const auto& record : records) {
+        record->packets.clear();
+    }
+    output->tick();
+    expectLit("periodic refresh");
+
+    // A change of lamps sends that display alone, keeping our brightness.
+    for (const auto& record : records) {
+        record->packets.clear();
+    }
+    log.clear();
+    output->setDisplays({{5, "Renamed", tsl::TslTally{}}}, false);
+    ASSERT_EQ(records[0]->messages().size(), 1u);
+    EXPECT_EQ(records[0]->messages()[0].control, 1 << 6);
+    EXPECT_EQ(tallies31Of(4), 0);
+    EXPECT_TRUE(records[2]->packets.empty()) << "the following target shows destinations";
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].find("TSL update 1/1: display 4 \"Renamed\""), 0u) << log[0];
+
+    // The lamps of one packet from the mixer go out in one packet.
+    records[0]->packets.clear();
+    EXPECT_TRUE(output->setDisplays({{5, "Renamed", red}, {9, "N9", red}}, false));
+    ASSERT_EQ(records[0]->packets.size(), 1u);
+    EXPECT_EQ(records[0]->messages().size(), 2u);
+    EXPECT_EQ(lampsOf(0, 8), 1 | 1 << 4);
+    EXPECT_FALSE(output->setDisplays({{1, "A", red}, {129, "B", red}}, false));
+    EXPECT_EQ(output->lastSent().displays[0].tally, tsl::TslTally{}) << "nothing taken";
+}

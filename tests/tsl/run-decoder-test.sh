@@ -2,8 +2,9 @@
 # Cross-checks the display output against the independent npm decoder
 # tsl-umd-v5: installs it from the lock file and runs the node tests, which
 # drive the tsl_send_fixture and the panelhost built in BUILD_DIR over UDP
-# and TCP on loopback; and runs the TSL 3.1 end-to-end test, whose serial
-# buses are pseudo-terminal pairs from socat (installed when missing).
+# and TCP on loopback (tsl-umd-v5 also sends the vision mixer's tallies);
+# and runs the TSL 3.1 end-to-end test, whose serial buses are
+# pseudo-terminal pairs from socat (installed when missing).
 set -euo pipefail
 
 if [ $# -ne 1 ] || [ "$1" = "-h" ] || [ "$1" = "--help" ]; then
@@ -29,4 +30,4 @@ tovi_install_packages socat
 cd "$root/tests/tsl/decoder"
 npm ci --no-audit --no-fund --loglevel=error
 TSL_SEND_FIXTURE="$fixture" PANELHOST="$panelhost" \
-    node --test decoder.test.js panelhost.test.js tsl31.test.js
+    node --test decoder.test.js panelhost.test.js tsl31.test.js tally.test.js

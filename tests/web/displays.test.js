@@ -1,8 +1,10 @@
 // The display output in the browser: with panelhost driving displays over
 // TSL UMD 5.0 and 3.1, the wall shows each receiver's state and what every
 // display was last sent, a name changed elsewhere is sent and shown at once,
-// and a name a 3.1 display cannot show exactly is marked.
+// and a name a 3.1 display cannot show exactly is marked; a vision mixer's
+// tally lights its tile at once, naming the input.
 import assert from 'node:assert/strict';
+import dgram from 'node:dgram';
 import { after, before, describe, it } from 'node:test';
 import { BrowserHarness, api } from './BrowserHarness.js';
 
@@ -25,7 +27,7 @@ describe('the display output', () => {
     await status.waitFor();
     assert.match(await status.textContent(), /udp:127\.0\.0\.1:\d+/);
     // A host on its own data file drives every receiver it names.
-    const receivers = status.locator('li');
+    const receivers = status.locator('ul:not([data-tally-inputs]) li');
     assert.ok(await receivers.count() > 0);
     for (const text of await receivers.allTextContents()) {
       assert.match(text, /; driven by this host$/);
@@ -62,5 +64,25 @@ describe('the display output', () => {
     assert.match(await wall.locator('.umd[data-source="128"]').getAttribute('title'),
       /not sent to udp31:127\.0\.0\.1:\d+/);
     await BrowserHarness.screenshot(wall, 'displays-output');
+  });
+
+  it('a tally from the vision mixer lights its tile and names the input', async () => {
+    const port = Number(process.env.PANELHOST_TALLY_PORT);
+    // A TSL 5.0 packet: display index 11 (source 12), right-hand lamp red,
+    // left-hand green, no text.
+    const packet = Buffer.from([10, 0, 0, 0, 0, 0, 11, 0, 1 | (2 << 4) | (3 << 6), 0, 0, 0]);
+    const socket = dgram.createSocket('udp4');
+    await new Promise((resolve) => socket.send(packet, port, '127.0.0.1', resolve));
+    socket.close();
+    await wall.waitForFunction(() => {
+      const tile = document.querySelector('.umd[data-source="12"]');
+      return tile?.dataset.lampRight === 'red' && tile.dataset.lampLeft === 'green' &&
+        tile.dataset.lampText === 'off';
+    });
+    assert.equal(await wall.locator('.umd[data-source="11"]').getAttribute('data-lamp-right'), 'off');
+    await wall.waitForFunction((input) =>
+      document.querySelector('.umd[data-source="12"]')?.title.includes(`from ${input}`), `udp:${port}`);
+    assert.match(await wall.locator('[data-tally-inputs] li').first().textContent(),
+      new RegExp(`^udp:${port}: 1 packet(,|$)`));
   });
 });

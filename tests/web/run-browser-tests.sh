@@ -89,11 +89,13 @@ token=$("$host" token create --role admin --name tests --data "$scratch/data" 2>
 # The display output goes to loopback ports nobody needs to read, one TSL
 # 5.0 and one TSL 3.1 receiver, and one 5.0 receiver of displays that
 # follow router destinations: the page shows what was sent, whoever
-# listens.
+# listens. The tests send a vision mixer's tallies to the tally input.
 tsl_port=$((20000 + RANDOM % 20000))
+tally_port=$((tsl_port + 3))
 start_host main --data "$scratch/data" --panels 2 --tsl "udp:127.0.0.1:$tsl_port" \
     --tsl "udp31:127.0.0.1:$((tsl_port + 1))" \
-    --tsl "udp:127.0.0.1:$((tsl_port + 2)),follow=router,sources=1-8"
+    --tsl "udp:127.0.0.1:$((tsl_port + 2)),follow=router,sources=1-8" \
+    --tally-in "udp:$tally_port"
 main_url=$url
 echo "== panelhost on $main_url (data in $scratch/data)"
 
@@ -129,6 +131,7 @@ echo "== panelhost on $first_url (first start)"
 
 status=0
 PANELHOST_URL="$main_url" PANELHOST_TLS_URL="$tls_url" PANELHOST_TOKEN="$token" \
+    PANELHOST_TALLY_PORT="$tally_port" \
     PANELHOST_FIRST_URL="$first_url" PANELHOST_FIRST_LINK="$first_link" \
     PANELHOST_FIRST_CONSOLE="$scratch/first.err" \
     PANELHOST_PASSWORD="$password" SCREENSHOT_DIR="$root/build/web-screenshots" \

@@ -9,6 +9,9 @@
 // whether the router is reachable, and for targets that follow the router
 // lists each display's destination, the source routed to it and the name
 // it shows.
+// With tally inputs (panelhost --tally-in) each tile shows its source's
+// lamps (left, text and right, red, green or amber) as they change, and its
+// title names the inputs that lit them; the inputs' counts are listed.
 
 // Changes of the output come in bursts (a whole wall is several packets):
 // one reading of the status follows each burst.
@@ -22,7 +25,12 @@ export class DisplayOutputStatus {
     this.timer = null;
     this.displays = [];  // what the last reading said each display was sent
     stream.onResync(() => this.refresh());
-    stream.on('tsl', () => this.schedule());
+    stream.on('tsl', (data) => {
+      if (data.tallies) {
+        this.showLamps(data.tallies);
+      }
+      this.schedule();
+    });
     stream.on('database', () => this.schedule());
     stream.on('slot', () => this.schedule());
     stream.on('router', () => this.schedule());
@@ -65,9 +73,49 @@ export class DisplayOutputStatus {
     const heading = document.createElement('span');
     heading.textContent = `Display output (TSL UMD): ${status.packets} packets, ` +
       `${status.fullRefreshes} full refreshes`;
-    this.root.replaceChildren(heading, list, ...router, ...this.routedTable(status.routed));
+    this.root.replaceChildren(heading, list, ...this.tallyInputList(status.tallyInputs), ...router,
+      ...this.routedTable(status.routed));
     this.displays = status.displays;
     this.markTiles();
+  }
+
+  // The tally inputs and their counts, as nothing or a heading and a list.
+  tallyInputList(inputs) {
+    if (!inputs || inputs.length === 0) {
+      return [];
+    }
+    const heading = document.createElement('span');
+    heading.textContent = 'Tally inputs:';
+    const list = document.createElement('ul');
+    list.dataset.tallyInputs = '';
+    for (const input of inputs) {
+      const item = document.createElement('li');
+      item.dataset.stale = String(input.stale);
+      item.textContent = `${input.input}: ${input.packets} packet${input.packets === 1 ? '' : 's'}` +
+        (input.dropped ? `, ${input.dropped} dropped` : '') +
+        (input.silentSeconds === null ? ', nothing received yet' : '') +
+        (input.stale ? ', stale: its lamps are off' : '');
+      list.append(item);
+    }
+    return [heading, list];
+  }
+
+  // Lights the tiles of the given sources ({source, left, text, right,
+  // inputs}) at once, before the next reading of the whole status.
+  showLamps(sources) {
+    for (const lamps of sources) {
+      const tile = this.grid.querySelector(`[data-source="${lamps.source}"]`);
+      if (tile) {
+        this.lightTile(tile, lamps, lamps.inputs);
+      }
+    }
+  }
+
+  lightTile(tile, lamps, inputs) {
+    tile.dataset.lampLeft = lamps.left;
+    tile.dataset.lampText = lamps.text;
+    tile.dataset.lampRight = lamps.right;
+    tile.dataset.tallyFrom = (inputs ?? []).join(' ');
   }
 
   // Who drives a receiver: this host, another host on the same database,
@@ -133,11 +181,17 @@ export class DisplayOutputStatus {
       tile.dataset.sent = display.sent ? display.text : '';
       tile.dataset.lagging = String(!display.sent || display.text !== shown);
       tile.dataset.inexact = String(display.exact === false);
+      if (display.tally) {
+        this.lightTile(tile, display.tally, display.tallyFrom);
+      }
+      const from = display.tallyFrom?.length ? display.tallyFrom.join(', ') : null;
       tile.title = (display.sent
         ? `Display index ${display.index}: last sent "${display.text}", brightness ${display.brightness}`
         : `Display index ${display.index}: nothing sent yet`) +
         (display.shownAs !== undefined ? `; TSL 3.1 displays show "${display.shownAs}"` : '') +
-        (display.unsentTo ? `; not sent to ${display.unsentTo.join(', ')} (beyond its 3.1 addresses)` : '');
+        (display.unsentTo ? `; not sent to ${display.unsentTo.join(', ')} (beyond its 3.1 addresses)` : '') +
+        (from ? `; tally left ${display.tally.left}, text ${display.tally.text}, ` +
+          `right ${display.tally.right} from ${from}` : '');
     }
   }
 }

@@ -9,7 +9,8 @@ const net = require('node:net');
 const TSL5 = require('tsl-umd-v5');
 const { splitFrames, unframe, decodePacket } = require('./tsl5-reference');
 
-// What each receiver has seen, display index -> {text, brightness}; later
+// What each receiver has seen, display index -> {text, brightness, lamps}
+// (lamps: the control word's tally bits, RH 0-1, text 2-3, LH 4-5); later
 // messages supersede earlier ones, as on a real display. Every packet is
 // also read by the npm decoder, whose first message must agree.
 class Receiver {
@@ -29,10 +30,16 @@ class Receiver {
     assert.equal(decoded.length, 1);
     assert.equal(decoded[0].index, packet.messages[0].index, 'npm decoder index');
     assert.equal(decoded[0].display.brightness, packet.messages[0].brightness, 'npm brightness');
+    const lamps = packet.messages[0].control;
+    assert.equal(decoded[0].display.rh_tally, lamps & 3, 'npm decoder right-hand tally');
+    assert.equal(decoded[0].display.text_tally, (lamps >> 2) & 3, 'npm decoder text tally');
+    assert.equal(decoded[0].display.lh_tally, (lamps >> 4) & 3, 'npm decoder left-hand tally');
     if (packet.messages.length === 1 && (packet.flags & 1) === 0) {
       assert.equal(decoded[0].display.text, packet.messages[0].text, 'npm decoder text');
     }
-    for (const m of packet.messages) this.shown.set(m.index, { text: m.text, brightness: m.brightness });
+    for (const m of packet.messages) {
+      this.shown.set(m.index, { text: m.text, brightness: m.brightness, lamps: m.control & 0x3f });
+    }
     if (!this.screens.has(packet.screen)) this.screens.set(packet.screen, []);
     this.screens.get(packet.screen).push(...packet.messages.map((m) => m.index));
     this.packets++;
