@@ -140,9 +140,12 @@ test('two hosts on a primary and its standby: a killed primary, a switchover, a 
     for (const h of hosts) {
       await until(`${h.name} on the new primary`, async () => (await apiText(h.base, '/metrics'))
         .includes(`panelhost_store_server{server="127.0.0.1:${primary.port}"} 1\n`));
+      // Once away, once back, for each outage (an old primary may come
+      // back for a moment before the new one answers).
       const log = h.output().slice(logged[hosts.indexOf(h)]);
-      assert.equal(log.match(/the database is away/g).length, 1, log);
-      assert.match(log, /the database is back after [0-9.]+ s/);
+      const turns = log.match(/the database is (away|back after [0-9.]+ s)/g) || [];
+      assert.ok(turns.length >= 2, log);
+      turns.forEach((turn, i) => assert.equal(turn.includes('away'), i % 2 === 0, log));
     }
     assert.match(await apiText(a.base, '/metrics'), /panelhost_store_reconnections_total [1-9]/);
     // A write on one reaches the other's event stream and the displays.
