@@ -31,6 +31,12 @@ const MONITOR_SETTINGS = {
 const DATABASE = 'names';
 const ROLE = 'panelhost';
 const WAIT_MS = 60000;
+// How long the nodes' states must stay as they are before the formation
+// counts as settled: longer than two of the monitor's health checks, so
+// that a decision it is about to make (a primary that crashed and was
+// restarted at once by its own pg_autoctl is still failed over) has been
+// made.
+const SETTLED_MS = 3000;
 
 function freePort() {
   return new Promise((resolve) => {
@@ -127,14 +133,23 @@ async function startCluster() {
         return null;
       }
     },
-    // Resolves once a primary and a secondary are in step, with the primary.
+    // Resolves once a primary and a secondary are in step and have been
+    // for SETTLED_MS, with the primary.
     async steady() {
       const end = Date.now() + WAIT_MS;
+      let seen = '';
+      let since = Date.now();
       for (;;) {
         let nodes = [];
         try { nodes = cluster.states(); } catch { /* the monitor restarting */ }
         const primary = nodes.find((n) => n.reported === 'primary' && n.goal === 'primary');
-        if (primary && nodes.some((n) => n.reported === 'secondary' && n.goal === 'secondary')) {
+        const now = JSON.stringify(nodes);
+        if (now !== seen) {
+          seen = now;
+          since = Date.now();
+        }
+        if (primary && nodes.some((n) => n.reported === 'secondary' && n.goal === 'secondary') &&
+          Date.now() - since >= SETTLED_MS) {
           return primary;
         }
         if (Date.now() > end) {
@@ -170,6 +185,21 @@ async function startCluster() {
     async stopNode(name) {
       const service = services.get(name);
       process.kill(-service.child.pid, 'SIGTERM');
+      await service.closed;
+      services.delete(name);
+    },
+    // Kills a node's pg_autoctl and its server with SIGKILL, as a power
+    // loss would: nothing tells the monitor, which notices through its
+    // health checks and node_considered_unhealthy_timeout.
+    async killNode(name) {
+      const service = services.get(name);
+      const pidFile = path.join(folder, name, 'postmaster.pid');
+      const postmaster = fs.existsSync(pidFile)
+        ? Number(fs.readFileSync(pidFile, 'utf8').split('\n')[0]) : 0;
+      process.kill(-service.child.pid, 'SIGKILL');
+      if (postmaster) {
+        try { process.kill(postmaster, 'SIGKILL'); } catch { /* gone with the group */ }
+      }
       await service.closed;
       services.delete(name);
     },
