@@ -3,7 +3,8 @@
 # start-up against a plain snprintf baseline, the dispatch of each kind of
 # notification, the allocations and memory of one instance, and the host's
 # scale (with a thousand event streams open: the API, a press, and a name
-# change reaching every stream). Prints the machine and every figure; the
+# change reaching every stream), and a failover of the database under two
+# hosts (bench/failover-time.js, 5 rounds). Prints the machine and every figure; the
 # results are also kept as JSON in
 # build/default/bench/results.json. Options are passed on to the benchmark
 # program (nameset_bench --help lists them), e.g. --benchmark_filter=Startup.
@@ -11,7 +12,7 @@
 set -euo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -23,7 +24,7 @@ source "$root/scripts/packages.sh"
 tovi_install_packages "${TOVI_DEBIAN_PACKAGES[@]}"
 
 cmake --preset default >/dev/null
-cmake --build --preset default --target nameset_bench
+cmake --build --preset default --target nameset_bench panelhost
 
 # Three rounds of every benchmark; the medians are the figures to quote.
 repetitions=3
@@ -40,3 +41,10 @@ echo "commit:     $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
 echo
 echo "== $program ${options[*]}"
 "$program" "${options[@]}"
+
+# The failover of the database: kill -9 of the primary to writes and
+# displays back (docs/performance.md).
+echo
+echo "== bench/failover-time.js build/default --rounds 5"
+(cd tests/tsl/decoder && npm ci --no-audit --no-fund --loglevel=error)
+node bench/failover-time.js build/default --rounds 5

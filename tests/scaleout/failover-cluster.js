@@ -28,6 +28,11 @@ const MONITOR_SETTINGS = {
   'pgautofailover.node_considered_unhealthy_timeout': 6000,
   'pgautofailover.startup_grace_period': 1000,
 };
+// The nodes' own settings: no fsync (a throwaway formation), and a standby
+// that lost its primary's stream asks again after half a second rather than
+// 5 s (wal_retrieve_retry_interval): a primary restarted in place commits
+// nothing until its synchronous standby is back.
+const NODE_SETTINGS = { fsync: 'off', wal_retrieve_retry_interval: "'500ms'" };
 const DATABASE = 'names';
 const ROLE = 'panelhost';
 const WAIT_MS = 60000;
@@ -94,12 +99,14 @@ async function startCluster() {
     services.set(name, { child, closed });
   };
   // A data folder made here, so that its sockets are in `sockets` (the
-  // system's socket folder is not the server user's to write).
+  // system's socket folder is not the server user's to write). The
+  // standby's copy of the primary's inherits NODE_SETTINGS.
   const initdb = (name) => {
     run('initdb', ['-D', path.join(folder, name), '--auth=trust', '--no-locale', '-E', 'UTF8',
       '--no-sync']);
+    const settings = Object.entries(NODE_SETTINGS).map(([k, v]) => `${k} = ${v}\n`).join('');
     fs.appendFileSync(path.join(folder, name, 'postgresql.conf'),
-      `unix_socket_directories = '${sockets}'\nfsync = off\n`);
+      `unix_socket_directories = '${sockets}'\n${settings}`);
   };
   const ports = { monitor: await freePort(), n1: await freePort(), n2: await freePort() };
   const psql = (port, database, statement) => execFileSync(path.join(bin, 'psql'),
@@ -113,6 +120,7 @@ async function startCluster() {
     folder,
     ports,
     settings: MONITOR_SETTINGS,
+    nodeSettings: NODE_SETTINGS,
     // The multi-host URL a panelhost is given.
     url: `postgresql://${ROLE}@127.0.0.1:${ports.n1},127.0.0.1:${ports.n2}/${DATABASE}` +
       '?target_session_attrs=read-write',
@@ -258,4 +266,4 @@ async function startCluster() {
   return cluster;
 }
 
-module.exports = { startCluster, MONITOR_SETTINGS };
+module.exports = { startCluster, MONITOR_SETTINGS, NODE_SETTINGS };
