@@ -187,6 +187,7 @@ void DisplayLeadership::round() {
             receiver.aloneSince = receiver.aloneSince.value_or(now);
         } else {
             receiver.aloneSince.reset();
+            receiver.aloneLogged = false;
         }
         const PostgresConnection::Result holder = connection_->run(
             "cannot read who drives " + targetNames(receiver), kLockHolder, {receiver.lockText});
@@ -196,6 +197,14 @@ void DisplayLeadership::round() {
             driver = holder.text(0, 1);
         }
         update(receiver, mine, driver);
+        if (receiver.driving && !receiver.aloneLogged && receiver.aloneSince &&
+            now - *receiver.aloneSince >= kAloneProof) {
+            log_.add(0, "info",
+                     targetNames(receiver) +
+                         " is named by no other host: this host keeps driving it if it loses "
+                         "the database");
+            receiver.aloneLogged = true;
+        }
     }
 }
 

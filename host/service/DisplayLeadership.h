@@ -85,6 +85,9 @@ class DisplayLeadership {
         // Since when no other host named it at the rounds on this
         // connection; nothing: another did at the last round.
         std::optional<std::chrono::steady_clock::time_point> aloneSince;
+        // Whether the log said it is named by no other host, since another
+        // last did.
+        bool aloneLogged = false;
         // The host that drives it, as last read; nothing: none or unknown.
         std::optional<std::string> driver;
     };
