@@ -3,17 +3,18 @@
 # start-up against a plain snprintf baseline, the dispatch of each kind of
 # notification, the allocations and memory of one instance, and the host's
 # scale (with a thousand event streams open: the API, a press, and a name
-# change reaching every stream), then the latency of a vision mixer's tally
+# change reaching every stream), the latency of a vision mixer's tally
 # change through panelhost's --tally-in to its display output
-# (bench/tally-latency.js). Prints the machine and every figure; the
-# results of nameset_bench are also kept as JSON in
+# (bench/tally-latency.js), and a failover of the database under two hosts
+# (bench/failover-time.js, 5 rounds). Prints the machine and every figure;
+# the results of nameset_bench are also kept as JSON in
 # build/default/bench/results.json. Options are passed on to the benchmark
 # program (nameset_bench --help lists them), e.g. --benchmark_filter=Startup.
 #   scripts/bench.sh [BENCHMARK_OPTION...]
 set -euo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -25,7 +26,7 @@ source "$root/scripts/packages.sh"
 tovi_install_packages "${TOVI_DEBIAN_PACKAGES[@]}"
 
 cmake --preset default >/dev/null
-cmake --build --preset default --target nameset_bench
+cmake --build --preset default --target nameset_bench panelhost
 
 # Three rounds of every benchmark; the medians are the figures to quote.
 repetitions=3
@@ -49,3 +50,9 @@ cmake --build --preset default --target panelhost
 echo
 echo "== node bench/tally-latency.js build/default --changes 1000"
 node bench/tally-latency.js build/default --changes 1000
+
+# The failover of the database: kill -9 of the primary to writes and
+# displays back (docs/performance.md).
+echo
+echo "== bench/failover-time.js build/default --rounds 5"
+node bench/failover-time.js build/default --rounds 5

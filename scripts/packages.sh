@@ -8,7 +8,7 @@ TOVI_DEBIAN_PACKAGES=(
     libsqlite3-dev libboost-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libpugixml-dev
     libsodium-dev libtomlplusplus-dev libsystemd-dev libssl-dev openssl
     nodejs clang libclang-rt-14-dev libtsan2
-    libpq-dev postgresql
+    libpq-dev postgresql postgresql-15-auto-failover
     socat curl jq dpkg-dev lintian
 )
 

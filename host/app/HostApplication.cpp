@@ -138,7 +138,9 @@ HostApplication::HostApplication(const HostOptions& options)
     engine_->setObserver(capture_.get());
     thread_ = std::make_unique<EngineThread>(*engine_);
     if (isPostgresStore(options_.store)) {
-        listener_ = std::make_unique<StoreListener>(options_.store, *thread_, log_);
+        storeHealth_ = std::make_unique<StoreHealth>(log_);
+        metrics_.watchStore(storeHealth_.get());
+        listener_ = std::make_unique<StoreListener>(options_.store, *thread_, *storeHealth_, log_);
     }
     try {
         const std::string layouts = options_.layouts.string();
@@ -235,6 +237,7 @@ void HostApplication::startServer() {
     raiseFileLimit();
     api_ = std::make_unique<HttpApi>(*thread_, log_, *access_, options_.web, displays_.get(),
                                      &metrics_);
+    api_->watchStore(storeHealth_.get());
     HttpServer::Limits limits;
     limits.longestBody = HttpApi::kLongestBody;
     limits.streams = options_.streams;
@@ -286,6 +289,7 @@ void HostApplication::shutdown() {
     feed_.close();
     fanOut_.reset();
     metrics_.watchServer(nullptr);
+    metrics_.watchStore(nullptr);
     server_.reset();
     router_.reset();
     leadership_.reset();

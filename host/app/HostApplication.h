@@ -109,7 +109,10 @@ class HostApplication {
     std::unique_ptr<PluginLibrary> plugin_;
     std::unique_ptr<HostEngine> engine_;
     std::unique_ptr<EngineThread> thread_;
-    // With a PostgreSQL store: keeps the engine in step with other hosts.
+    // With a PostgreSQL store: whether it is reachable, as the listener
+    // finds it, and the listener that keeps the engine in step with other
+    // hosts.
+    std::unique_ptr<StoreHealth> storeHealth_;
     std::unique_ptr<StoreListener> listener_;
     std::unique_ptr<RouterLink> router_;
     std::unique_ptr<HttpAccess> access_;

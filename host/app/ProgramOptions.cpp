@@ -86,9 +86,11 @@ void ProgramOptions::addHostOptions() {
     app.add_option("--data", options.data, dataHelp);
     app.add_option("--store", options.store,
                    "keep the names and accounts in this PostgreSQL database, "
-                   "postgresql://USER@HOST:PORT/DB "
-                   "(default: the data file in the data folder; one host per database; give a "
-                   "password through ~/.pgpass or PGPASSWORD, not here)")
+                   "postgresql://USER@HOST:PORT/DB, or on a primary and its standby "
+                   "postgresql://USER@HOST1:PORT1,HOST2:PORT2/DB?target_session_attrs=read-write; "
+                   "any number of hosts may share one database, and hosts naming the same "
+                   "displays drive each one at a time (default: the data file in the data "
+                   "folder, one host; give a password through ~/.pgpass or PGPASSWORD, not here)")
         ->check([](const std::string& value) {
             return value.empty() || isPostgresStore(value)
                        ? std::string()

@@ -277,7 +277,16 @@ void HttpApi::health(const Request&, Response& response) {
     // Ready once the engine takes work; a stopped engine throws, which
     // respond() turns into 503.
     const bool ready = engine_.call([](HostEngine&) { return true; });
-    sendJson(response, {{"status", "up"}, {"ready", ready}});
+    json health{{"status", "up"}, {"ready", ready}};
+    // Still 200 while the database is away: the host serves its panels and
+    // reads from memory, and a balancer should not take it out. Open to
+    // anyone, so the reason names no server (the log and /metrics do).
+    if (store_ != nullptr && store_->state().away) {
+        health["status"] = "degraded";
+        health["reason"] =
+            "the database cannot be reached: writes are refused, reads are served from memory";
+    }
+    sendJson(response, health);
 }
 
 void HttpApi::metricsPage(const Request& request, Response& response) {

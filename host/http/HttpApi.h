@@ -14,6 +14,7 @@
 #include "NameSetApi.h"
 #include "RouteTable.h"
 #include "ServiceMetrics.h"
+#include "StoreHealth.h"
 #include "WebFolder.h"
 
 namespace panelhost {
@@ -62,6 +63,10 @@ class HttpApi : public HttpService {
     // A JSON error for /api/ paths, the bare status elsewhere.
     void refuse(const HttpRequest& request, int status, HttpResponse& response) override;
 
+    // The store whose state /healthz reports (null: a data file, always
+    // there). Set before the server runs; `health` must outlive the API.
+    void watchStore(const StoreHealth* health) { store_ = health; }
+
     // Every route the API answers, as the access check and the metrics see
     // them.
     const RouteTable& routes() const { return routes_; }
@@ -104,6 +109,7 @@ class HttpApi : public HttpService {
     EventLog& log_;
     const DisplayOutput* displays_;
     ServiceMetrics* metrics_;
+    const StoreHealth* store_ = nullptr;
     const RouteTable routes_;
 };
 

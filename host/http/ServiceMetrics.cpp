@@ -9,6 +9,7 @@
 #include "EngineThread.h"
 #include "HttpServer.h"
 #include "PrometheusText.h"
+#include "StoreHealth.h"
 #include "TslTransport.h"
 
 namespace panelhost {
@@ -259,6 +260,19 @@ std::string ServiceMetrics::page(EngineThread& engine, const DisplayOutput* disp
 
     writeDisplays(out, displays);
     writeRouter(out, view);
+    if (const StoreHealth* store = store_) {
+        const StoreHealth::State state = store->state();
+        out.family("panelhost_store_connected", "gauge",
+                   "1 while the PostgreSQL store is connected, 0 while it is away.");
+        out.sample("panelhost_store_connected", {}, std::uint64_t{state.away ? 0U : 1U});
+        out.family("panelhost_store_server", "gauge",
+                   "The server (host:port) the store's connection was made to last: the primary, "
+                   "when the URL names several.");
+        out.sample("panelhost_store_server", {{"server", state.server}}, std::uint64_t{1});
+        out.family("panelhost_store_reconnections_total", "counter",
+                   "Connections to the store made again after a loss.");
+        out.sample("panelhost_store_reconnections_total", {}, state.reconnections);
+    }
 
     out.family("panelhost_log_entries_total", "counter", "Entries written to the log, by kind.");
     for (std::size_t i = 0; i < kLogKinds.size(); ++i) {

@@ -17,6 +17,7 @@ namespace panelhost {
 class DisplayOutput;
 class EngineThread;
 class HttpServer;
+class StoreHealth;
 
 // The host's counters for its metrics page: API requests by route (the
 // route's pattern, never the raw path, so the number of series stays fixed)
@@ -78,6 +79,9 @@ class ServiceMetrics {
     // The server whose event streams the page counts; null before it runs
     // and after it stops. The server must stay alive while it is watched.
     void watchServer(const HttpServer* server) { server_ = server; }
+    // The PostgreSQL store whose state the page shows; null for a data
+    // file, and once the host stops. It must stay alive while watched.
+    void watchStore(const StoreHealth* store) { store_ = store; }
 
     // The whole page in the Prometheus text format. Waits for the engine
     // thread; throws std::runtime_error when it has stopped. `displays` may
@@ -98,6 +102,7 @@ class ServiceMetrics {
     std::unique_ptr<RouteCounters[]> requests_;
     std::unique_ptr<std::atomic<std::uint64_t>[]> logEntries_;
     std::atomic<const HttpServer*> server_{nullptr};
+    std::atomic<const StoreHealth*> store_{nullptr};
 };
 
 }  // namespace panelhost

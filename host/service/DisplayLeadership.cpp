@@ -57,12 +57,11 @@ constexpr const char* kOthersNaming =
     "AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()) "
     "AND ((l.classid::bigint << 32) | l.objid::bigint) = hashtextextended($1, 0)";
 
+// Whether the server is a standby (in recovery), whose locks are nobody's.
+constexpr const char* kInRecovery = "SELECT pg_is_in_recovery()";
+
 std::string namedText(const std::string& lockText) {
     return lockText + " named";
-}
-
-std::string seconds(std::chrono::seconds period) {
-    return std::to_string(period.count()) + " s";
 }
 
 }  // namespace
@@ -105,7 +104,6 @@ DisplayLeadership::~DisplayLeadership() {
 }
 
 void DisplayLeadership::run() {
-    std::chrono::seconds retry = kFirstRetry;
     // Whether the outage going on was logged, so that it is logged once.
     bool reported = false;
     for (;;) {
@@ -115,14 +113,13 @@ void DisplayLeadership::run() {
                 if (!reported) {
                     log_.add(0, "warning",
                              "display leadership: " + failure +
-                                 "; drives no display and tries again every " + seconds(retry) +
-                                 " to " + seconds(kLongestRetry));
+                                 "; drives no display and tries again every " +
+                                 std::to_string(kRetryPause.count()) + " ms");
                     reported = true;
                 }
-                if (!pause(retry)) {
+                if (!pause(kRetryPause)) {
                     break;
                 }
-                retry = std::min(retry * 2, kLongestRetry);
                 continue;
             }
             reported = false;
@@ -130,7 +127,6 @@ void DisplayLeadership::run() {
         const auto next = Clock::now() + kRoundPeriod;
         try {
             round();
-            retry = kFirstRetry;
         } catch (const StoreError& error) {
             lose("lost the database", true);
             log_.add(0, "warning",
@@ -138,10 +134,9 @@ void DisplayLeadership::run() {
                          "; drives no display until the database is back");
             reported = true;
             // A server that keeps failing the rounds is not asked in a loop.
-            if (!pause(retry)) {
+            if (!pause(kRetryPause)) {
                 break;
             }
-            retry = std::min(retry * 2, kLongestRetry);
             continue;
         }
         if (!pause(std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()))) {
@@ -155,7 +150,8 @@ std::string DisplayLeadership::connect() {
     try {
         connection_ = std::make_unique<PostgresConnection>(
             url_, PostgresConnection::Settings{{"tcp_user_timeout", kUserTimeout}},
-            PostgresConnection::Settings{{"application_name", hostName_}});
+            PostgresConnection::Settings{{"application_name", hostName_},
+                                         {"target_session_attrs", "read-write"}});
         connection_->run("cannot set its keepalives", kServerSide);
     } catch (const StoreError& error) {
         connection_.reset();
@@ -168,6 +164,12 @@ std::string DisplayLeadership::connect() {
 }
 
 void DisplayLeadership::round() {
+    // A primary demoted while this connection stays open (or a URL's
+    // server that is a standby) holds no lock another host respects.
+    if (connection_->run("cannot read whether it is the primary", kInRecovery).text(0, 0) != "f") {
+        throw StoreError(connection_->location() + ": is a standby, not the primary");
+    }
+    const auto now = Clock::now();
     for (Receiver& receiver : receivers_) {
         if (!receiver.named) {
             connection_->run("cannot name " + targetNames(receiver), kTryShared,
@@ -181,7 +183,12 @@ void DisplayLeadership::round() {
         const PostgresConnection::Result others =
             connection_->run("cannot read who names " + targetNames(receiver), kOthersNaming,
                              {namedText(receiver.lockText)});
-        receiver.alone = others.rows() > 0 && others.integer(0, 0) == 0;
+        if (others.rows() > 0 && others.integer(0, 0) == 0) {
+            receiver.aloneSince = receiver.aloneSince.value_or(now);
+        } else {
+            receiver.aloneSince.reset();
+            receiver.aloneLogged = false;
+        }
         const PostgresConnection::Result holder = connection_->run(
             "cannot read who drives " + targetNames(receiver), kLockHolder, {receiver.lockText});
         const bool mine = holder.rows() > 0 && holder.text(0, 0) == "t";
@@ -190,6 +197,14 @@ void DisplayLeadership::round() {
             driver = holder.text(0, 1);
         }
         update(receiver, mine, driver);
+        if (receiver.driving && !receiver.aloneLogged && receiver.aloneSince &&
+            now - *receiver.aloneSince >= kAloneProof) {
+            log_.add(0, "info",
+                     targetNames(receiver) +
+                         " is named by no other host: this host keeps driving it if it loses "
+                         "the database");
+            receiver.aloneLogged = true;
+        }
     }
 }
 
@@ -222,10 +237,13 @@ void DisplayLeadership::update(Receiver& receiver, bool mine,
 
 void DisplayLeadership::lose(const std::string& why, bool outage) {
     connection_.reset();
+    const auto now = Clock::now();
     for (Receiver& receiver : receivers_) {
         receiver.held = false;
         receiver.named = false;
-        if (outage && receiver.driving && receiver.alone) {
+        const bool provenAlone = receiver.aloneSince && now - *receiver.aloneSince >= kAloneProof;
+        receiver.aloneSince.reset();
+        if (outage && receiver.driving && provenAlone) {
             // Nobody else could take it over, and its displays may want
             // their refreshes.
             log_.add(0, "warning",

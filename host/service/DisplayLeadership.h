@@ -24,10 +24,13 @@ namespace panelhost {
 // the others see who drives), it tries every kRoundPeriod to take the locks
 // it does not hold and reads who holds each; it tells the display output
 // whom each target is driven by, so a target whose lock it takes gets the
-// whole wall at once. When the connection is lost it stops driving at once
-// every receiver that another host names too, since the server then gives
-// the locks to others (a receiver only this host names, it keeps driving:
-// nobody could take over), and connects again after a growing pause. Never
+// whole wall at once. It trusts only a server that accepts writes
+// (target_session_attrs=read-write, and pg_is_in_recovery() false at every
+// round): a standby's locks are nobody's. When the connection is lost it
+// stops driving at once every receiver, since the server then gives the
+// locks to others; only a receiver that no other host has named for
+// kAloneProof on this connection it keeps driving (nobody could take it
+// over). It connects again after kRetryPause. Never
 // calls the engine; calls the output and the log without any lock held. The
 // output and the log must outlive it.
 class DisplayLeadership {
@@ -36,11 +39,20 @@ class DisplayLeadership {
     // long a receiver goes undriven after its host died: a backup is to
     // take over within 5 s, and a try costs the server next to nothing.
     static constexpr std::chrono::seconds kRoundPeriod{1};
-    // The first and the longest pause before connecting again after a
-    // failure: a server that returns is used again within seconds, one that
-    // stays away is asked only every few seconds by each host.
-    static constexpr std::chrono::seconds kFirstRetry{1};
-    static constexpr std::chrono::seconds kLongestRetry{5};
+    // The pause before connecting again after a failure: the displays this
+    // host drove wait for its next try once the database is back (after a
+    // failover, on the new primary), and a try costs a server that is away
+    // one refused connection.
+    static constexpr std::chrono::milliseconds kRetryPause{500};
+    // How long this connection must have found no other host naming a
+    // receiver before the host trusts that nobody else could drive it once
+    // the database is lost: longer than another host naming it takes to
+    // connect and name it (a pause, a connect of at most
+    // PostgresConnection::kConnectTimeoutSeconds, a round). A server that
+    // accepts writes only for a moment (an old primary restarted before it
+    // learns of the failover, whom the other hosts never reach) proves
+    // nothing.
+    static constexpr std::chrono::seconds kAloneProof{10};
 
     // Starts the thread, which connects with `url` (a --store URL) at once.
     // `targets` are the output's, in its order.
@@ -70,8 +82,12 @@ class DisplayLeadership {
         bool named = false;
         // Whether this host drives it (held, or kept through an outage).
         bool driving = false;
-        // Whether no other host named it at the last round.
-        bool alone = false;
+        // Since when no other host named it at the rounds on this
+        // connection; nothing: another did at the last round.
+        std::optional<std::chrono::steady_clock::time_point> aloneSince;
+        // Whether the log said it is named by no other host, since another
+        // last did.
+        bool aloneLogged = false;
         // The host that drives it, as last read; nothing: none or unknown.
         std::optional<std::string> driver;
     };
@@ -84,7 +100,7 @@ class DisplayLeadership {
     void round();
     void update(Receiver& receiver, bool mine, const std::optional<std::string>& driver);
     // Closes the connection and stops driving every target, except, in an
-    // `outage` of the database, those no other host names.
+    // `outage` of the database, those no other host named for kAloneProof.
     void lose(const std::string& why, bool outage);
     // Waits up to `period`, less when the connection's socket reports news
     // (the server closing it) or the host stops; false when it stops.

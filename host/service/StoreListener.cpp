@@ -20,9 +20,11 @@ std::string lostBecause(const PostgresConnection& db) {
 
 }  // namespace
 
-StoreListener::StoreListener(std::string url, EngineThread& engine, EventLog& log)
+StoreListener::StoreListener(std::string url, EngineThread& engine, StoreHealth& health,
+                             EventLog& log)
     : url_(std::move(url)),
       engine_(engine),
+      health_(health),
       log_(log),
       pending_(std::make_shared<std::atomic<bool>>(false)),
       thread_([this] { run(); }) {}
@@ -54,39 +56,34 @@ bool StoreListener::pause(std::chrono::milliseconds delay) {
 void StoreListener::run() {
     std::chrono::milliseconds backOff = kFirstBackOff;
     bool connectedBefore = false;
-    bool lossLogged = false;
     while (!stopping_) {
         std::unique_ptr<PostgresConnection> db;
         try {
-            db = std::make_unique<PostgresConnection>(url_);
+            db = std::make_unique<PostgresConnection>(
+                url_, PostgresConnection::Settings{},
+                PostgresConnection::Settings{{"target_session_attrs", "read-write"}});
             db->run("cannot listen for other hosts' writes", "LISTEN panelhost_changes");
         } catch (const StoreError& error) {
-            if (!lossLogged) {
-                log_.add(0, "error",
-                         std::string("cannot listen for other hosts' writes; trying again: ") +
-                             error.what());
-                lossLogged = true;
-            }
+            health_.lost(std::string("cannot listen for other hosts' writes: ") + error.what());
             if (!pause(backOff)) {
                 return;
             }
             backOff = std::min(backOff * 2, kLongestBackOff);
             continue;
         }
-        log_.add(0, "info",
-                 std::string(connectedBefore ? "listening again" : "listening") +
-                     " for other hosts' writes on " + db->location());
+        if (!connectedBefore) {
+            log_.add(0, "info", "listening for other hosts' writes on " + db->location());
+        }
+        health_.connected(db->location(), db->server());
         connectedBefore = true;
-        lossLogged = false;
         backOff = kFirstBackOff;
         requestCatchUp();
         const std::string lost = listen(*db);
         if (lost.empty()) {
             return;
         }
-        log_.add(0, "warning",
-                 "the connection for other hosts' writes is lost (" + lost + "); connecting again");
-        lossLogged = true;
+        health_.lost(db->location() + ": the connection for other hosts' writes is lost (" + lost +
+                     ")");
     }
 }
 

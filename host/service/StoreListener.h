@@ -10,6 +10,7 @@
 
 #include "EngineThread.h"
 #include "EventLog.h"
+#include "StoreHealth.h"
 
 namespace panelhost {
 
@@ -20,9 +21,13 @@ class PostgresConnection;
 // listens on the channel "panelhost_changes"; on every notice, whenever it
 // has connected (again), and every kSafetyNet while connected, it hands the
 // engine a catch-up (HostEngine::catchUp) through EngineThread::submit and
-// never waits for it, at most one waiting at a time. A lost connection is
-// logged once and made again with growing back-off. The engine thread and
-// the log must outlive the listener; it is made and destroyed on one thread.
+// never waits for it, at most one waiting at a time. It connects only to a
+// server that accepts writes (target_session_attrs=read-write: of a URL
+// listing a primary and its standby, the primary, which alone sends the
+// notices). What it finds it reports to the StoreHealth, which logs the
+// loss once; a lost connection is made again with growing back-off. The
+// engine thread, the health and the log must outlive the listener; it is
+// made and destroyed on one thread.
 class StoreListener {
   public:
     // How long the thread waits on the socket before it looks whether it
@@ -32,12 +37,15 @@ class StoreListener {
     // the way (the sequence numbers then tell what was missed).
     static constexpr std::chrono::seconds kSafetyNet{5};
     // Waits between attempts to connect again: doubling from the first to
-    // the longest, so a server that is away long is not flooded.
+    // the longest. The longest bounds how late the host catches up after a
+    // failover of the database (other hosts' writes meanwhile, its own
+    // writes whose outcome was unknown); one attempt a second costs a
+    // server that is away nothing.
     static constexpr std::chrono::milliseconds kFirstBackOff{250};
-    static constexpr std::chrono::milliseconds kLongestBackOff{4000};
+    static constexpr std::chrono::milliseconds kLongestBackOff{1000};
 
     // Starts listening with `url` (as given to --store).
-    StoreListener(std::string url, EngineThread& engine, EventLog& log);
+    StoreListener(std::string url, EngineThread& engine, StoreHealth& health, EventLog& log);
     // Stops the thread within about kPollInterval.
     ~StoreListener();
 
@@ -55,6 +63,7 @@ class StoreListener {
 
     const std::string url_;
     EngineThread& engine_;
+    StoreHealth& health_;
     EventLog& log_;
     // Set while a catch-up is handed over and not yet begun; shared with
     // the task, which may run after the listener is gone.

@@ -90,6 +90,7 @@ std::string notAPanelhostSchema(const std::string& location) {
 }  // namespace
 
 PostgresNameStore::PostgresNameStore(const std::string& url, const SeedData& seed) : db_(url) {
+    db_.limitEachCommand(kStatementTimeoutMs);
     // Under the write lock, so that hosts started together on a new
     // database create (or bring up to date) the schema once.
     db_.transaction("cannot be set up", [&] {
@@ -125,6 +126,7 @@ PostgresNameStore::PostgresNameStore(const std::string& url, const SeedData& see
     crosspoints_ = std::move(snapshot.crosspoints);
     lastSeen_ = snapshot.lastSeen;
     readOnConnection_ = db_.connections();
+    readAfterUnconfirmed_ = db_.unconfirmedCommits();
 }
 
 void PostgresNameStore::create(const SeedData& seed) {
@@ -205,9 +207,10 @@ std::vector<StoreChange> PostgresNameStore::catchUp() {
     std::vector<StoreChange> found;
     long long newest = lastSeen_;
     db_.transaction("cannot read the changes", [&] {
-        if (db_.connections() != readOnConnection_) {
+        if (db_.connections() != readOnConnection_ ||
+            db_.unconfirmedCommits() != readAfterUnconfirmed_) {
             // Commit answers or notices may have been lost with the
-            // connection.
+            // connection, or a write answered as failed may have committed.
             full = read();
             return;
         }
@@ -339,6 +342,7 @@ std::vector<StoreChange> PostgresNameStore::takeAll(const Snapshot& snapshot) {
     }
     lastSeen_ = snapshot.lastSeen;
     readOnConnection_ = db_.connections();
+    readAfterUnconfirmed_ = db_.unconfirmedCommits();
     return changes;
 }
 

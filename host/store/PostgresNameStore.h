@@ -19,9 +19,22 @@ namespace panelhost {
 // "changes", numbered in commit order, and announces the newest number on
 // the channel "panelhost_changes" when it commits; catchUp() reads what
 // others wrote since, or every table again when rows it needs were pruned
-// or the connection was lost. Not thread-safe: one thread uses it.
+// or the connection was lost. Every command waits at most
+// kStatementTimeoutMs; a write the server did not confirm in that time
+// throws StoreUnavailable saying its outcome is unknown, and the next
+// catchUp() reads every table again, so a write that did commit is then
+// taken as written. Not thread-safe: one thread uses it.
 class PostgresNameStore : public NameStore {
   public:
+    // How long one command may take before it is cancelled
+    // (PostgresConnection::limitEachCommand), a COMMIT waiting for a
+    // synchronous standby included. The engine thread waits for every
+    // write, and everything queued behind it with it: a server that stops
+    // confirming commits (its standby lost) holds it this long per write,
+    // not until the database's own monitor lets the primary commit alone.
+    // Commands take milliseconds; this leaves room for a slow disk.
+    static constexpr int kStatementTimeoutMs = 2000;
+
     // Connects with `url` (postgresql://…) and opens the schema, or creates
     // it with `seed` when the database has none. Throws StoreError when the
     // server cannot be reached or refuses, or when the schema is not one
@@ -81,6 +94,9 @@ class PostgresNameStore : public NameStore {
     // The connection (PostgresConnection::connections()) memory was last
     // made complete on; another one means a re-read.
     int readOnConnection_ = 0;
+    // The count of unconfirmed commits (PostgresConnection) memory was last
+    // made complete after; another one means a re-read.
+    int readAfterUnconfirmed_ = 0;
 };
 
 }  // namespace panelhost

@@ -69,6 +69,11 @@ TEST(Program, HelpNamesEveryOption) {
         << longName.output;
     const Outcome named = runPanelhost("--host-name mcr-a --print-config");
     EXPECT_NE(named.output.find("\nhost-name = \"mcr-a\"\n"), std::string::npos) << named.output;
+    // What docs/scale-out.md tells: several hosts on one database, and a
+    // primary with its standby in one URL.
+    EXPECT_EQ(run.output.find("one host per database"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("any number of hosts may share one database"), std::string::npos);
+    EXPECT_NE(run.output.find("target_session_attrs=read-write"), std::string::npos);
 }
 
 TEST(Program, EveryOptionHasAKeyInTheConfigurationFile) {

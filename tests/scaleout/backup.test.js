@@ -88,3 +88,35 @@ test('one of three hosts drives a receiver; a backup takes over when it dies or 
     udp.socket.close();
   }
 });
+
+// A host alone on a server only for a moment may be on a server the other
+// hosts never reach (an old primary restarted before it learns of the
+// failover): that proves nobody else names the receiver no more than a
+// look at an empty room proves nobody is coming.
+test('a host that found itself alone only just now stops driving when it loses the database', async () => {
+  const store = freshDatabase('alone');
+  const udp = await udpReceiver();
+  const target = `udp:127.0.0.1:${udp.port}`;
+  const host = startHost(['--store', store, '--host-name', 'solo', '--tsl', target,
+    '--tsl-refresh', '0']);
+  let serverStopped = false;
+  try {
+    const base = await host.url;
+    await until('the host driving', async () =>
+      (await api(base, 'GET', '/api/tsl')).receivers[0].driving);
+    stopServer();
+    serverStopped = true;
+    await until('the loss logged', () => /display leadership: .*drives no display/.test(host.output()));
+    assert.match(host.output(), new RegExp(`stopped driving ${target} \\(lost the database\\)`));
+    assert.doesNotMatch(host.output(), /still driving/);
+    assert.equal((await api(base, 'GET', '/api/tsl')).receivers[0].driving, false);
+    startServer();
+    serverStopped = false;
+    await until('the host driving again', async () =>
+      (await api(base, 'GET', '/api/tsl').catch(() => ({ receivers: [{}] }))).receivers[0].driving);
+  } finally {
+    if (serverStopped) startServer();
+    await host.stop();
+    udp.socket.close();
+  }
+});

@@ -138,6 +138,12 @@ test('three hosts on one database stay in step through a server restart and a ki
     // Every host writes while the server stops: writes answer 503 with
     // JSON, reads answer the last names, and the displays keep being
     // refreshed with them; A's operator's edit on the panel is not stored.
+    // A host keeps driving through the outage only a receiver that no other
+    // host has named for a while: each says so first.
+    for (const host of hosts) {
+      await until('each host sure nobody else names its receiver', () =>
+        host.output().includes('is named by no other host'));
+    }
     const before38 = await nameOn(a, ON_AIR_SET, 38);
     await press(a, '2', 'SrcName', 'select=38');
     const writers = [a, b, c].map((base, i) => writer(base, i + 1));

@@ -6,8 +6,9 @@
 # PANELHOST_TEST_POSTGRES at it, runs the store tests of BUILD_DIR with
 # ctest and the node tests of tests/scaleout (panelhost processes sharing
 # the server, which they may stop and start through the PANELHOST_TEST_PG_*
-# variables), and stops the server and removes the folder afterwards, also
-# when the tests fail.
+# variables; the failover tests make a pg_auto_failover formation of their
+# own, as the same user), and stops the server and removes the folder
+# afterwards, also when the tests fail.
 set -euo pipefail
 
 if [ $# -ne 1 ] || [ "$1" = "-h" ] || [ "$1" = "--help" ]; then
@@ -23,6 +24,11 @@ for program in "$build_dir/tests/host/panelhost_unit_tests" "$build_dir/host/pan
 done
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
+# The failover tests make a formation of their own with pg_auto_failover.
+if ! command -v pg_autoctl >/dev/null; then
+    echo "error: pg_autoctl not found (Debian package postgresql-15-auto-failover)" >&2
+    exit 1
+fi
 # Debian installs the server's programs outside PATH, one folder a version.
 bin=$(find /usr/lib/postgresql -mindepth 2 -maxdepth 2 -name bin -type d | sort -V | tail -n 1)
 if [ -z "$bin" ] || [ ! -x "$bin/initdb" ]; then

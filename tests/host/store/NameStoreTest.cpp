@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -9,6 +11,7 @@
 #include "DeviceCatalog.h"
 #include "NameSeed.h"
 #include "OpenNameStore.h"
+#include "PostgresConnection.h"
 #include "PostgresNameStore.h"
 #include "PostgresTestDatabase.h"
 #include "SqliteConnection.h"
@@ -356,6 +359,36 @@ TEST_P(StoreContract, AStoreThatCannotBeUsedIsRefused) {
         EXPECT_NE(std::string(error.what()).find("not a panelhost's"), std::string::npos)
             << error.what();
     }
+}
+
+// A write that the server holds (here another session's lock on the row;
+// in production a commit waiting for a lost standby) is given up after the
+// statement timeout, answered as unavailable, and changes nothing; the
+// store writes again once the server answers. It never waits for as long
+// as the server holds it.
+TEST_P(StoreContract, AWriteTheServerHoldsEndsAfterTheStatementTimeout) {
+    if (GetParam() == "sqlite") {
+        return;  // a data file has no other sessions
+    }
+    const auto store = open();
+    const std::string before = store->name("StC_UMD_Names_DriverID", 5, 37).value_or("");
+    panelhost::PostgresConnection holder(conninfo_);
+    holder.run("begins", "BEGIN");
+    holder.run("locks the row",
+               "SELECT text FROM panelhost.names WHERE device = 'StC_UMD_Names_DriverID' AND "
+               "db = 5 AND idx = 37 FOR UPDATE");
+    auto write = std::async(std::launch::async, [&] {
+        return store->writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 37, "Held", "ada", 0});
+    });
+    const auto bound =
+        std::chrono::milliseconds(3 * panelhost::PostgresNameStore::kStatementTimeoutMs);
+    const bool answered = write.wait_for(bound) == std::future_status::ready;
+    holder.run("ends", "ROLLBACK");
+    ASSERT_TRUE(answered) << "the write waited as long as the server held it";
+    EXPECT_THROW(write.get(), panelhost::StoreUnavailable);
+    EXPECT_EQ(store->name("StC_UMD_Names_DriverID", 5, 37), before);
+    EXPECT_EQ(store->writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 37, "Free", "ada", 0}),
+              before);
 }
 
 // Two stores on one database, as two hosts have them: each catch-up
