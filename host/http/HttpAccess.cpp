@@ -52,6 +52,7 @@ json accountJson(const Account& account) {
 HttpAccess::HttpAccess(AccountStore& accounts, EventLog& log, std::string bind,
                        std::vector<std::string> allowHosts, bool tls)
     : accounts_(accounts),
+      identities_(accounts),
       log_(log),
       bind_(std::move(bind)),
       allowHosts_(std::move(allowHosts)),
@@ -122,8 +123,8 @@ bool HttpAccess::admit(HttpRequest& request, RouteAccess least, HttpResponse& re
     try {
         if (authorization) {
             if (authorization->rfind(kBearer, 0) != 0 ||
-                !(identity =
-                      accounts_.verifyToken(authorization->substr(std::string(kBearer).size())))) {
+                !(identity = identities_.verifyToken(
+                      authorization->substr(std::string(kBearer).size())))) {
                 log_.add(0, "warning",
                          "refused " + printable(request.method + " " + request.path) + " from " +
                              request.remoteAddr + ": an unknown or revoked API token");
@@ -132,7 +133,7 @@ bool HttpAccess::admit(HttpRequest& request, RouteAccess least, HttpResponse& re
                 return false;
             }
         } else if (const std::string id = sessionId(request); !id.empty()) {
-            identity = accounts_.session(id);
+            identity = identities_.session(id);
         }
     } catch (const StoreError& error) {
         // Who asks cannot be checked: refused, not served as anonymous.
@@ -217,6 +218,11 @@ HttpRoute::Handler HttpAccess::guarded(Handler handler) {
             log_.add(0, "error", error.what());
             response = HttpResponse();
             sendError(response, kUnavailable, error.what());
+        }
+        if (request.method != "GET") {
+            // A change this host made is refused here at once, not only at
+            // the table's next reading.
+            identities_.reload();
         }
     };
 }

@@ -10,6 +10,7 @@
 #include "EventLog.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
+#include "IdentityTable.h"
 #include "LoginLimiter.h"
 #include "RequestGuard.h"
 #include "RouteTable.h"
@@ -21,7 +22,8 @@ namespace panelhost {
 // - the RequestGuard refuses requests addressed to a foreign name (421) and
 //   changes from other sites' pages (403), with a warning in the log;
 // - a client is known by its session cookie or its `Authorization: Bearer`
-//   token, and the least role its route declares decides whether it may
+//   token, checked in memory (IdentityTable), and the least role its route
+//   declares decides whether it may
 //   make the request (401 when it is not logged in, 403 when its role is
 //   too low);
 //   a token or session that cannot be checked is refused with 503, unless
@@ -86,6 +88,8 @@ class HttpAccess {
     void revokeToken(const HttpRequest& request, HttpResponse& response);
 
     AccountStore& accounts_;
+    // Read again after every change this object makes to the accounts.
+    IdentityTable identities_;
     EventLog& log_;
     const std::string bind_;
     const std::vector<std::string> allowHosts_;

@@ -45,6 +45,7 @@ class SqliteAccountStore : public AccountStore {
     std::optional<Identity> selectToken(const SecretHash& hash) const override;
     bool deleteToken(const std::string& name) override;
     std::vector<TokenInfo> selectTokens() const override;
+    std::vector<KeptIdentity> selectIdentities() const override;
     void insertSession(const SecretHash& hash, const std::string& account, long long now,
                        long long idleBefore) override;
     std::optional<SessionRecord> selectSession(const SecretHash& hash) const override;
