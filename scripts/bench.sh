@@ -3,15 +3,18 @@
 # start-up against a plain snprintf baseline, the dispatch of each kind of
 # notification, the allocations and memory of one instance, and the host's
 # scale (with a thousand event streams open: the API, a press, and a name
-# change reaching every stream). Prints the machine and every figure; the
-# results are also kept as JSON in
-# build/default/bench/results.json. Options are passed on to the benchmark
-# program (nameset_bench --help lists them), e.g. --benchmark_filter=Startup.
+# change reaching every stream, a thousand pages reconnecting at once); then
+# the HTTP API against nginx serving the same bytes, one connection's
+# latency and durable name writes (bench/http-versus-nginx.sh). Prints the
+# machine and every figure; the results of the benchmark program are also
+# kept as JSON in build/default/bench/results.json. Options are passed on to
+# the benchmark program (nameset_bench --help lists them), e.g.
+# --benchmark_filter=Startup.
 #   scripts/bench.sh [BENCHMARK_OPTION...]
 set -euo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -23,7 +26,7 @@ source "$root/scripts/packages.sh"
 tovi_install_packages "${TOVI_DEBIAN_PACKAGES[@]}"
 
 cmake --preset default >/dev/null
-cmake --build --preset default --target nameset_bench
+cmake --build --preset default --target nameset_bench panelhost nameset_editor
 
 # Three rounds of every benchmark; the medians are the figures to quote.
 repetitions=3
@@ -40,3 +43,6 @@ echo "commit:     $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
 echo
 echo "== $program ${options[*]}"
 "$program" "${options[@]}"
+echo
+echo "== bench/http-versus-nginx.sh build/default"
+"$root/bench/http-versus-nginx.sh" build/default
