@@ -38,14 +38,14 @@ void IdentityTable::run() {
 void IdentityTable::reload() {
     const std::lock_guard<std::mutex> lock(reloadMutex_);
     const auto now = clock_();
+    const std::shared_ptr<const Table> before = table_.current();
     std::vector<KeptIdentity> kept;
     try {
         kept = accounts_.identities();
     } catch (const StoreError&) {
         // The entries read before stay, no longer current: the outage rule
-        // decides how long they are answered.
-        if (const std::shared_ptr<const Table> before = table_.current();
-            before && before->current) {
+        // decides which are still answered.
+        if (before && before->current) {
             table_.publish(
                 std::make_shared<const Table>(Table{before->entries, before->read, false}));
         }
@@ -53,30 +53,41 @@ void IdentityTable::reload() {
     }
     auto entries = std::make_shared<std::map<std::vector<unsigned char>, Entry>>();
     for (KeptIdentity& identity : kept) {
-        (*entries)[std::move(identity.hash)] =
-            Entry{std::move(identity.identity), identity.lastUsed};
+        Entry& entry = (*entries)[identity.hash];
+        entry.identity = std::move(identity.identity);
+        entry.lastUsed = identity.lastUsed;
+        if (before) {
+            const auto known = before->entries->find(identity.hash);
+            if (known != before->entries->end()) {
+                entry.acceptedAt = known->second.acceptedAt.load(std::memory_order_relaxed);
+            }
+        }
     }
     table_.publish(std::make_shared<const Table>(Table{std::move(entries), now, true}));
 }
 
-std::optional<IdentityTable::Entry> IdentityTable::lookUp(const std::string& secret) const {
+std::optional<Identity> IdentityTable::lookUp(const std::string& secret, bool token) const {
     const std::shared_ptr<const Table> table = table_.current();
     if (!table) {
         return std::nullopt;
     }
-    const auto now = clock_();
-    if (!table->current &&
-        (now < table->read || now - table->read > AccountStore::kIdentityGrace)) {
-        return std::nullopt;
-    }
     const auto found = table->entries->find(AccountStore::keptHash(secret));
-    if (found == table->entries->end()) {
+    if (found == table->entries->end() || found->second.identity.token != token) {
         return std::nullopt;
     }
-    Entry entry = found->second;
-    entry.identity.remembered = !table->current;
-    if (!entry.identity.token) {
-        const long long unused = secondsOf(now) - entry.lastUsed;
+    const Entry& entry = found->second;
+    const auto now = clock_();
+    const long long nowSeconds = secondsOf(now);
+    if (!table->current) {
+        // Only what this host let in shortly before the store went away.
+        const long long accepted = entry.acceptedAt.load(std::memory_order_relaxed);
+        if (accepted == 0 || nowSeconds < accepted ||
+            nowSeconds - accepted > AccountStore::kIdentityGrace.count()) {
+            return std::nullopt;
+        }
+    }
+    if (!token) {
+        const long long unused = nowSeconds - entry.lastUsed;
         // A session past its idle time is the store's to end; one whose use
         // is due to be written down the store's to mark, unless the store
         // cannot be written now.
@@ -85,19 +96,28 @@ std::optional<IdentityTable::Entry> IdentityTable::lookUp(const std::string& sec
             return std::nullopt;
         }
     }
-    return entry;
+    if (table->current) {
+        const long long read = secondsOf(table->read);
+        // Written only when it moves: the entry is shared by every thread.
+        if (entry.acceptedAt.load(std::memory_order_relaxed) != read) {
+            entry.acceptedAt.store(read, std::memory_order_relaxed);
+        }
+    }
+    Identity identity = entry.identity;
+    identity.remembered = !table->current;
+    return identity;
 }
 
 std::optional<Identity> IdentityTable::verifyToken(const std::string& token) {
-    if (std::optional<Entry> entry = lookUp(token); entry && entry->identity.token) {
-        return entry->identity;
+    if (std::optional<Identity> identity = lookUp(token, true)) {
+        return identity;
     }
     return accounts_.verifyToken(token);
 }
 
 std::optional<Identity> IdentityTable::session(const std::string& id) {
-    if (std::optional<Entry> entry = lookUp(id); entry && !entry->identity.token) {
-        return entry->identity;
+    if (std::optional<Identity> identity = lookUp(id, false)) {
+        return identity;
     }
     return accounts_.session(id);
 }

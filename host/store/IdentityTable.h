@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -29,10 +30,11 @@ namespace panelhost {
 // it has no entry for (made elsewhere since the last read, or unknown), a
 // session whose idle time may have run out, and a session whose last use
 // is due to be written down (AccountStore::session marks it). The outage
-// rule of the store holds unchanged: while the store cannot be read, an
-// entry read within AccountStore::kIdentityGrace before is answered as
-// remembered, any other check goes to the store, which remembers or throws
-// StoreError.
+// rule of the store holds unchanged: while the store cannot be read, a
+// token or session that this host accepted for a request within
+// AccountStore::kIdentityGrace before, by a reading of the store, is
+// answered as remembered; any other check goes to the store, which
+// remembers what it checked itself or throws StoreError.
 //
 // verifyToken(), session() and reload() may be called from any thread at
 // once. The store must outlive the table.
@@ -70,6 +72,10 @@ class IdentityTable {
     struct Entry {
         Identity identity;
         long long lastUsed = 0;
+        // When the reading that last let a request in by this entry was
+        // made (seconds since the epoch; 0: never). Carried over to the
+        // next reading's entry of the same hash.
+        mutable std::atomic<long long> acceptedAt{0};
     };
     struct Table {
         std::shared_ptr<const std::map<std::vector<unsigned char>, Entry>> entries;
@@ -79,9 +85,9 @@ class IdentityTable {
         bool current = true;
     };
 
-    // The entry for `secret` with its identity as it may be answered now;
-    // nothing when the store must decide.
-    std::optional<Entry> lookUp(const std::string& secret) const;
+    // The identity of `secret` (a token when `token`) as it may be answered
+    // now; nothing when the store must decide.
+    std::optional<Identity> lookUp(const std::string& secret, bool token) const;
     void run();
 
     AccountStore& accounts_;
