@@ -7,7 +7,8 @@
 # Starts a panelhost of BUILD_DIR (default build/default) and nginx, each on
 # a free loopback port with a throwaway folder, and stops both at the end.
 #   bench/http-versus-nginx.sh [BUILD_DIR]
-# Environment: ROUNDS (3), SECONDS_PER_ROUND (5), CONNECTIONS (16).
+# Environment: ROUNDS (3), SECONDS_PER_ROUND (5), CONNECTIONS (16), PARTS
+# (any of "throughput latency writes"; all by default).
 set -euo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
@@ -20,6 +21,7 @@ panelhost="$build/host/panelhost"
 rounds=${ROUNDS:-3}
 duration=${SECONDS_PER_ROUND:-5}
 connections=${CONNECTIONS:-16}
+parts=" ${PARTS:-throughput latency writes} "
 # wrk's threads: one a processor, as many as the machine has.
 threads=$(nproc)
 for program in "$panelhost" /usr/sbin/nginx wrk curl node; do
@@ -101,6 +103,7 @@ rate() {
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+if [[ "$parts" == *" throughput "* ]]; then
 echo "== the host against nginx: $connections connections, $threads wrk threads," \
     "$rounds alternating rounds of ${duration} s"
 echo "wall: $(wc -c <"$folder/www/api/wall") bytes"
@@ -118,7 +121,9 @@ for route in /api/wall /healthz; do
     done
     echo "$route median ratio: $(median <"$folder/ratios")"
 done
+fi
 
+if [[ "$parts" == *" latency "* ]]; then
 echo
 echo "== one connection, GET /api/wall ($rounds rounds of ${duration} s)"
 for round in $(seq "$rounds"); do
@@ -134,7 +139,9 @@ for round in $(seq "$rounds"); do
                  END { printf "round %d %-9s p50 %8s  p99 %8s  %8.0f/s\n", round, side, p50, p99, r }'
     done
 done
+fi
 
+if [[ "$parts" == *" writes "* ]]; then
 echo
 echo "== durable name writes: 4 connections, ${duration} s a round"
 for round in $(seq "$rounds"); do
@@ -145,3 +152,4 @@ for round in $(seq "$rounds"); do
             END { printf "round %d: %6.0f writes/s  p50 %8s  p99 %8s  refused %d\n",
                   round, r, p50, p99, bad }'
 done
+fi

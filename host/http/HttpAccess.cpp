@@ -103,6 +103,32 @@ std::string HttpAccess::sessionId(const HttpRequest& request) {
 }
 
 bool HttpAccess::admit(HttpRequest& request, RouteAccess least, HttpResponse& response) {
+    return *check(request, least, response, false);
+}
+
+std::optional<bool> HttpAccess::admitFromMemory(HttpRequest& request, RouteAccess least,
+                                                HttpResponse& response) {
+    return check(request, least, response, true);
+}
+
+std::optional<bool> HttpAccess::check(HttpRequest& request, RouteAccess least,
+                                      HttpResponse& response, bool memoryOnly) {
+    const std::optional<std::string> authorization = request.header("Authorization");
+    const std::string id = authorization ? std::string() : sessionId(request);
+    std::optional<Identity> known;
+    if (memoryOnly && (authorization || !id.empty())) {
+        if (authorization) {
+            if (authorization->rfind(kBearer, 0) == 0) {
+                known = identities_.fromMemory(authorization->substr(std::string(kBearer).size()),
+                                               true);
+            }
+        } else {
+            known = identities_.fromMemory(id, false);
+        }
+        if (!known) {
+            return std::nullopt;
+        }
+    }
     const std::shared_ptr<const RequestGuard> checker = guard();
     if (!checker) {
         sendError(response, kUnavailable, "the host is starting");
@@ -118,10 +144,11 @@ bool HttpAccess::admit(HttpRequest& request, RouteAccess least, HttpResponse& re
         sendError(response, verdict.status, verdict.message);
         return false;
     }
-    const std::optional<std::string> authorization = request.header("Authorization");
-    std::optional<Identity> identity;
+    std::optional<Identity> identity = known;
     try {
-        if (authorization) {
+        if (known) {
+            // Decided from memory above.
+        } else if (authorization) {
             if (authorization->rfind(kBearer, 0) != 0 ||
                 !(identity = identities_.verifyToken(
                       authorization->substr(std::string(kBearer).size())))) {
@@ -132,7 +159,7 @@ bool HttpAccess::admit(HttpRequest& request, RouteAccess least, HttpResponse& re
                 response.headers.emplace_back("WWW-Authenticate", "Bearer");
                 return false;
             }
-        } else if (const std::string id = sessionId(request); !id.empty()) {
+        } else if (!id.empty()) {
             identity = identities_.session(id);
         }
     } catch (const StoreError& error) {
@@ -194,7 +221,8 @@ std::vector<HttpRoute> HttpAccess::routes(HttpRoute::Handler loginPage) {
          }},
         {"POST", "/api/login", kAnyone, guarded(&HttpAccess::login)},
         {"POST", "/api/logout", kAnyone, guarded(&HttpAccess::logout)},
-        {"GET", "/api/session", Role::Viewer, guarded(&HttpAccess::session)},
+        // Answers from the request alone: on the I/O thread.
+        {"GET", "/api/session", Role::Viewer, guarded(&HttpAccess::session), true},
         {"GET", "/api/accounts", Role::Admin, guarded(&HttpAccess::listAccounts)},
         {"POST", "/api/accounts", Role::Admin, guarded(&HttpAccess::addAccount)},
         {"PUT", "/api/accounts/{name}", Role::Admin, guarded(&HttpAccess::setPassword)},

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,11 @@ class HttpAccess {
     // may go on to its route, with its user and role filled in. Otherwise
     // `response` holds the refusal.
     bool admit(HttpRequest& request, RouteAccess least, HttpResponse& response);
+    // The same without waiting on anything, for the server's I/O thread:
+    // nothing (and `response` untouched) when the client's identity cannot
+    // be decided from memory alone; admit() must decide then.
+    std::optional<bool> admitFromMemory(HttpRequest& request, RouteAccess least,
+                                        HttpResponse& response);
 
     // The routes of logging in and out (/login, /api/login, /api/logout,
     // /api/session) and of managing accounts and tokens, bound to this
@@ -61,6 +67,9 @@ class HttpAccess {
     std::vector<HttpRoute> routes(HttpRoute::Handler loginPage);
 
   private:
+    // admit(), deciding identities from memory alone when `memoryOnly`.
+    std::optional<bool> check(HttpRequest& request, RouteAccess least, HttpResponse& response,
+                              bool memoryOnly);
     std::shared_ptr<const RequestGuard> guard() const;
     // The Set-Cookie value that gives the client session `id`, or (empty
     // `id`) that takes it back.

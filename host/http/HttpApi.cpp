@@ -144,23 +144,26 @@ std::vector<HttpRoute> HttpApi::declare() {
             (this->*handler)(request, response);
         };
     };
+    // The reads from the snapshot, answered on the I/O thread.
+    constexpr bool kAtOnce = true;
     std::vector<HttpRoute> routes = {
-        {"GET", "/api/panels", Role::Viewer, on(&HttpApi::panels)},
-        {"GET", "/api/panels/{n}", Role::Viewer, on(&HttpApi::panel)},
+        {"GET", "/api/panels", Role::Viewer, on(&HttpApi::panels), kAtOnce},
+        {"GET", "/api/panels/{n}", Role::Viewer, on(&HttpApi::panel), kAtOnce},
         {"POST", "/api/panels/{n}/events", Role::Operator, on(&HttpApi::controlEvent)},
         {"POST", "/api/panels/{n}/messages", Role::Operator, on(&HttpApi::hostMessage)},
-        {"GET", "/api/devices", Role::Viewer, on(&HttpApi::devices)},
-        {"GET", "/api/devices/{n}", Role::Viewer, on(&HttpApi::device)},
-        {"GET", "/api/devices/{n}/databases/{n}", Role::Viewer, on(&HttpApi::database)},
-        {"GET", "/api/devices/{n}/databases/{n}/{n}", Role::Viewer, on(&HttpApi::readName)},
+        {"GET", "/api/devices", Role::Viewer, on(&HttpApi::devices), kAtOnce},
+        {"GET", "/api/devices/{n}", Role::Viewer, on(&HttpApi::device), kAtOnce},
+        {"GET", "/api/devices/{n}/databases/{n}", Role::Viewer, on(&HttpApi::database), kAtOnce},
+        {"GET", "/api/devices/{n}/databases/{n}/{n}", Role::Viewer, on(&HttpApi::readName),
+         kAtOnce},
         {"PUT", "/api/devices/{n}/databases/{n}/{n}", Role::Engineer, on(&HttpApi::writeName)},
-        {"GET", "/api/devices/{n}/slots", Role::Viewer, on(&HttpApi::slots)},
-        {"GET", "/api/devices/{n}/slots/{n}", Role::Viewer, on(&HttpApi::readSlot)},
+        {"GET", "/api/devices/{n}/slots", Role::Viewer, on(&HttpApi::slots), kAtOnce},
+        {"GET", "/api/devices/{n}/slots/{n}", Role::Viewer, on(&HttpApi::readSlot), kAtOnce},
         {"PUT", "/api/devices/{n}/slots/{n}", Role::Engineer, on(&HttpApi::writeSlot)},
         {"GET", "/api/log", Role::Viewer, on(&HttpApi::logEntries)},
         {"GET", "/api/history", Role::Viewer, on(&HttpApi::history)},
         {"GET", "/api/stream", Role::Viewer, on(&HttpApi::stream)},
-        {"GET", "/api/wall", Role::Viewer, on(&HttpApi::wall)},
+        {"GET", "/api/wall", Role::Viewer, on(&HttpApi::wall), kAtOnce},
         {"GET", "/api/tsl", Role::Viewer, on(&HttpApi::displayOutput)},
         // Service monitoring: whether the host is up answers anyone; the
         // metrics name targets and counts, so they need a viewer.
@@ -216,6 +219,26 @@ void HttpApi::respond(HttpRequest& request, HttpResponse& response) {
     } else {
         refuse(request, kNotFound, response);
     }
+}
+
+bool HttpApi::respondAtOnce(HttpRequest& request, HttpResponse& response) {
+    if (request.method != "GET" && request.method != "HEAD") {
+        return false;
+    }
+    const std::optional<RouteTable::Found> found = routes_.find("GET", request.path);
+    if (!found || !found->route->atOnce) {
+        return false;
+    }
+    const std::optional<bool> admitted =
+        access_.admitFromMemory(request, found->route->least, response);
+    if (!admitted) {
+        return false;
+    }
+    const ServiceMetrics::RequestMeter meter(metrics_, found->index, response);
+    if (*admitted) {
+        RouteTable::run(*found, request, response);
+    }
+    return true;
 }
 
 void HttpApi::refuse(const HttpRequest& request, int status, HttpResponse& response) {

@@ -67,6 +67,9 @@ class HttpApi : public HttpService {
     // /api/ that no route names is a file of the web folder; anything else
     // is 404 (for a client whose role could see that).
     void respond(HttpRequest& request, HttpResponse& response) override;
+    // The reads that answer from the snapshot (and /api/session), when the
+    // client's identity is known from memory.
+    bool respondAtOnce(HttpRequest& request, HttpResponse& response) override;
     // A JSON error for /api/ paths, the bare status elsewhere.
     void refuse(const HttpRequest& request, int status, HttpResponse& response) override;
 

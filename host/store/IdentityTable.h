@@ -64,6 +64,13 @@ class IdentityTable {
     std::optional<Identity> verifyToken(const std::string& token);
     std::optional<Identity> session(const std::string& id);
 
+    // The identity of a token (`token`) or session known in memory now;
+    // nothing when only the store can tell (verifyToken() or session()
+    // then). Never waits on the store.
+    std::optional<Identity> fromMemory(const std::string& secret, bool token) const {
+        return lookUp(secret, token);
+    }
+
     // Reads the table from the store now; a store that cannot be read
     // keeps the entries read before, answered as remembered.
     void reload();
