@@ -1,5 +1,8 @@
 #include "AccountCommands.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <iomanip>
@@ -48,6 +51,16 @@ bool exists(const AccountStore& accounts, const std::string& name) {
     });
 }
 
+// Who runs the command, for the history: the command line and the system
+// user running it (or its number when it has no name).
+Actor console() {
+    const passwd* entry = getpwuid(geteuid());
+    const std::string user = entry != nullptr && entry->pw_name != nullptr
+                                 ? entry->pw_name
+                                 : "uid " + std::to_string(geteuid());
+    return Actor{"panelhost user (" + user + ")", "command line"};
+}
+
 // Rows of texts in columns as wide as their widest entry.
 void table(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
     std::vector<std::size_t> widths;
@@ -85,7 +98,7 @@ int AccountCommands::addUser(AccountStore& accounts, const std::string& name,
         if (secret.empty()) {
             throw AccountError("an account added here needs a password");
         }
-        accounts.addAccount(name, known, secret);
+        accounts.addAccount(name, known, secret, console());
         out << "account \"" << name << "\" added as " << roleName(known) << std::endl;
     });
 }
@@ -93,7 +106,7 @@ int AccountCommands::addUser(AccountStore& accounts, const std::string& name,
 int AccountCommands::removeUser(AccountStore& accounts, const std::string& name, std::ostream& out,
                                 std::ostream& err) {
     return guarded(err, [&] {
-        accounts.removeAccount(name);
+        accounts.removeAccount(name, console());
         out << "account \"" << name << "\" removed, and its sessions ended" << std::endl;
     });
 }
@@ -105,18 +118,30 @@ int AccountCommands::setPassword(AccountStore& accounts, const std::string& name
         if (!exists(accounts, name)) {
             throw AccountError("there is no account named \"" + name + "\"");
         }
-        accounts.setPassword(name, password());
+        accounts.setPassword(name, password(), console());
         out << "password of \"" << name << "\" set; its sessions ended" << std::endl;
+    });
+}
+
+int AccountCommands::setRole(AccountStore& accounts, const std::string& name,
+                             const std::string& role, std::ostream& out, std::ostream& err) {
+    return guarded(err, [&] {
+        const Role known = knownRole(role);
+        accounts.setRole(name, known, console());
+        out << "account \"" << name << "\" is now " << roleName(known)
+            << ", from its next request on; its sessions stay open" << std::endl;
     });
 }
 
 int AccountCommands::listUsers(const AccountStore& accounts, std::ostream& out, std::ostream& err) {
     return guarded(err, [&] {
-        std::vector<std::vector<std::string>> rows = {{"NAME", "ROLE", "PASSWORD", "CREATED"}};
+        std::vector<std::vector<std::string>> rows = {
+            {"NAME", "ROLE", "PASSWORD", "CREATED", "LAST LOGIN"}};
         for (const Account& account : accounts.accounts()) {
             rows.push_back({account.name, roleName(account.role),
                             account.hasPassword ? "set" : "none (one-time login only)",
-                            account.created});
+                            account.created,
+                            account.lastLogin.empty() ? "never" : account.lastLogin});
         }
         table(out, rows);
     });
@@ -126,7 +151,7 @@ int AccountCommands::createToken(AccountStore& accounts, const std::string& role
                                  const std::string& name, std::ostream& out, std::ostream& err) {
     return guarded(err, [&] {
         const Role known = knownRole(role);
-        const NewToken created = accounts.createToken(known, name);
+        const NewToken created = accounts.createToken(known, name, console());
         out << created.token << std::endl;
         err << "panelhost: token \"" << created.name << "\" (" << roleName(known)
             << ") created; it is shown only now. Send it as \"Authorization: Bearer TOKEN\"."
@@ -137,7 +162,7 @@ int AccountCommands::createToken(AccountStore& accounts, const std::string& role
 int AccountCommands::revokeToken(AccountStore& accounts, const std::string& name, std::ostream& out,
                                  std::ostream& err) {
     return guarded(err, [&] {
-        accounts.revokeToken(name);
+        accounts.revokeToken(name, console());
         out << "token \"" << name << "\" revoked" << std::endl;
     });
 }
@@ -145,9 +170,10 @@ int AccountCommands::revokeToken(AccountStore& accounts, const std::string& name
 int AccountCommands::listTokens(const AccountStore& accounts, std::ostream& out,
                                 std::ostream& err) {
     return guarded(err, [&] {
-        std::vector<std::vector<std::string>> rows = {{"NAME", "ROLE", "CREATED"}};
+        std::vector<std::vector<std::string>> rows = {{"NAME", "ROLE", "CREATED", "LAST USED"}};
         for (const TokenInfo& token : accounts.tokens()) {
-            rows.push_back({token.name, roleName(token.role), token.created});
+            rows.push_back({token.name, roleName(token.role), token.created,
+                            token.lastUsed.empty() ? "never" : token.lastUsed});
         }
         table(out, rows);
     });

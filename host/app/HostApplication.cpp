@@ -255,7 +255,11 @@ void HostApplication::startServer() {
     }
     port_ = server_->port();
     metrics_.watchServer(server_.get());
-    access_->serveOn(port_);
+    // The server outlives every request that could call this: its workers
+    // are joined before it goes.
+    access_->serveOn(port_, [server = server_.get()](const std::string& name, bool token) {
+        server->closeStreamsOf(name, token);
+    });
     fanOut_ = std::make_unique<StreamFanOut>(feed_, *server_, log_);
 }
 

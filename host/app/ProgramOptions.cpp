@@ -200,6 +200,13 @@ void ProgramOptions::addSubcommands() {
     userPasswd = user->add_subcommand(
         "passwd", "set an account's password (read as for add) and end its sessions");
     userPasswd->add_option("name", name, "account name")->required();
+    userRole = user->add_subcommand(
+        "role",
+        "give an account another role, effective at its next request (the last admin stays one)");
+    userRole->add_option("name", name, "account name")->required();
+    userRole->add_option("role", role, "viewer, operator, engineer or admin")
+        ->required()
+        ->check(CLI::IsMember(kRoles));
     userList = user->add_subcommand("list", "list the accounts (never their passwords)");
     user->require_subcommand(1);
 
@@ -219,8 +226,8 @@ void ProgramOptions::addSubcommands() {
 
     // The host's options (--data, --store, --devices) also apply after a
     // subcommand.
-    for (CLI::App* command : {exportSet, importSet, user, userAdd, userRemove, userPasswd, userList,
-                              token, tokenCreate, tokenRevoke, tokenList}) {
+    for (CLI::App* command : {exportSet, importSet, user, userAdd, userRemove, userPasswd, userRole,
+                              userList, token, tokenCreate, tokenRevoke, tokenList}) {
         command->fallthrough();
         command->footer(
             "The host's --data DIR, --store URL and --devices FILE apply here too, and so does "

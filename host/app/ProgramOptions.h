@@ -57,6 +57,7 @@ struct ProgramOptions {
     CLI::App* userAdd = nullptr;
     CLI::App* userRemove = nullptr;
     CLI::App* userPasswd = nullptr;
+    CLI::App* userRole = nullptr;
     CLI::App* userList = nullptr;
     CLI::App* token = nullptr;
     CLI::App* tokenCreate = nullptr;

@@ -172,8 +172,8 @@ int serve(const ProgramOptions& line, int argc, char** argv) {
             // On the console only, never in the log that the API serves.
             std::cout << "panelhost: no account has a password yet; log in as admin once with\n"
                       << "    " << *host.loginLink() << "\n"
-                      << "then give admin a password (panelhost user passwd admin) or add "
-                         "accounts. The link works once and for "
+                      << "then give admin a password (the page asks for one; or panelhost "
+                         "user passwd admin) or add accounts. The link works once and for "
                       << std::chrono::duration_cast<std::chrono::minutes>(
                              AccountStore::kOnceLoginLifetime)
                              .count()
@@ -229,6 +229,9 @@ int main(int argc, char** argv) {
         if (line.userPasswd->parsed()) {
             return AccountCommands::setPassword(*accounts, name, passwordFor(name, true), std::cout,
                                                 std::cerr);
+        }
+        if (line.userRole->parsed()) {
+            return AccountCommands::setRole(*accounts, name, role, std::cout, std::cerr);
         }
         if (line.userList->parsed()) {
             return AccountCommands::listUsers(*accounts, std::cout, std::cerr);

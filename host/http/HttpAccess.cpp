@@ -30,23 +30,6 @@ std::string printable(std::string text) {
     return text;
 }
 
-// The role named by the body's field "role"; nothing, with a 400, for any
-// other text.
-std::optional<Role> bodyRole(const json& body, HttpResponse& response) {
-    const std::optional<Role> role = parseRole(body["role"].get<std::string>());
-    if (!role) {
-        sendError(response, kBadRequest, "\"role\" is one of viewer, operator, engineer, admin");
-    }
-    return role;
-}
-
-json accountJson(const Account& account) {
-    return {{"name", account.name},
-            {"role", roleName(account.role)},
-            {"hasPassword", account.hasPassword},
-            {"created", account.created}};
-}
-
 }  // namespace
 
 HttpAccess::HttpAccess(AccountStore& accounts, EventLog& log, std::string bind,
@@ -56,15 +39,29 @@ HttpAccess::HttpAccess(AccountStore& accounts, EventLog& log, std::string bind,
       log_(log),
       bind_(std::move(bind)),
       allowHosts_(std::move(allowHosts)),
-      tls_(tls) {
+      tls_(tls),
+      accountApi_(accounts, log,
+                  [this](const std::string& name, bool token) { endStreamsOf(name, token); }) {
     // Refuses a mistyped --allow-host now rather than on the first request.
     RequestGuard(bind_, 0, allowHosts_, tls_);
 }
 
-void HttpAccess::serveOn(int port) {
+void HttpAccess::serveOn(int port, AccountApi::StreamEnder endStreams) {
     auto guard = std::make_shared<const RequestGuard>(bind_, port, allowHosts_, tls_);
     const std::lock_guard<std::mutex> lock(guardMutex_);
     guard_ = std::move(guard);
+    endStreams_ = std::move(endStreams);
+}
+
+void HttpAccess::endStreamsOf(const std::string& name, bool token) const {
+    AccountApi::StreamEnder endStreams;
+    {
+        const std::lock_guard<std::mutex> lock(guardMutex_);
+        endStreams = endStreams_;
+    }
+    if (endStreams) {
+        endStreams(name, token);
+    }
 }
 
 std::shared_ptr<const RequestGuard> HttpAccess::guard() const {
@@ -214,29 +211,35 @@ void HttpAccess::noteChecked(const Identity& identity) {
 
 std::vector<HttpRoute> HttpAccess::routes(HttpRoute::Handler loginPage) {
     HttpRoute::Handler onceLogin = guarded(&HttpAccess::onceLogin);
-    return {
+    std::vector<HttpRoute> routes = {
         {"GET", "/login", kAnyone,
          [onceLogin, loginPage](HttpRequest& request, HttpResponse& response) {
              (request.hasParam("once") ? onceLogin : loginPage)(request, response);
          }},
         {"POST", "/api/login", kAnyone, guarded(&HttpAccess::login)},
         {"POST", "/api/logout", kAnyone, guarded(&HttpAccess::logout)},
+        {"POST", "/api/logout/everywhere", Role::Viewer, guarded(&HttpAccess::logoutEverywhere)},
         // Answers from the request alone: on the I/O thread.
         {"GET", "/api/session", Role::Viewer, guarded(&HttpAccess::session), true},
-        {"GET", "/api/accounts", Role::Admin, guarded(&HttpAccess::listAccounts)},
-        {"POST", "/api/accounts", Role::Admin, guarded(&HttpAccess::addAccount)},
-        {"PUT", "/api/accounts/{name}", Role::Admin, guarded(&HttpAccess::setPassword)},
-        {"DELETE", "/api/accounts/{name}", Role::Admin, guarded(&HttpAccess::removeAccount)},
-        {"GET", "/api/tokens", Role::Admin, guarded(&HttpAccess::listTokens)},
-        {"POST", "/api/tokens", Role::Admin, guarded(&HttpAccess::createToken)},
-        {"DELETE", "/api/tokens/{name}", Role::Admin, guarded(&HttpAccess::revokeToken)},
+        {"PUT", "/api/session/password", Role::Viewer, guarded(&HttpAccess::changeOwnPassword)},
     };
+    for (auto&& route :
+         accountApi_.routes([this](AccountApi::Work work) { return guarded(std::move(work)); })) {
+        routes.push_back(std::move(route));
+    }
+    return routes;
 }
 
 HttpRoute::Handler HttpAccess::guarded(Handler handler) {
-    return [this, handler](HttpRequest& request, HttpResponse& response) {
+    return guarded([this, handler](const HttpRequest& request, HttpResponse& response) {
+        (this->*handler)(request, response);
+    });
+}
+
+HttpRoute::Handler HttpAccess::guarded(AccountApi::Work work) {
+    return [this, work = std::move(work)](HttpRequest& request, HttpResponse& response) {
         try {
-            (this->*handler)(request, response);
+            work(request, response);
         } catch (const AccountError& error) {
             response = HttpResponse();
             sendError(response, kBadRequest, error.what());
@@ -257,7 +260,8 @@ HttpRoute::Handler HttpAccess::guarded(Handler handler) {
 
 void HttpAccess::onceLogin(const HttpRequest& request, HttpResponse& response) {
     response.status = kSeeOther;
-    const std::optional<NewSession> opened = accounts_.loginOnce(request.param("once"));
+    const std::optional<NewSession> opened =
+        accounts_.loginOnce(request.param("once"), request.remoteAddr);
     if (!opened) {
         log_.add(0, "warning",
                  "a one-time login link from " + request.remoteAddr +
@@ -292,7 +296,8 @@ void HttpAccess::login(const HttpRequest& request, HttpResponse& response) {
     // Counted as a failure until the password proves right; taken back
     // when the store cannot check it (StoreError).
     LoginLimiter::Attempt& attempt = std::get<LoginLimiter::Attempt>(reserved);
-    const std::optional<NewSession> opened = accounts_.login(name, (*body)["password"]);
+    const std::optional<NewSession> opened =
+        accounts_.login(name, (*body)["password"], request.remoteAddr);
     if (!opened) {
         const bool accountSlowed = attempt.failed();
         log_.add(0, "warning",
@@ -326,87 +331,86 @@ void HttpAccess::logout(const HttpRequest& request, HttpResponse& response) {
     sendJson(response, json{{"loggedOut", true}});
 }
 
-void HttpAccess::session(const HttpRequest& request, HttpResponse& response) {
-    sendJson(response, {{"user", request.user},
-                        {"role", roleName(request.role.value_or(Role::Viewer))},
-                        {"token", request.byToken}});
-}
-
-void HttpAccess::listAccounts(const HttpRequest&, HttpResponse& response) {
-    json list = json::array();
-    for (const Account& account : accounts_.accounts()) {
-        list.push_back(accountJson(account));
-    }
-    sendJson(response, {{"accounts", list}});
-}
-
-void HttpAccess::addAccount(const HttpRequest& request, HttpResponse& response) {
-    const std::optional<json> body = bodyWith(request, {"name", "role", "password"}, response);
-    const std::optional<Role> role = body ? bodyRole(*body, response) : std::nullopt;
-    if (!role) {
+void HttpAccess::logoutEverywhere(const HttpRequest& request, HttpResponse& response) {
+    if (request.byToken) {
+        sendError(response, kBadRequest, "an API token has no sessions; an admin revokes it");
         return;
     }
-    accounts_.addAccount((*body)["name"], *role, (*body)["password"]);
-    log_.add(0, "info",
-             request.who() + " added the account " + (*body)["name"].get<std::string>() + " (" +
-                 roleName(*role) + ")");
-    sendJson(response, {{"name", (*body)["name"]}, {"role", roleName(*role)}});
+    const int ended = accounts_.endSessions(request.user, "", AccountApi::actorOf(request));
+    log_.add(
+        0, "info",
+        request.who() + " logged out everywhere: " + std::to_string(ended) + " session(s) ended");
+    endStreamsOf(request.user, false);
+    response.headers.emplace_back("Set-Cookie", sessionCookie(""));
+    sendJson(response, json{{"loggedOut", true}, {"ended", ended}});
 }
 
-void HttpAccess::setPassword(const HttpRequest& request, HttpResponse& response) {
-    const std::string& name = request.matches[1];
+void HttpAccess::session(const HttpRequest& request, HttpResponse& response) {
+    json answer = {{"user", request.user},
+                   {"role", roleName(request.role.value_or(Role::Viewer))},
+                   {"token", request.byToken}};
+    if (!request.byToken) {
+        // The page asks for a first password while the account has none.
+        // Left out while the store cannot be read: who asks was answered
+        // from memory then, and the page still works.
+        try {
+            const std::vector<Account> list = accounts_.accounts();
+            const auto own = std::find_if(list.begin(), list.end(), [&](const Account& account) {
+                return account.name == request.user;
+            });
+            answer["hasPassword"] = own != list.end() && own->hasPassword;
+            answer["anyPassword"] =
+                std::any_of(list.begin(), list.end(),
+                            [](const Account& account) { return account.hasPassword; });
+        } catch (const StoreError&) {
+            answer["hasPassword"] = nullptr;
+            answer["anyPassword"] = nullptr;
+        }
+    }
+    sendJson(response, answer);
+}
+
+void HttpAccess::changeOwnPassword(const HttpRequest& request, HttpResponse& response) {
+    if (request.byToken) {
+        sendError(response, kBadRequest, "an API token has no password");
+        return;
+    }
     const std::optional<json> body = bodyWith(request, {"password"}, response);
     if (!body) {
         return;
     }
-    accounts_.setPassword(name, (*body)["password"]);
-    log_.add(0, "info", request.who() + " set a new password for " + name);
-    sendJson(response, {{"name", name}, {"passwordSet", true}});
-}
-
-void HttpAccess::removeAccount(const HttpRequest& request, HttpResponse& response) {
-    const std::string& name = request.matches[1];
-    accounts_.removeAccount(name);
-    log_.add(0, "info", request.who() + " removed the account " + name);
-    sendJson(response, {{"name", name}, {"removed", true}});
-}
-
-void HttpAccess::listTokens(const HttpRequest&, HttpResponse& response) {
-    json list = json::array();
-    for (const TokenInfo& token : accounts_.tokens()) {
-        list.push_back(
-            {{"name", token.name}, {"role", roleName(token.role)}, {"created", token.created}});
-    }
-    sendJson(response, {{"tokens", list}});
-}
-
-void HttpAccess::createToken(const HttpRequest& request, HttpResponse& response) {
-    const std::optional<json> body = bodyWith(request, {"role"}, response);
-    const std::optional<Role> role = body ? bodyRole(*body, response) : std::nullopt;
-    if (!role) {
-        return;
-    }
-    std::string tokenName;
-    if (const auto given = body->find("name"); given != body->end()) {
+    std::string oldPassword;
+    if (const auto given = body->find("oldPassword"); given != body->end()) {
         if (!given->is_string()) {
-            sendError(response, kBadRequest, "\"name\" must be a text");
+            sendError(response, kBadRequest, "\"oldPassword\" must be a text");
             return;
         }
-        tokenName = given->get_ref<const std::string&>();
+        oldPassword = given->get<std::string>();
     }
-    const NewToken created = accounts_.createToken(*role, tokenName);
-    log_.add(
-        0, "info",
-        request.who() + " created the API token " + created.name + " (" + roleName(*role) + ")");
-    sendJson(response,
-             {{"name", created.name}, {"role", roleName(*role)}, {"token", created.token}});
-}
-
-void HttpAccess::revokeToken(const HttpRequest& request, HttpResponse& response) {
-    const std::string& name = request.matches[1];
-    accounts_.revokeToken(name);
-    log_.add(0, "info", request.who() + " revoked the API token " + name);
-    sendJson(response, {{"name", name}, {"revoked", true}});
+    // Guessing the old password here is slowed like guessing it at login.
+    auto reserved = limiter_.reserve(request.remoteAddr, request.user);
+    if (const auto* refused = std::get_if<LoginLimiter::Refusal>(&reserved)) {
+        const std::string wait = std::to_string(refused->wait.count());
+        sendError(response, kTooManyRequests,
+                  "too many wrong passwords; try again in " + wait + " s");
+        response.headers.emplace_back("Retry-After", wait);
+        return;
+    }
+    LoginLimiter::Attempt& attempt = std::get<LoginLimiter::Attempt>(reserved);
+    const bool hadPassword = accounts_.anyPassword();
+    if (!accounts_.changeOwnPassword(request.user, oldPassword, (*body)["password"],
+                                     sessionId(request), AccountApi::actorOf(request))) {
+        attempt.failed();
+        log_.add(0, "warning",
+                 request.who() + " gave a wrong old password when changing its password");
+        sendError(response, kForbidden, "the old password is wrong");
+        return;
+    }
+    attempt.succeeded();
+    log_.add(0, "info", request.who() + " changed its password; its other sessions ended");
+    accountApi_.noteFirstPassword(hadPassword, request.user);
+    endStreamsOf(request.user, false);
+    sendJson(response, {{"name", request.user}, {"passwordChanged", true}});
 }
 
 }  // namespace panelhost

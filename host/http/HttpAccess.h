@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "AccountApi.h"
 #include "AccountStore.h"
 #include "EventLog.h"
 #include "HttpRequest.h"
@@ -47,8 +48,10 @@ class HttpAccess {
                std::vector<std::string> allowHosts, bool tls);
 
     // Starts checking requests against the port actually served; until
-    // then every request is refused with 503.
-    void serveOn(int port);
+    // then every request is refused with 503. `endStreams` ends the event
+    // streams of an account or token whose rights changed (may be empty:
+    // there are none); it is called on the HTTP workers.
+    void serveOn(int port, AccountApi::StreamEnder endStreams = {});
 
     // Checks `request`, which needs `least` (see RouteTable); true when it
     // may go on to its route, with its user and role filled in. Otherwise
@@ -61,9 +64,11 @@ class HttpAccess {
                                         HttpResponse& response);
 
     // The routes of logging in and out (/login, /api/login, /api/logout,
-    // /api/session) and of managing accounts and tokens, bound to this
-    // object, which must outlive them. `loginPage` answers GET /login
-    // without a one-time secret (the page itself).
+    // /api/logout/everywhere), of the own session and password
+    // (/api/session, /api/session/password) and of managing accounts and
+    // tokens (AccountApi), bound to this object, which must outlive them.
+    // `loginPage` answers GET /login without a one-time secret (the page
+    // itself).
     std::vector<HttpRoute> routes(HttpRoute::Handler loginPage);
 
   private:
@@ -80,21 +85,20 @@ class HttpAccess {
     void noteChecked(const Identity& identity);
 
     using Handler = void (HttpAccess::*)(const HttpRequest&, HttpResponse&);
-    // `handler` on this object, with a bad account request answered 400 and
-    // a store that fails answered 503 (nothing done either way).
+    // `work`, with a bad account request answered 400 and a store that
+    // fails answered 503 (nothing done either way).
+    HttpRoute::Handler guarded(AccountApi::Work work);
     HttpRoute::Handler guarded(Handler handler);
+    // Ends the event streams of the account or token, when the server
+    // said how.
+    void endStreamsOf(const std::string& name, bool token) const;
 
     void onceLogin(const HttpRequest& request, HttpResponse& response);
     void login(const HttpRequest& request, HttpResponse& response);
     void logout(const HttpRequest& request, HttpResponse& response);
+    void logoutEverywhere(const HttpRequest& request, HttpResponse& response);
     void session(const HttpRequest& request, HttpResponse& response);
-    void listAccounts(const HttpRequest& request, HttpResponse& response);
-    void addAccount(const HttpRequest& request, HttpResponse& response);
-    void setPassword(const HttpRequest& request, HttpResponse& response);
-    void removeAccount(const HttpRequest& request, HttpResponse& response);
-    void listTokens(const HttpRequest& request, HttpResponse& response);
-    void createToken(const HttpRequest& request, HttpResponse& response);
-    void revokeToken(const HttpRequest& request, HttpResponse& response);
+    void changeOwnPassword(const HttpRequest& request, HttpResponse& response);
 
     AccountStore& accounts_;
     // Read again after every change this object makes to the accounts.
@@ -104,8 +108,11 @@ class HttpAccess {
     const std::vector<std::string> allowHosts_;
     const bool tls_;
     LoginLimiter limiter_;
+    AccountApi accountApi_;
     mutable std::mutex guardMutex_;
     std::shared_ptr<const RequestGuard> guard_;
+    // Set with the guard, under guardMutex_.
+    AccountApi::StreamEnder endStreams_;
     // Whether the last identity checked was answered from memory.
     std::atomic<bool> fromMemory_{false};
 };

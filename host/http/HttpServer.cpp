@@ -164,6 +164,20 @@ void HttpServer::closeStreams() {
     });
 }
 
+void HttpServer::closeStreamsOf(const std::string& name, bool token) {
+    asio::post(impl_->io, [impl = impl_.get(), name, token] {
+        std::vector<std::shared_ptr<StreamSession>> opened;
+        for (const auto& session : impl->streams) {
+            if (session->openedBy(name, token)) {
+                opened.push_back(session);
+            }
+        }
+        for (const auto& session : opened) {
+            session->close();
+        }
+    });
+}
+
 std::size_t HttpServer::streams() const {
     return impl_->streamCount;
 }

@@ -76,6 +76,10 @@ class HttpServer {
 
     // Closes every open event stream; their clients reconnect.
     void closeStreams();
+    // Closes the event streams opened by the account (`token` false) or
+    // API token `name`, whose rights changed; their clients reconnect and
+    // are checked again.
+    void closeStreamsOf(const std::string& name, bool token);
 
     // Event streams open now.
     std::size_t streams() const;

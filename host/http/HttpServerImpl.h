@@ -28,6 +28,9 @@ class StreamSession {
     // Queues a text for the stream; a stream too far behind is closed.
     virtual void push(const std::shared_ptr<const std::string>& text) = 0;
     virtual void close() = 0;
+    // Whether the stream was opened by the account (`token` false) or the
+    // API token `name`; names compare without regard to case.
+    virtual bool openedBy(const std::string& name, bool token) const = 0;
 };
 
 // The state of an HttpServer: its I/O context and thread, its listening

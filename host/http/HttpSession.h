@@ -3,9 +3,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include <algorithm>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -81,6 +83,15 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
         if (!writing_) {
             writeNext();
         }
+    }
+
+    bool openedBy(const std::string& name, bool token) const override {
+        const std::string& user = request_.user;
+        return request_.byToken == token && user.size() == name.size() &&
+               std::equal(user.begin(), user.end(), name.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) ==
+                          std::tolower(static_cast<unsigned char>(b));
+               });
     }
 
     void close() override {

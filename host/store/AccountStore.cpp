@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <utility>
@@ -24,6 +25,9 @@ constexpr std::size_t kTokenNameHashBytes = 4;
 // sessions in a loop cannot make the memory grow (each entry is a hash and
 // a name).
 constexpr std::size_t kRememberedIdentities = 4096;
+// Bytes of a session's kept hash that name it in a list of sessions: enough
+// that two sessions of one account never share a name.
+constexpr std::size_t kSessionIdBytes = 8;
 
 // A fresh secret: kSecretBytes from the system's random source, as
 // URL-safe base64 without padding (fits a cookie, a header and a URL).
@@ -100,13 +104,20 @@ void checkPassword(const std::string& password) {
     }
 }
 
-std::string isoTime(std::chrono::system_clock::time_point time) {
+std::string timeText(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm parts{};
     gmtime_r(&seconds, &parts);
     std::array<char, sizeof "2024-05-01T09:30:00Z"> text{};
     std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &parts);
     return text.data();
+}
+
+// The name of a session in its account's list (see SessionInfo).
+std::string sessionName(const std::vector<unsigned char>& hash) {
+    std::array<char, 2 * kSessionIdBytes + 1> hex{};
+    sodium_bin2hex(hex.data(), hex.size(), hash.data(), std::min(hash.size(), kSessionIdBytes));
+    return hex.data();
 }
 
 AccountError unknownAccount(const std::string& name) {
@@ -124,6 +135,19 @@ AccountStore::AccountStore(std::chrono::seconds sessionIdle, Clock clock)
     }
 }
 
+std::string AccountStore::isoTime(long long seconds) {
+    if (seconds == 0) {
+        return "";
+    }
+    return timeText(std::chrono::system_clock::time_point(std::chrono::seconds(seconds)));
+}
+
+AccountChange AccountStore::change(const Actor& by, const char* action, const std::string& subject,
+                                   std::string detail) const {
+    return AccountChange{0,       timeText(clock_()), by.who, by.address, action,
+                         subject, std::move(detail)};
+}
+
 long long AccountStore::now() const {
     return std::chrono::duration_cast<std::chrono::seconds>(clock_().time_since_epoch()).count();
 }
@@ -135,14 +159,18 @@ Identity AccountStore::rememberedOrThrow(const SecretHash& hash) const {
     throw;
 }
 
-void AccountStore::addAccount(const std::string& name, Role role, const std::string& password) {
+void AccountStore::addAccount(const std::string& name, Role role, const std::string& password,
+                              const Actor& by) {
     checkName(name, "account");
     if (!password.empty()) {
         checkPassword(password);
     }
     const std::string hash = password.empty() ? std::string() : passwordHash(password);
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!insertAccount(name, role, hash, isoTime(clock_()))) {
+    const AccountChange added = change(
+        by, kAccountAdded, name,
+        "as " + roleName(role) + (password.empty() ? ", without a password" : ", with a password"));
+    if (!insertAccount(name, role, hash, timeText(clock_()), added)) {
         throw AccountError("an account named \"" + name + "\" exists already");
     }
 }
@@ -150,12 +178,14 @@ void AccountStore::addAccount(const std::string& name, Role role, const std::str
 bool AccountStore::addFirstAdmin(const std::string& name) {
     checkName(name, "account");
     const std::lock_guard<std::mutex> lock(mutex_);
-    return insertFirstAccount(name, Role::Admin, isoTime(clock_()));
+    return insertFirstAccount(name, Role::Admin, timeText(clock_()),
+                              change(Actor{"panelhost", "first start"}, kAccountAdded, name,
+                                     "as admin, without a password: the first start's account"));
 }
 
-void AccountStore::removeAccount(const std::string& name) {
+void AccountStore::removeAccount(const std::string& name, const Actor& by) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    switch (deleteAccount(name)) {
+    switch (deleteAccount(name, change(by, kAccountRemoved, name))) {
         case Removal::Removed:
             remembered_.forgetNamed(name, false);
             return;
@@ -168,14 +198,114 @@ void AccountStore::removeAccount(const std::string& name) {
     }
 }
 
-void AccountStore::setPassword(const std::string& name, const std::string& password) {
+void AccountStore::setPassword(const std::string& name, const std::string& password,
+                               const Actor& by) {
     checkPassword(password);
     const std::string hash = passwordHash(password);
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!updatePassword(name, hash)) {
+    if (!updatePassword(name, hash, nullptr,
+                        change(by, kPasswordSet, name, "and ended its sessions"))) {
         throw unknownAccount(name);
     }
     remembered_.forgetNamed(name, false);
+}
+
+bool AccountStore::changeOwnPassword(const std::string& name, const std::string& oldPassword,
+                                     const std::string& newPassword, const std::string& keepSession,
+                                     const Actor& by) {
+    checkPassword(newPassword);
+    std::optional<std::pair<Identity, std::string>> found;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        found = selectPassword(name);
+    }
+    if (!found) {
+        throw unknownAccount(name);
+    }
+    // Hashed outside the lock, as in verifyPassword(). An account without a
+    // password is proven by its session alone (a one-time login's).
+    if (!found->second.empty() && !passwordMatches(found->second, oldPassword)) {
+        return false;
+    }
+    const std::string hash = passwordHash(newPassword);
+    const SecretHash keep = secretHash(keepSession);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const AccountChange changed =
+        change(by, kPasswordChanged, found->first.name,
+               found->second.empty() ? "its first password; its other sessions ended"
+                                     : "its own; its other sessions ended");
+    if (!updatePassword(found->first.name, hash, keepSession.empty() ? nullptr : &keep, changed)) {
+        throw unknownAccount(name);
+    }
+    remembered_.forgetNamed(found->first.name, false);
+    return true;
+}
+
+void AccountStore::setRole(const std::string& name, Role role, const Actor& by) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const RoleUpdate update = updateRole(name, role, change(by, kRoleChanged, name));
+    switch (update.outcome) {
+        case Removal::Removed:
+            remembered_.forgetNamed(name, false);
+            return;
+        case Removal::Unknown:
+            throw unknownAccount(name);
+        case Removal::LastAdmin:
+            throw AccountError("\"" + name +
+                               "\" is the last admin account and stays an admin; make another "
+                               "account an admin first");
+    }
+}
+
+std::vector<SessionInfo> AccountStore::sessions(const std::string& name,
+                                                const std::string& currentSession) const {
+    const SecretHash current = secretHash(currentSession);
+    const long long idleBefore = now() - sessionIdle_.count();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!selectPassword(name)) {
+        throw unknownAccount(name);
+    }
+    std::vector<SessionInfo> list;
+    for (const SessionRow& row : selectSessions(name)) {
+        if (row.lastUsed < idleBefore) {
+            continue;  // over, deleted at its next use or the next login
+        }
+        list.push_back(SessionInfo{sessionName(row.hash), isoTime(row.created),
+                                   isoTime(row.lastUsed), row.address,
+                                   !currentSession.empty() && row.hash == current});
+    }
+    return list;
+}
+
+bool AccountStore::endSession(const std::string& name, const std::string& id, const Actor& by) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (const SessionRow& row : selectSessions(name)) {
+        if (sessionName(row.hash) == id) {
+            remembered_.forget(row.hash);
+            return deleteSessions(name, {row.hash}, nullptr,
+                                  change(by, kSessionsEnded, name, "one session")) > 0;
+        }
+    }
+    return false;
+}
+
+int AccountStore::endSessions(const std::string& name, const std::string& keepSession,
+                              const Actor& by) {
+    const SecretHash keep = secretHash(keepSession);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const int ended =
+        deleteSessions(name, {}, keepSession.empty() ? nullptr : &keep,
+                       change(by, kSessionsEnded, name,
+                              keepSession.empty() ? "every session" : "every other session"));
+    // Nothing remembered for the account may outlast its sessions; the
+    // kept one is checked at the store again on its next request.
+    remembered_.forgetNamed(name, false);
+    return ended;
+}
+
+std::vector<AccountChange> AccountStore::changes(long long before, int limit) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return selectChanges(before, limit);
 }
 
 std::vector<Account> AccountStore::accounts() const {
@@ -203,7 +333,7 @@ std::optional<Identity> AccountStore::verifyPassword(const std::string& name,
     return passwordMatches(found->second, password) ? std::optional(found->first) : std::nullopt;
 }
 
-NewToken AccountStore::createToken(Role role, const std::string& name) {
+NewToken AccountStore::createToken(Role role, const std::string& name, const Actor& by) {
     const std::string token = kTokenPrefix + randomSecret();
     const SecretHash hash = secretHash(token);
     std::string tokenName = name;
@@ -214,7 +344,8 @@ NewToken AccountStore::createToken(Role role, const std::string& name) {
     }
     checkName(tokenName, "token");
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!insertToken(tokenName, role, hash, isoTime(clock_()))) {
+    if (!insertToken(tokenName, role, hash, timeText(clock_()),
+                     change(by, kTokenCreated, tokenName, "as " + roleName(role)))) {
         throw AccountError("a token named \"" + tokenName + "\" exists already");
     }
     return NewToken{tokenName, token};
@@ -229,17 +360,30 @@ std::optional<Identity> AccountStore::verifyToken(const std::string& token) cons
     } catch (const StoreError&) {
         return rememberedOrThrow(hash);
     }
-    if (identity) {
-        remembered_.verified(hash, *identity, clock_());
-    } else {
+    if (!identity) {
         remembered_.forget(hash);
+        return identity;
+    }
+    remembered_.verified(hash, *identity, clock_());
+    const long long current = now();
+    const auto touched = tokenTouched_.find(hash);
+    if (touched == tokenTouched_.end() || current - touched->second >= kTouchSeconds) {
+        if (tokenTouched_.size() >= kRememberedIdentities) {
+            tokenTouched_.clear();  // only costs one more write per token
+        }
+        tokenTouched_[hash] = current;
+        try {
+            touchToken(hash, current);
+        } catch (const StoreError&) {
+            // The token was verified; its time of last use is shown only.
+        }
     }
     return identity;
 }
 
-void AccountStore::revokeToken(const std::string& name) {
+void AccountStore::revokeToken(const std::string& name, const Actor& by) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!deleteToken(name)) {
+    if (!deleteToken(name, change(by, kTokenRevoked, name))) {
         throw AccountError("there is no token named \"" + name + "\"");
     }
     remembered_.forgetNamed(name, true);
@@ -259,21 +403,22 @@ std::vector<TokenInfo> AccountStore::tokens() const {
     return selectTokens();
 }
 
-NewSession AccountStore::openSession(const Identity& identity) {
+NewSession AccountStore::openSession(const Identity& identity, const std::string& address) {
     NewSession opened{randomSecret(), identity};
     const long long current = now();
-    insertSession(secretHash(opened.id), identity.name, current, current - sessionIdle_.count());
+    insertSession(secretHash(opened.id), identity.name, current, current - sessionIdle_.count(),
+                  address);
     return opened;
 }
 
-std::optional<NewSession> AccountStore::login(const std::string& name,
-                                              const std::string& password) {
+std::optional<NewSession> AccountStore::login(const std::string& name, const std::string& password,
+                                              const std::string& address) {
     const std::optional<Identity> identity = verifyPassword(name, password);
     if (!identity) {
         return std::nullopt;
     }
     const std::lock_guard<std::mutex> lock(mutex_);
-    return openSession(*identity);
+    return openSession(*identity, address);
 }
 
 std::optional<Identity> AccountStore::session(const std::string& id) {
@@ -317,13 +462,14 @@ std::string AccountStore::issueOnceLogin(const std::string& name) {
     return secret;
 }
 
-std::optional<NewSession> AccountStore::loginOnce(const std::string& secret) {
+std::optional<NewSession> AccountStore::loginOnce(const std::string& secret,
+                                                  const std::string& address) {
     const SecretHash hash = secretHash(secret);
     NewSession opened{randomSecret(), Identity{}};
     const long long current = now();
     const std::lock_guard<std::mutex> lock(mutex_);
     const std::optional<Identity> identity =
-        useOnceLogin(hash, secretHash(opened.id), current, current - sessionIdle_.count());
+        useOnceLogin(hash, secretHash(opened.id), current, current - sessionIdle_.count(), address);
     if (!identity) {
         return std::nullopt;
     }

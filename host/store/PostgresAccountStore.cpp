@@ -19,7 +19,19 @@ CREATE TABLE IF NOT EXISTS panelhost.sessions (hash BYTEA NOT NULL PRIMARY KEY,
 CREATE INDEX IF NOT EXISTS sessions_account ON panelhost.sessions (lower(account));
 CREATE TABLE IF NOT EXISTS panelhost.once_logins (hash BYTEA NOT NULL PRIMARY KEY,
                                                   account TEXT NOT NULL, expires BIGINT NOT NULL);
+CREATE TABLE IF NOT EXISTS panelhost.account_changes (id BIGSERIAL PRIMARY KEY,
+                                                      time TEXT NOT NULL, actor TEXT NOT NULL,
+                                                      address TEXT NOT NULL, action TEXT NOT NULL,
+                                                      subject TEXT NOT NULL, detail TEXT NOT NULL);
+ALTER TABLE panelhost.accounts ADD COLUMN IF NOT EXISTS last_login BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE panelhost.tokens ADD COLUMN IF NOT EXISTS last_used BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE panelhost.sessions ADD COLUMN IF NOT EXISTS created BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE panelhost.sessions ADD COLUMN IF NOT EXISTS address TEXT NOT NULL DEFAULT '';
 )sql";
+
+// Self-conflicting, so that of two changes that count the admins the second
+// sees the first one's result; readers of the accounts are not held up.
+constexpr const char* kLockAccounts = "LOCK TABLE panelhost.accounts IN SHARE ROW EXCLUSIVE MODE";
 
 constexpr auto number = PostgresConnection::number;
 
@@ -76,8 +88,17 @@ PostgresConnection::Result PostgresAccountStore::write(const std::string& what, 
     return db_.run(what, sql, parameters);
 }
 
+void PostgresAccountStore::record(const AccountChange& change) {
+    db_.run(
+        "cannot record an account change",
+        "INSERT INTO panelhost.account_changes (time, actor, address, action, subject, detail) "
+        "VALUES ($1, $2, $3, $4, $5, $6)",
+        {change.time, change.actor, change.address, change.action, change.subject, change.detail});
+}
+
 bool PostgresAccountStore::insertAccount(const std::string& name, Role role,
-                                         const std::string& hash, const std::string& created) {
+                                         const std::string& hash, const std::string& created,
+                                         const AccountChange& change) {
     bool added = false;
     db_.transaction("cannot add an account", [&] {
         added =
@@ -89,12 +110,16 @@ bool PostgresAccountStore::insertAccount(const std::string& name, Role role,
         if (added && !hash.empty()) {
             db_.run("cannot void the one-time logins", "DELETE FROM panelhost.once_logins");
         }
+        if (added) {
+            record(change);
+        }
     });
     return added;
 }
 
 bool PostgresAccountStore::insertFirstAccount(const std::string& name, Role role,
-                                              const std::string& created) {
+                                              const std::string& created,
+                                              const AccountChange& change) {
     bool added = false;
     db_.transaction("cannot add an account", [&] {
         // Self-conflicting, so that of several hosts starting together the
@@ -108,17 +133,20 @@ bool PostgresAccountStore::insertFirstAccount(const std::string& name, Role role
                         "WHERE NOT EXISTS (SELECT 1 FROM panelhost.accounts) RETURNING name",
                         {name, roleName(role), created})
                     .rows() == 1;
+        if (added) {
+            record(change);
+        }
     });
     return added;
 }
 
-PostgresAccountStore::Removal PostgresAccountStore::deleteAccount(const std::string& name) {
+PostgresAccountStore::Removal PostgresAccountStore::deleteAccount(const std::string& name,
+                                                                  const AccountChange& change) {
     Removal removal = Removal::Removed;
     db_.transaction("cannot remove an account", [&] {
-        // Locked against a concurrent removal of the other admin, which
-        // would otherwise leave none.
-        db_.run("cannot remove an account",
-                "LOCK TABLE panelhost.accounts IN SHARE ROW EXCLUSIVE MODE");
+        // Locked against a concurrent removal or demotion of the other
+        // admin, which would otherwise leave none.
+        db_.run("cannot remove an account", kLockAccounts);
         const Result found =
             db_.run("cannot read the accounts",
                     "SELECT role, (SELECT count(*) FROM panelhost.accounts WHERE role = 'admin') "
@@ -138,11 +166,45 @@ PostgresAccountStore::Removal PostgresAccountStore::deleteAccount(const std::str
                 "DELETE FROM panelhost.once_logins WHERE lower(account) = lower($1)", {name});
         db_.run("cannot remove an account",
                 "DELETE FROM panelhost.accounts WHERE lower(name) = lower($1)", {name});
+        record(change);
     });
     return removal;
 }
 
-bool PostgresAccountStore::updatePassword(const std::string& name, const std::string& hash) {
+PostgresAccountStore::RoleUpdate PostgresAccountStore::updateRole(const std::string& name,
+                                                                  Role role, AccountChange change) {
+    RoleUpdate update;
+    db_.transaction("cannot change a role", [&] {
+        db_.run("cannot change a role", kLockAccounts);
+        const Result found =
+            db_.run("cannot read the accounts",
+                    "SELECT role, (SELECT count(*) FROM panelhost.accounts WHERE role = 'admin') "
+                    "FROM panelhost.accounts WHERE lower(name) = lower($1)",
+                    {name});
+        if (found.rows() == 0) {
+            update = RoleUpdate{Removal::Unknown, Role::Viewer};
+            return;
+        }
+        const Role was = storedRole(found.text(0, 0));
+        update = RoleUpdate{Removal::Removed, was};
+        if (was == role) {
+            return;
+        }
+        if (was == Role::Admin && found.integer(0, 1) <= 1) {
+            update.outcome = Removal::LastAdmin;
+            return;
+        }
+        db_.run("cannot change a role",
+                "UPDATE panelhost.accounts SET role = $1 WHERE lower(name) = lower($2)",
+                {roleName(role), name});
+        change.detail = "from " + roleName(was) + " to " + roleName(role);
+        record(change);
+    });
+    return update;
+}
+
+bool PostgresAccountStore::updatePassword(const std::string& name, const std::string& hash,
+                                          const SecretHash* keep, const AccountChange& change) {
     bool found = false;
     db_.transaction("cannot set a password", [&] {
         found = db_.run("cannot set a password",
@@ -154,21 +216,25 @@ bool PostgresAccountStore::updatePassword(const std::string& name, const std::st
             return;
         }
         db_.run("cannot end the account's sessions",
-                "DELETE FROM panelhost.sessions WHERE lower(account) = lower($1)", {name});
+                "DELETE FROM panelhost.sessions WHERE lower(account) = lower($1) "
+                "AND hash IS DISTINCT FROM $2::bytea",
+                {name, keep == nullptr ? std::optional<std::string>() : bytes(*keep)});
         db_.run("cannot void the one-time logins", "DELETE FROM panelhost.once_logins");
+        record(change);
     });
     return found;
 }
 
 std::vector<Account> PostgresAccountStore::selectAccounts() const {
     const Result rows = read("cannot read the accounts",
-                             "SELECT name, role, password <> '', created "
+                             "SELECT name, role, password <> '', created, last_login "
                              "FROM panelhost.accounts ORDER BY lower(name)",
                              {});
     std::vector<Account> list;
     for (int row = 0; row < rows.rows(); ++row) {
         list.push_back(Account{rows.text(row, 0), storedRole(rows.text(row, 1)),
-                               rows.text(row, 2) == "t", rows.text(row, 3)});
+                               rows.text(row, 2) == "t", rows.text(row, 3),
+                               isoTime(rows.integer(row, 4))});
     }
     return list;
 }
@@ -193,12 +259,21 @@ std::optional<std::pair<Identity, std::string>> PostgresAccountStore::selectPass
 }
 
 bool PostgresAccountStore::insertToken(const std::string& name, Role role, const SecretHash& hash,
-                                       const std::string& created) {
-    return write("cannot add a token",
-                 "INSERT INTO panelhost.tokens (name, role, hash, created) "
-                 "VALUES ($1, $2, $3, $4) ON CONFLICT ((lower(name))) DO NOTHING RETURNING name",
-                 {name, roleName(role), bytes(hash), created})
-               .rows() == 1;
+                                       const std::string& created, const AccountChange& change) {
+    bool added = false;
+    db_.reconnectIfLost();
+    db_.transaction("cannot add a token", [&] {
+        added = db_.run("cannot add a token",
+                        "INSERT INTO panelhost.tokens (name, role, hash, created) "
+                        "VALUES ($1, $2, $3, $4) ON CONFLICT ((lower(name))) DO NOTHING "
+                        "RETURNING name",
+                        {name, roleName(role), bytes(hash), created})
+                    .rows() == 1;
+        if (added) {
+            record(change);
+        }
+    });
+    return added;
 }
 
 std::optional<Identity> PostgresAccountStore::selectToken(const SecretHash& hash) const {
@@ -211,21 +286,35 @@ std::optional<Identity> PostgresAccountStore::selectToken(const SecretHash& hash
     return Identity{rows.text(0, 0), storedRole(rows.text(0, 1)), true};
 }
 
-bool PostgresAccountStore::deleteToken(const std::string& name) {
-    return write("cannot revoke a token",
-                 "DELETE FROM panelhost.tokens WHERE lower(name) = lower($1) RETURNING name",
-                 {name})
-               .rows() > 0;
+void PostgresAccountStore::touchToken(const SecretHash& hash, long long now) const {
+    db_.run("cannot mark a token as used",
+            "UPDATE panelhost.tokens SET last_used = $1 WHERE hash = $2",
+            {number(now), bytes(hash)});
+}
+
+bool PostgresAccountStore::deleteToken(const std::string& name, const AccountChange& change) {
+    bool found = false;
+    db_.reconnectIfLost();
+    db_.transaction("cannot revoke a token", [&] {
+        found = db_.run("cannot revoke a token",
+                        "DELETE FROM panelhost.tokens WHERE lower(name) = lower($1) RETURNING name",
+                        {name})
+                    .rows() > 0;
+        if (found) {
+            record(change);
+        }
+    });
+    return found;
 }
 
 std::vector<TokenInfo> PostgresAccountStore::selectTokens() const {
-    const Result rows =
-        read("cannot read the tokens",
-             "SELECT name, role, created FROM panelhost.tokens ORDER BY lower(name)", {});
+    const Result rows = read(
+        "cannot read the tokens",
+        "SELECT name, role, created, last_used FROM panelhost.tokens ORDER BY lower(name)", {});
     std::vector<TokenInfo> list;
     for (int row = 0; row < rows.rows(); ++row) {
-        list.push_back(
-            TokenInfo{rows.text(row, 0), storedRole(rows.text(row, 1)), rows.text(row, 2)});
+        list.push_back(TokenInfo{rows.text(row, 0), storedRole(rows.text(row, 1)),
+                                 rows.text(row, 2), isoTime(rows.integer(row, 3))});
     }
     return list;
 }
@@ -255,17 +344,71 @@ std::vector<KeptIdentity> PostgresAccountStore::selectIdentities() const {
 }
 
 void PostgresAccountStore::addSession(const SecretHash& hash, const std::string& account,
-                                      long long now, long long idleBefore) {
+                                      long long now, long long idleBefore,
+                                      const std::string& address) {
     db_.run("cannot end idle sessions", "DELETE FROM panelhost.sessions WHERE last_used < $1",
             {number(idleBefore)});
     db_.run("cannot open a session",
-            "INSERT INTO panelhost.sessions (hash, account, last_used) VALUES ($1, $2, $3)",
-            {bytes(hash), account, number(now)});
+            "INSERT INTO panelhost.sessions (hash, account, last_used, created, address) "
+            "VALUES ($1, $2, $3, $3, $4)",
+            {bytes(hash), account, number(now), address});
+    db_.run("cannot note a login",
+            "UPDATE panelhost.accounts SET last_login = $1 WHERE lower(name) = lower($2)",
+            {number(now), account});
 }
 
 void PostgresAccountStore::insertSession(const SecretHash& hash, const std::string& account,
-                                         long long now, long long idleBefore) {
-    db_.transaction("cannot open a session", [&] { addSession(hash, account, now, idleBefore); });
+                                         long long now, long long idleBefore,
+                                         const std::string& address) {
+    db_.transaction("cannot open a session",
+                    [&] { addSession(hash, account, now, idleBefore, address); });
+}
+
+std::vector<PostgresAccountStore::SessionRow> PostgresAccountStore::selectSessions(
+    const std::string& account) const {
+    const Result rows = read("cannot read the sessions",
+                             "SELECT encode(hash, 'hex'), created, last_used, address "
+                             "FROM panelhost.sessions WHERE lower(account) = lower($1) "
+                             "ORDER BY created, hash",
+                             {account});
+    std::vector<SessionRow> list;
+    for (int row = 0; row < rows.rows(); ++row) {
+        const std::string hex = rows.text(row, 0);
+        SecretHash hash(hex.size() / 2);
+        sodium_hex2bin(hash.data(), hash.size(), hex.data(), hex.size(), nullptr, nullptr, nullptr);
+        list.push_back(SessionRow{std::move(hash), rows.integer(row, 1), rows.integer(row, 2),
+                                  rows.text(row, 3)});
+    }
+    return list;
+}
+
+int PostgresAccountStore::deleteSessions(const std::string& account,
+                                         const std::vector<SecretHash>& hashes,
+                                         const SecretHash* keep, const AccountChange& change) {
+    int ended = 0;
+    const std::optional<std::string> kept =
+        keep == nullptr ? std::optional<std::string>() : bytes(*keep);
+    db_.reconnectIfLost();
+    db_.transaction("cannot end sessions", [&] {
+        const auto remove = [&](const std::optional<std::string>& only) {
+            ended += db_.run("cannot end sessions",
+                             "DELETE FROM panelhost.sessions WHERE lower(account) = lower($1) "
+                             "AND hash IS DISTINCT FROM $2::bytea "
+                             "AND ($3::bytea IS NULL OR hash = $3::bytea) RETURNING 1",
+                             {account, kept, only})
+                         .rows();
+        };
+        if (hashes.empty()) {
+            remove(std::nullopt);
+        }
+        for (const SecretHash& hash : hashes) {
+            remove(bytes(hash));
+        }
+        if (ended > 0) {
+            record(change);
+        }
+    });
+    return ended;
 }
 
 std::optional<PostgresAccountStore::SessionRecord> PostgresAccountStore::selectSession(
@@ -313,7 +456,8 @@ bool PostgresAccountStore::replaceOnceLogin(const std::string& name, const Secre
 
 std::optional<Identity> PostgresAccountStore::useOnceLogin(const SecretHash& hash,
                                                            const SecretHash& session, long long now,
-                                                           long long idleBefore) {
+                                                           long long idleBefore,
+                                                           const std::string& address) {
     std::optional<Identity> identity;
     db_.transaction("cannot use a one-time login", [&] {
         // Against a password being set meanwhile: that waits for this
@@ -336,9 +480,25 @@ std::optional<Identity> PostgresAccountStore::useOnceLogin(const SecretHash& has
             return;
         }
         identity = Identity{used.text(0, 1), storedRole(used.text(0, 2)), false};
-        addSession(session, identity->name, now, idleBefore);
+        addSession(session, identity->name, now, idleBefore, address);
     });
     return identity;
+}
+
+std::vector<AccountChange> PostgresAccountStore::selectChanges(long long before, int limit) const {
+    const Result rows =
+        read("cannot read the account changes",
+             "SELECT id, time, actor, address, action, subject, detail "
+             "FROM panelhost.account_changes WHERE $1::bigint = 0 OR id < $1::bigint "
+             "ORDER BY id DESC LIMIT $2",
+             {number(before), number(limit)});
+    std::vector<AccountChange> list;
+    for (int row = 0; row < rows.rows(); ++row) {
+        list.push_back(AccountChange{rows.integer(row, 0), rows.text(row, 1), rows.text(row, 2),
+                                     rows.text(row, 3), rows.text(row, 4), rows.text(row, 5),
+                                     rows.text(row, 6)});
+    }
+    return list;
 }
 
 }  // namespace panelhost

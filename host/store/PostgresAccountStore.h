@@ -35,30 +35,38 @@ class PostgresAccountStore : public AccountStore {
     using Parameters = PostgresConnection::Parameters;
 
     bool insertAccount(const std::string& name, Role role, const std::string& hash,
-                       const std::string& created) override;
-    bool insertFirstAccount(const std::string& name, Role role,
-                            const std::string& created) override;
-    Removal deleteAccount(const std::string& name) override;
-    bool updatePassword(const std::string& name, const std::string& hash) override;
+                       const std::string& created, const AccountChange& change) override;
+    bool insertFirstAccount(const std::string& name, Role role, const std::string& created,
+                            const AccountChange& change) override;
+    Removal deleteAccount(const std::string& name, const AccountChange& change) override;
+    bool updatePassword(const std::string& name, const std::string& hash, const SecretHash* keep,
+                        const AccountChange& change) override;
+    RoleUpdate updateRole(const std::string& name, Role role, AccountChange change) override;
     std::vector<Account> selectAccounts() const override;
     bool selectAnyPassword() const override;
     std::optional<std::pair<Identity, std::string>> selectPassword(
         const std::string& name) const override;
     bool insertToken(const std::string& name, Role role, const SecretHash& hash,
-                     const std::string& created) override;
+                     const std::string& created, const AccountChange& change) override;
     std::optional<Identity> selectToken(const SecretHash& hash) const override;
-    bool deleteToken(const std::string& name) override;
+    void touchToken(const SecretHash& hash, long long now) const override;
+    bool deleteToken(const std::string& name, const AccountChange& change) override;
     std::vector<TokenInfo> selectTokens() const override;
     std::vector<KeptIdentity> selectIdentities() const override;
     void insertSession(const SecretHash& hash, const std::string& account, long long now,
-                       long long idleBefore) override;
+                       long long idleBefore, const std::string& address) override;
+    std::vector<SessionRow> selectSessions(const std::string& account) const override;
+    int deleteSessions(const std::string& account, const std::vector<SecretHash>& hashes,
+                       const SecretHash* keep, const AccountChange& change) override;
     std::optional<SessionRecord> selectSession(const SecretHash& hash) const override;
     void touchSession(const SecretHash& hash, long long now) override;
     void deleteSession(const SecretHash& hash) override;
     bool replaceOnceLogin(const std::string& name, const SecretHash& hash,
                           long long expires) override;
     std::optional<Identity> useOnceLogin(const SecretHash& hash, const SecretHash& session,
-                                         long long now, long long idleBefore) override;
+                                         long long now, long long idleBefore,
+                                         const std::string& address) override;
+    std::vector<AccountChange> selectChanges(long long before, int limit) const override;
 
     // Runs a read; when it fails because the connection was lost, connects
     // again and runs it once more (a read can be repeated; a write is not,
@@ -68,7 +76,9 @@ class PostgresAccountStore : public AccountStore {
     // first when the connection was lost.
     Result write(const std::string& what, const char* sql, const Parameters& parameters);
     void addSession(const SecretHash& hash, const std::string& account, long long now,
-                    long long idleBefore);
+                    long long idleBefore, const std::string& address);
+    // Adds `change` to the history, inside the caller's transaction.
+    void record(const AccountChange& change);
 
     // Reads connect again when the connection was lost, hence mutable; used
     // only under AccountStore's lock.

@@ -678,6 +678,23 @@ TEST(EndToEnd, LoggingInWithALinkOrAPasswordAndOut) {
                        "application/json")
                   ->status,
               403);
+    // Made an engineer, the same session writes names at its next request;
+    // the first start's admin, still without a password and the only admin,
+    // keeps its role.
+    EXPECT_FALSE(session["hasPassword"]);
+    EXPECT_EQ(
+        browser.Put("/api/accounts/studio", admin, R"({"role": "engineer"})", "application/json")
+            ->status,
+        200);
+    EXPECT_EQ(browser
+                  .Put("/api/devices/12/databases/5/37", studio, R"({"text": "Engineer"})",
+                       "application/json")
+                  ->status,
+              200);
+    const auto demoted =
+        browser.Put("/api/accounts/admin", admin, R"({"role": "viewer"})", "application/json");
+    EXPECT_EQ(demoted->status, 400);
+    EXPECT_NE(demoted->body.find("last admin"), std::string::npos) << demoted->body;
     const auto out = browser.Post("/api/logout", studio, "{}", "application/json");
     EXPECT_EQ(out->status, 200);
     EXPECT_NE(out->get_header_value("Set-Cookie").find("Max-Age=0"), std::string::npos);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "HostApplication.h"
+#include "SqliteAccountStore.h"
 #include "TempFolder.h"
 #include "TestCertificate.h"
 
@@ -230,6 +231,22 @@ TEST(Program, AccountsAreManagedWhileTheHostRunsOnTheDataFolder) {
     EXPECT_EQ(token.output.rfind("pht_", 0), 0u) << token.output;
     EXPECT_NE(runPanelhost("token list" + where).output.find("monitoring  viewer"),
               std::string::npos);
+
+    const Outcome promoted = runPanelhost("user role gallery engineer" + where);
+    EXPECT_EQ(promoted.exitCode, 0) << promoted.output;
+    EXPECT_NE(runPanelhost("user list" + where).output.find("gallery  engineer"),
+              std::string::npos);
+    const Outcome lastAdmin = runPanelhost("user role admin viewer" + where);
+    EXPECT_EQ(lastAdmin.exitCode, 1);
+    EXPECT_NE(lastAdmin.output.find("last admin"), std::string::npos) << lastAdmin.output;
+    EXPECT_NE(runPanelhost("user role gallery king" + where).exitCode, 0);
+    // The history names the command line as who made the change.
+    const auto changes = panelhost::SqliteAccountStore(data.path() / "panelhost.db").changes(0, 1);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].action, "role-changed");
+    EXPECT_EQ(changes[0].detail, "from operator to engineer");
+    EXPECT_EQ(changes[0].actor.rfind("panelhost user (", 0), 0u) << changes[0].actor;
+    EXPECT_EQ(changes[0].address, "command line");
 
     const Outcome weak = runPanelhost("user passwd gallery" + where, "short");
     EXPECT_EQ(weak.exitCode, 1);

@@ -5,7 +5,8 @@
 # BUILD_DIR on a free loopback port with two panel instances, a temporary
 # data folder with an account of each role and an admin token, and its
 # display output on, and a second one over HTTPS with a certificate made
-# for the run; runs tests/web/*.test.js with node's test runner
+# for the run, and a third one on an empty data folder, whose first start
+# prints a one-time login link; runs tests/web/*.test.js with node's test runner
 # one file at a time (they share the host), and stops the hosts. Screenshots
 # of the panels and the displays go to build/web-screenshots/.
 set -euo pipefail
@@ -107,8 +108,29 @@ start_host tls --data "$scratch/tls-data" --tls-cert "$scratch/tls.crt" --tls-ke
 tls_url=$url
 echo "== panelhost on $tls_url"
 
+# A host on its first start: no account yet, so it makes "admin" without a
+# password and prints the one-time link that logs it in.
+start_host first --data "$scratch/first-data"
+first_url=$url
+first_link=""
+for _ in $(seq "$start_timeout_tenths"); do
+    first_link=$(grep -o 'https\{0,1\}://[^ ]*/login?once=[^ ]*' "$scratch/first.out" || true)
+    if [ -n "$first_link" ]; then
+        break
+    fi
+    sleep 0.1
+done
+if [ -z "$first_link" ]; then
+    echo "error: panelhost (first start) printed no one-time login link:" >&2
+    cat "$scratch/first.out" "$scratch/first.err" >&2
+    exit 1
+fi
+echo "== panelhost on $first_url (first start)"
+
 status=0
 PANELHOST_URL="$main_url" PANELHOST_TLS_URL="$tls_url" PANELHOST_TOKEN="$token" \
+    PANELHOST_FIRST_URL="$first_url" PANELHOST_FIRST_LINK="$first_link" \
+    PANELHOST_FIRST_CONSOLE="$scratch/first.err" \
     PANELHOST_PASSWORD="$password" SCREENSHOT_DIR="$root/build/web-screenshots" \
     node --test --test-concurrency=1 ./*.test.js || status=$?
 if [ "$status" -ne 0 ]; then

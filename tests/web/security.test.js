@@ -54,7 +54,7 @@ describe('logging in and out', () => {
     assert.equal(cookie.httpOnly, true);
     assert.equal(cookie.sameSite, 'Strict');
 
-    await page.getByRole('button', { name: 'Log out' }).click();
+    await page.getByRole('button', { name: 'Log out', exact: true }).click();
     await page.waitForURL(/\/login$/);
     await page.goto(`${HOST_URL}/?instance=1`);
     await page.waitForURL(/\/login$/);

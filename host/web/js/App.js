@@ -1,3 +1,4 @@
+import { AccountsPane } from './AccountsPane.js';
 import { ChangeStream } from './ChangeStream.js';
 import { DevicesPane } from './DevicesPane.js';
 import { DisplayOutputStatus } from './DisplayOutputStatus.js';
@@ -6,21 +7,24 @@ import { HistoryPane } from './HistoryPane.js';
 import { HostApi, LOGIN_PAGE } from './HostApi.js';
 import { NameSetsPane } from './NameSetsPane.js';
 import { PanelView } from './PanelView.js';
+import { PasswordDialog } from './PasswordDialog.js';
 import { ProtocolMonitor } from './ProtocolMonitor.js';
+import { mayAdminister, mayOperate, mayWriteDevices } from './Roles.js';
 import { Studio } from './Studio.js';
 
-const VIEWS = ['panel', 'displays', 'protocol', 'devices', 'history', 'namesets'];
-// What each role may do beyond reading, as the host enforces it.
-const ROLES = ['viewer', 'operator', 'engineer', 'admin'];
-const mayOperate = (role) => ROLES.indexOf(role) >= ROLES.indexOf('operator');
-const mayWriteDevices = (role) => ROLES.indexOf(role) >= ROLES.indexOf('engineer');
+const VIEWS = ['panel', 'displays', 'protocol', 'devices', 'history', 'namesets', 'accounts'];
 const STATUS_TEXT = { connecting: 'connecting…', live: 'live', lost: 'connection lost, retrying…' };
 
 // The page: which panel instance it shows (?instance=N, the first one when
 // not given), which view is open (#panel, #displays, #protocol, #devices,
-// #history, #namesets), who is logged in (the login page when nobody is),
-// and the wiring of the views to the host's API and stream. The views offer
-// only what the account's role may do; the host refuses anything else anyway.
+// #history, #namesets, and #accounts for admins), who is logged in (the
+// login page when nobody is), and the wiring of the views to the host's API
+// and stream. The views offer only what the account's role may do; the
+// host refuses anything else anyway. Whenever the stream connects again
+// (the host ends an account's streams when its rights change) the page
+// asks who it is, and reloads when the role is not the one it was drawn
+// for. An account without a password (the first start's) is asked for
+// one, and a banner says so on every view until it has one.
 export class App {
   constructor(document) {
     this.document = document;
@@ -37,6 +41,9 @@ export class App {
       devices: new DevicesPane(view('devices'), this.studio),
       history: new HistoryPane(view('history'), this.api, this.studio),
     };
+    this.passwordDialog = new PasswordDialog(document.querySelector('[data-password-dialog]'),
+      this.api);
+    this.views.accounts = new AccountsPane(view('accounts'), this.api, this.passwordDialog);
     this.views.namesets = new NameSetsPane(view('namesets'), this.api, this.studio,
       (device, database, index) => this.openEntry(device, database, index));
     this.displayOutput = new DisplayOutputStatus(view('displays').querySelector('[data-tsl]'),
@@ -46,6 +53,9 @@ export class App {
     this.statusText = document.querySelector('[data-connection-text]');
     this.userText = document.querySelector('[data-user]');
     this.logoutButton = document.querySelector('[data-logout]');
+    this.logoutEverywhereButton = document.querySelector('[data-logout-everywhere]');
+    this.passwordButton = document.querySelector('[data-change-password]');
+    this.noPasswordBanner = document.querySelector('[data-no-password]');
   }
 
   // Learns who is logged in (a page without a session goes to the login
@@ -62,30 +72,69 @@ export class App {
     this.run();
   }
 
-  applyRole({ user, role, token }) {
+  applyRole(session) {
+    const { user, role, token } = session;
+    this.session = session;
     this.userText.textContent = `${token ? 'token ' : ''}${user} (${role})`;
-    this.logoutButton.hidden = token;
-    this.logoutButton.addEventListener('click', () => this.logout());
+    for (const button of [this.logoutButton, this.logoutEverywhereButton, this.passwordButton]) {
+      button.hidden = token;
+    }
+    this.logoutButton.addEventListener('click', () => this.logout('/api/logout'));
+    this.logoutEverywhereButton.addEventListener('click', () => this.logout('/api/logout/everywhere'));
+    this.passwordButton.addEventListener('click', () => this.changePassword());
+    this.document.querySelector('[data-set-first-password]')
+      .addEventListener('click', () => this.changePassword());
+    this.document.querySelector('[data-view-link="accounts"]').hidden = !mayAdminister(role);
     this.views.panel.setOperable(mayOperate(role), role);
     this.views.devices.setWritable(mayWriteDevices(role), role);
     this.views.namesets.setWritable(mayWriteDevices(role), role);
     this.views.history.setWritable(mayWriteDevices(role));
+    this.views.history.setAccountChanges(mayAdminister(role));
+    this.showPasswordState();
   }
 
-  async logout() {
+  showPasswordState() {
+    const none = !this.session.token && this.session.hasPassword === false;
+    this.noPasswordBanner.hidden = !none;
+  }
+
+  async changePassword() {
+    const saved = await this.passwordDialog.changeOwn(this.session.hasPassword !== false);
+    if (saved) {
+      this.session.hasPassword = true;
+      this.showPasswordState();
+    }
+  }
+
+  // Reloads the page when the account's role (or the account) is no
+  // longer the one it was drawn for.
+  async checkSession() {
+    const now = await this.api.session();
+    if (now.user !== this.session.user || now.role !== this.session.role) {
+      window.location.reload();
+    }
+  }
+
+  async logout(path) {
     try {
-      await this.api.logout();
+      await this.api.request('POST', path, {});
     } finally {
       window.location.assign(LOGIN_PAGE);
     }
   }
 
   run() {
+    this.stream.onResync(() => this.checkSession());
     this.stream.onResync(() => this.loadInstances());
     this.stream.on('instance', () => this.loadInstances());
     this.stream.on('control', (change) => this.forInstance(change, 'applyControl'));
     this.stream.on('panel', (change) => this.forInstance(change, 'applyPanel'));
     this.stream.onStatus((status, detail) => {
+      if (status === 'lost') {
+        // A stream refused for a session that has ended: asking who the
+        // page is leads to the login page then.
+        this.checkSession().catch(() => undefined);
+      }
       this.statusText.textContent = detail ? `${STATUS_TEXT[status]} (${detail})` : STATUS_TEXT[status];
       this.document.body.dataset.connection = status;
     });
@@ -93,6 +142,9 @@ export class App {
     this.document.addEventListener('keydown', (event) => this.physicalKey(event));
     this.route();
     this.stream.start();
+    if (this.noPasswordBanner.hidden === false) {
+      this.changePassword();
+    }
   }
 
   forInstance(change, method) {
@@ -132,7 +184,9 @@ export class App {
 
   route() {
     const requested = this.document.location.hash.slice(1);
-    const name = VIEWS.includes(requested) ? requested : 'panel';
+    const allowed = VIEWS.includes(requested) &&
+      (requested !== 'accounts' || mayAdminister(this.session.role));
+    const name = allowed ? requested : 'panel';
     this.view = name;
     for (const other of VIEWS) {
       this.document.getElementById(`view-${other}`).hidden = other !== name;

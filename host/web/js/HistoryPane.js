@@ -11,7 +11,9 @@ const REFRESH_DELAY_MS = 250;
 // from what to what. Filtered by name set (or the titles) and source; it
 // reads itself again when a name is written. Any write can be restored
 // (its old text written back); the writes of one import or copy show as
-// one row that undoes them together.
+// one row that undoes them together. For an admin it also shows the
+// account changes instead: who added, removed, re-roled or reset whom,
+// which token was made or revoked, by whom and from which address.
 export class HistoryPane {
   constructor(root, api, studio) {
     this.api = api;
@@ -22,6 +24,10 @@ export class HistoryPane {
     // and undo buttons.
     this.writable = true;
     this.shown = [];
+    this.root = root;
+    this.kindSelect = root.querySelector('[data-history-kind]');
+    this.kindSelect.addEventListener('change', () => this.load(false));
+    this.changeRows = root.querySelector('[data-account-changes-rows]');
     this.setSelect = root.querySelector('[data-history-set]');
     this.sourceInput = root.querySelector('[data-history-source]');
     this.rows = root.querySelector('[data-history-rows]');
@@ -48,6 +54,18 @@ export class HistoryPane {
     if (this.active) {
       this.load(false);
     }
+  }
+
+  // Whether the account may read the account changes (an admin).
+  setAccountChanges(allowed) {
+    this.root.querySelector('[data-history-kind-field]').hidden = !allowed;
+    if (!allowed) {
+      this.kindSelect.value = 'names';
+    }
+  }
+
+  showsAccounts() {
+    return this.kindSelect.value === 'accounts';
   }
 
   async activate() {
@@ -84,7 +102,20 @@ export class HistoryPane {
   }
 
   // Reads the newest page, or with `more` the page after the rows shown.
+  // Only the newest of loads that overlap shows its answer.
   async load(more) {
+    const generation = this.generation = (this.generation ?? 0) + 1;
+    const current = () => generation === this.generation;
+    const accounts = this.showsAccounts();
+    this.root.querySelector('[data-history-table]').hidden = accounts;
+    this.root.querySelector('[data-account-changes-table]').hidden = !accounts;
+    for (const field of this.root.querySelectorAll('[data-history-name-filter]')) {
+      field.hidden = accounts;
+    }
+    if (accounts) {
+      await this.loadAccountChanges(more, current);
+      return;
+    }
     const query = this.query();
     if (!query) {
       this.status.textContent = 'That name set lives on a device the host does not have.';
@@ -94,11 +125,39 @@ export class HistoryPane {
     const limit = more ? PAGE : Math.max(PAGE, this.shown.length);
     try {
       const answer = await this.api.history({ ...query, before, limit });
+      if (!current()) {
+        return;
+      }
       this.shown = more ? this.shown.concat(answer.entries) : answer.entries;
       this.more.hidden = answer.entries.length < limit;
       this.status.textContent = this.shown.length ? `${this.shown.length} writes, newest first` : 'No writes match.';
       this.rows.replaceChildren(...this.grouped().flatMap((group) =>
         group.batch ? [this.batchRow(group)] : group.entries.map((entry) => this.row(entry))));
+    } catch (error) {
+      this.status.textContent = error.message;
+    }
+  }
+
+  async loadAccountChanges(more, current) {
+    const before = more && this.shownChanges?.length ? this.shownChanges.at(-1).id : 0;
+    try {
+      const { changes } = await this.api.request('GET',
+        `/api/account-changes?before=${before}&limit=${PAGE}`);
+      if (!current()) {
+        return;
+      }
+      this.shownChanges = more ? this.shownChanges.concat(changes) : changes;
+      this.more.hidden = changes.length < PAGE;
+      this.status.textContent = this.shownChanges.length ?
+        `${this.shownChanges.length} account changes, newest first` : 'No account changes yet.';
+      this.changeRows.replaceChildren(...this.shownChanges.map((change) => {
+        const row = document.createElement('tr');
+        for (const text of [new Date(change.time).toLocaleString(), change.actor, change.address,
+          change.action.replace('-', ' '), change.subject, change.detail]) {
+          row.insertCell().textContent = text;
+        }
+        return row;
+      }));
     } catch (error) {
       this.status.textContent = error.message;
     }

@@ -47,10 +47,6 @@ export class HostApi {
     return this.request('GET', '/api/session');
   }
 
-  logout() {
-    return this.request('POST', '/api/logout', {});
-  }
-
   panels() {
     return this.request('GET', '/api/panels');
   }

@@ -1,7 +1,9 @@
 // Accounts, tokens, sessions and one-time logins in each kind of store, and
 // the first-start rules built on them.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <algorithm>
 #include <fstream>
 #include <future>
 #include <memory>
@@ -86,7 +88,8 @@ class AccountStoreContract : public testing::TestWithParam<std::string> {
         for (const char* sql :
              {"SELECT t::text FROM panelhost.accounts t", "SELECT t::text FROM panelhost.tokens t",
               "SELECT t::text FROM panelhost.sessions t",
-              "SELECT t::text FROM panelhost.once_logins t"}) {
+              "SELECT t::text FROM panelhost.once_logins t",
+              "SELECT t::text FROM panelhost.account_changes t"}) {
             const panelhost::PostgresConnection::Result result = db.run("dump", sql);
             for (int row = 0; row < result.rows(); ++row) {
                 rows += result.text(row, 0) + "\n";
@@ -155,11 +158,10 @@ TEST_P(AccountStoreContract, AccountsAndTokensRoundTripAndNoSecretIsStored) {
 
     if (postgres()) {
         // A server restart ends the connections: a check connects again
-        // and is answered; a write is not repeated (it may have been
-        // committed), it fails and the next one connects again.
+        // and is answered, and so is a change whose transaction could not
+        // begin (nothing of it can have been committed).
         ASSERT_NO_FATAL_FAILURE(dropConnections());
         EXPECT_TRUE(accounts->verifyToken(token.token));
-        EXPECT_THROW(other->revokeToken("monitoring"), StoreError);
     }
     other->revokeToken("monitoring");
     EXPECT_FALSE(accounts->verifyToken(token.token));
@@ -297,6 +299,118 @@ TEST_P(AccountStoreContract, TheFirstStartAdminLogsInOnceUntilItHasAPassword) {
     EXPECT_FALSE(FirstStart::loginLink(*accounts, url));
 }
 
+TEST_P(AccountStoreContract, RolesChangeAtTheNextRequestAndTheLastAdminStaysAnAdmin) {
+    const auto accounts = open();
+    const auto other = open();
+    accounts->addAccount("ada", Role::Admin, kPassword);
+    accounts->addAccount("bea", Role::Admin, kPassword);
+    accounts->addAccount("olga", Role::Operator, kPassword);
+    const auto session = accounts->login("olga", kPassword, "192.0.2.7");
+    ASSERT_TRUE(session);
+    const auto token = accounts->createToken(Role::Viewer, "wall");
+    ASSERT_TRUE(accounts->verifyToken(token.token));
+
+    // Made an engineer through another host: this one's next check of the
+    // same session sees it, with no new login.
+    other->setRole("olga", Role::Engineer, {"bea", "192.0.2.8"});
+    EXPECT_EQ(accounts->session(session->id)->role, Role::Engineer);
+    EXPECT_THROW(other->setRole("nobody", Role::Viewer), AccountError);
+
+    // Two admins demoting each other at once, each through its own host:
+    // one of them stays an admin, every time.
+    for (int round = 0; round < 3; ++round) {
+        auto first = std::async(std::launch::async, [&] {
+            try {
+                accounts->setRole("bea", Role::Operator);
+                return true;
+            } catch (const AccountError&) {
+                return false;
+            }
+        });
+        auto second = std::async(std::launch::async, [&] {
+            try {
+                other->setRole("ada", Role::Operator);
+                return true;
+            } catch (const AccountError&) {
+                return false;
+            }
+        });
+        EXPECT_NE(first.get(), second.get()) << "round " << round;
+        std::vector<std::string> admins;
+        for (const auto& account : accounts->accounts()) {
+            if (account.role == Role::Admin) {
+                admins.push_back(account.name);
+            }
+        }
+        ASSERT_EQ(admins.size(), 1u) << "round " << round;
+        EXPECT_THROW(accounts->removeAccount(admins[0]), AccountError);
+        accounts->setRole("ada", Role::Admin);
+        accounts->setRole("bea", Role::Admin);
+    }
+
+    // The account's own change keeps the session it is made in and ends
+    // the others; a wrong old password changes nothing.
+    now_ += std::chrono::seconds(1);
+    const auto elsewhere = accounts->login("olga", kPassword, "192.0.2.9");
+    ASSERT_TRUE(elsewhere);
+    const auto listed = other->sessions("olga", session->id);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_TRUE(listed[0].current);
+    EXPECT_EQ(listed[0].address, "192.0.2.7");
+    EXPECT_FALSE(listed[1].current);
+    EXPECT_EQ(listed[1].id.find(elsewhere->id), std::string::npos);
+    EXPECT_FALSE(accounts->changeOwnPassword("olga", "wrong password", "a newer password",
+                                             session->id, {"olga", "192.0.2.7"}));
+    EXPECT_TRUE(accounts->session(elsewhere->id));
+    EXPECT_TRUE(accounts->changeOwnPassword("olga", kPassword, "a newer password", session->id,
+                                            {"olga", "192.0.2.7"}));
+    EXPECT_TRUE(accounts->session(session->id));
+    EXPECT_FALSE(accounts->session(elsewhere->id));
+    EXPECT_TRUE(accounts->verifyPassword("olga", "a newer password"));
+
+    // An admin ends one session by its listed name, or all of them.
+    now_ += std::chrono::seconds(1);
+    const auto third = accounts->login("olga", "a newer password", "192.0.2.10");
+    ASSERT_TRUE(third);
+    const std::string thirdId = accounts->sessions("olga", third->id).back().id;
+    EXPECT_TRUE(other->endSession("olga", thirdId, {"ada", "192.0.2.1"}));
+    EXPECT_FALSE(other->endSession("olga", thirdId, {"ada", "192.0.2.1"}));
+    EXPECT_FALSE(accounts->session(third->id));
+    EXPECT_EQ(other->endSessions("olga", "", {"ada", "192.0.2.1"}), 1);
+    EXPECT_FALSE(accounts->session(session->id));
+    EXPECT_TRUE(accounts->sessions("olga").empty());
+    EXPECT_FALSE(accounts->accounts().back().lastLogin.empty());
+    accounts->revokeToken("wall", {"ada", "192.0.2.1"});
+
+    // Every change is in the history, newest first, with who and where,
+    // and no secret; a role that did not change is no change.
+    const auto changes = other->changes(0, 100);
+    std::vector<std::string> actions;
+    for (const auto& change : changes) {
+        actions.push_back(change.action + " " + change.subject);
+    }
+    EXPECT_EQ(actions.front(), "token-revoked wall");
+    EXPECT_EQ(actions.back(), "account-added ada");
+    const auto olga = std::find_if(changes.begin(), changes.end(), [](const auto& change) {
+        return change.action == AccountStore::kRoleChanged && change.subject == "olga";
+    });
+    ASSERT_NE(olga, changes.end());
+    EXPECT_EQ(olga->actor, "bea");
+    EXPECT_EQ(olga->address, "192.0.2.8");
+    EXPECT_EQ(olga->detail, "from operator to engineer");
+    EXPECT_EQ(std::count_if(changes.begin(), changes.end(),
+                            [](const auto& change) {
+                                return change.action == AccountStore::kPasswordChanged;
+                            }),
+              1);
+    EXPECT_EQ(other->changes(changes[1].id, 1).front().id, changes[2].id);
+    const std::string bytes = stored();
+    for (const std::string& secret : {std::string(kPassword), std::string("a newer password"),
+                                      token.token, session->id, elsewhere->id}) {
+        EXPECT_EQ(bytes.find(secret), std::string::npos);
+    }
+}
+
 // What a store remembers of the tokens and sessions it verified, for while
 // it cannot be reached: only within the grace after the last verification,
 // nothing the store has ended since, and no more than it has room for, the
@@ -348,6 +462,42 @@ TEST(AccountStore, RefusesAFileThatIsNotAPanelhostDataFile) {
     const auto foreign = folder.write("foreign.db", "my shopping list\n");
     EXPECT_THROW(SqliteAccountStore{foreign}, StoreError);
     EXPECT_EQ(contents(foreign), "my shopping list\n");
+}
+
+// A data file whose account tables an earlier panelhost made: the columns
+// and the history that came later are added at the first open, and its
+// accounts, tokens and sessions go on working.
+TEST(AccountStore, ADataFileFromBeforeTheAccountHistoryGainsIt) {
+    TempFolder folder;
+    const auto file = folder.path() / "panelhost.db";
+    const SqliteNameStore names(
+        file, panelhost::NameSeed::forCatalog(panelhost::DeviceCatalog::defaults()));
+    std::string token;
+    std::string session;
+    {
+        SqliteAccountStore accounts(file);
+        accounts.addAccount("olga", Role::Operator, kPassword);
+        token = accounts.createToken(Role::Viewer, "wall").token;
+        session = accounts.login("olga", kPassword)->id;
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    for (const char* sql :
+         {"DROP TABLE account_changes", "ALTER TABLE accounts DROP COLUMN last_login",
+          "ALTER TABLE tokens DROP COLUMN last_used", "ALTER TABLE sessions DROP COLUMN created",
+          "ALTER TABLE sessions DROP COLUMN address"}) {
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    }
+    sqlite3_close(db);
+
+    SqliteAccountStore accounts(file);
+    EXPECT_EQ(accounts.session(session)->name, "olga");
+    EXPECT_TRUE(accounts.verifyToken(token));
+    EXPECT_EQ(accounts.accounts().at(0).lastLogin, "");
+    EXPECT_EQ(accounts.sessions("olga").size(), 1u);
+    accounts.setRole("olga", Role::Engineer, {"ada", "192.0.2.1"});
+    ASSERT_EQ(accounts.changes(0, 10).size(), 1u);
+    EXPECT_EQ(accounts.changes(0, 10)[0].detail, "from operator to engineer");
 }
 
 }  // namespace
