@@ -9,6 +9,35 @@ long long secondsOf(std::chrono::system_clock::time_point time) {
     return std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
 }
 
+// Publishes the entries of `table` as no longer current: the store could
+// not be read. The caller holds the lock of the readings.
+template <typename Table>
+void publishStale(Published<Table>& table) {
+    const std::shared_ptr<const Table> before = table.current();
+    if (before && before->current) {
+        table.publish(std::make_shared<const Table>(Table{before->entries, before->read, false}));
+    }
+}
+
+// What the store answers by `check`. A store that fails a check is away:
+// the table stops answering as current at once rather than at its next
+// reading.
+template <typename Table, typename Check>
+std::optional<Identity> fromStore(Published<Table>& table, std::mutex& readings, Check&& check) {
+    try {
+        std::optional<Identity> identity = check();
+        if (identity && identity->remembered) {
+            const std::lock_guard<std::mutex> lock(readings);
+            publishStale(table);
+        }
+        return identity;
+    } catch (const StoreError&) {
+        const std::lock_guard<std::mutex> lock(readings);
+        publishStale(table);
+        throw;
+    }
+}
+
 }  // namespace
 
 IdentityTable::IdentityTable(AccountStore& accounts, Clock clock)
@@ -45,10 +74,7 @@ void IdentityTable::reload() {
     } catch (const StoreError&) {
         // The entries read before stay, no longer current: the outage rule
         // decides which are still answered.
-        if (before && before->current) {
-            table_.publish(
-                std::make_shared<const Table>(Table{before->entries, before->read, false}));
-        }
+        publishStale(table_);
         return;
     }
     auto entries = std::make_shared<std::map<std::vector<unsigned char>, Entry>>();
@@ -112,14 +138,14 @@ std::optional<Identity> IdentityTable::verifyToken(const std::string& token) {
     if (std::optional<Identity> identity = lookUp(token, true)) {
         return identity;
     }
-    return accounts_.verifyToken(token);
+    return fromStore(table_, reloadMutex_, [&] { return accounts_.verifyToken(token); });
 }
 
 std::optional<Identity> IdentityTable::session(const std::string& id) {
     if (std::optional<Identity> identity = lookUp(id, false)) {
         return identity;
     }
-    return accounts_.session(id);
+    return fromStore(table_, reloadMutex_, [&] { return accounts_.session(id); });
 }
 
 }  // namespace panelhost

@@ -120,6 +120,13 @@ test('two hosts on one database share accounts, tokens and sessions, and through
     assert.equal((await call(urlA, 'GET', '/api/session', { cookie: again.cookie })).status, 200);
     h.stopServer();
     try {
+      // Each host notices at its next reading of the accounts or the first
+      // check it must ask the database for; from then on it lets in only
+      // what it let in shortly before.
+      for (const base of [urlA, urlB]) {
+        assert.ok(await answered(503,
+          () => call(base, 'GET', '/api/session', { token: 'pht_never_made' })) <= kWithin);
+      }
       for (let i = 0; i < 3; i++) {
         const remembered = await call(urlA, 'GET', '/api/session', { cookie: again.cookie });
         assert.equal(remembered.status, 200, JSON.stringify(remembered.json));
