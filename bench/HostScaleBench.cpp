@@ -4,7 +4,8 @@
 // read then, and how long a name change takes to reach all thousand pages;
 // what one database change costs the host when 100 panel instances follow
 // the names infodriver, in memory and on disk; and the same change through
-// the API with the data on disk, as a studio runs it.
+// the API with the data on disk, as a studio runs it; and a thousand pages
+// reconnecting at once.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,10 +14,13 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EngineStudio.h"
+#include "IdentityTable.h"
 #include "LoopbackHost.h"
+#include "ReconnectStorm.h"
 #include "StreamCrowd.h"
 #include "StreamWatcher.h"
 
@@ -270,6 +274,38 @@ void DatabaseChangeOverApi(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// A thousand pages reconnecting at once, as after a network blip: from the
+// first connection until the last page's event stream is open, each page
+// having read its session, the panels and the wall first, on a token of
+// its own. Goal: every page live within 2 s, none refused.
+void ReconnectStormOfPages(benchmark::State& state) {
+    LoopbackHost host(1, onDisk());
+    ReconnectStorm storm(host.port(), host.viewerTokens(kPages));
+    // Long enough for the host's table of identities to have read the new
+    // tokens, so that the storm meets the host as it runs.
+    std::this_thread::sleep_for(2 * panelhost::IdentityTable::kRecheck);
+    std::size_t refused = 0;
+    for (auto _ : state) {
+        const ReconnectStorm::Outcome outcome = storm.run(kCrowdPatience);
+        refused += outcome.refused;
+        if (outcome.live < kPages) {
+            const std::string why = std::to_string(outcome.live) + " of " + std::to_string(kPages) +
+                                    " pages live, " + std::to_string(outcome.refused) +
+                                    " refused; the first: " + outcome.firstRefusal;
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(outcome.allLive).count());
+        // The next storm meets a host whose streams are all closed.
+        const Clock::time_point closing = Clock::now();
+        while (host.openStreams() > 0 && Clock::now() - closing < kCrowdPatience) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    state.counters["pages"] = static_cast<double>(kPages);
+    state.counters["refused"] = static_cast<double>(refused);
+}
+
 }  // namespace
 
 BENCHMARK(HostEventLatency)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
@@ -282,3 +318,4 @@ BENCHMARK(NameFanOutToPages)->UseManualTime()->Iterations(200)->Unit(benchmark::
 BENCHMARK(DatabaseChangeFanOut)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(DatabaseChangeOnDisk)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(DatabaseChangeOverApi)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ReconnectStormOfPages)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);

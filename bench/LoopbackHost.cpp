@@ -27,9 +27,9 @@ LoopbackHost::LoopbackHost(int panels, const std::filesystem::path& parent) : da
     options.consoleLog = false;
     host_ = std::make_unique<panelhost::HostApplication>(options);
     // Measured as a script on the studio network is served: with a token.
-    token_ = panelhost::SqliteAccountStore(options.dataFile())
-                 .createToken(panelhost::Role::Admin, "bench")
-                 .token;
+    dataFile_ = options.dataFile();
+    token_ =
+        panelhost::SqliteAccountStore(dataFile_).createToken(panelhost::Role::Admin, "bench").token;
     client_ = std::make_unique<httplib::Client>(kLoopback, host_->port());
     client_->set_bearer_token_auth(token_);
     client_->set_keep_alive(true);
@@ -40,6 +40,15 @@ LoopbackHost::LoopbackHost(int panels, const std::filesystem::path& parent) : da
 }
 
 LoopbackHost::~LoopbackHost() = default;
+
+std::vector<std::string> LoopbackHost::viewerTokens(std::size_t count) {
+    panelhost::SqliteAccountStore accounts(dataFile_);
+    std::vector<std::string> tokens;
+    for (std::size_t i = 0; i < count; ++i) {
+        tokens.push_back(accounts.createToken(panelhost::Role::Viewer, "").token);
+    }
+    return tokens;
+}
 
 int LoopbackHost::get(const std::string& path) {
     return statusOf(client_->Get(path));

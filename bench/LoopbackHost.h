@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "HostApplication.h"
 #include "ScratchFolder.h"
@@ -27,6 +28,10 @@ class LoopbackHost {
     int port() const { return host_->port(); }
     // An admin API token of the host, for further clients.
     const std::string& token() const { return token_; }
+    // `count` new viewer API tokens, one for each of as many clients.
+    std::vector<std::string> viewerTokens(std::size_t count);
+    // Event streams the host has open now.
+    std::size_t openStreams() const { return host_->openStreams(); }
     // The HTTP status of a request (with a JSON body), or 0 when the
     // request did not get through.
     int get(const std::string& path);
@@ -35,6 +40,7 @@ class LoopbackHost {
 
   private:
     ScratchFolder data_;
+    std::filesystem::path dataFile_;
     std::unique_ptr<panelhost::HostApplication> host_;
     std::string token_;
     std::unique_ptr<httplib::Client> client_;

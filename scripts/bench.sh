@@ -3,18 +3,21 @@
 # start-up against a plain snprintf baseline, the dispatch of each kind of
 # notification, the allocations and memory of one instance, and the host's
 # scale (with a thousand event streams open: the API, a press, and a name
-# change reaching every stream), the latency of a vision mixer's tally
-# change through panelhost's --tally-in to its display output
-# (bench/tally-latency.js), and a failover of the database under two hosts
-# (bench/failover-time.js, 5 rounds). Prints the machine and every figure;
-# the results of nameset_bench are also kept as JSON in
-# build/default/bench/results.json. Options are passed on to the benchmark
-# program (nameset_bench --help lists them), e.g. --benchmark_filter=Startup.
+# change reaching every stream, a thousand pages reconnecting at once); then
+# the HTTP API against nginx serving the same bytes, one connection's
+# latency and durable name writes (bench/http-versus-nginx.sh), the latency
+# of a vision mixer's tally change through panelhost's --tally-in to its
+# display output (bench/tally-latency.js), and a failover of the database
+# under two hosts (bench/failover-time.js, 5 rounds). Prints the machine and
+# every figure; the results of the benchmark program are also kept as JSON
+# in build/default/bench/results.json. Options are passed on to the
+# benchmark program (nameset_bench --help lists them), e.g.
+# --benchmark_filter=Startup.
 #   scripts/bench.sh [BENCHMARK_OPTION...]
 set -euo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -26,7 +29,7 @@ source "$root/scripts/packages.sh"
 tovi_install_packages "${TOVI_DEBIAN_PACKAGES[@]}"
 
 cmake --preset default >/dev/null
-cmake --build --preset default --target nameset_bench panelhost
+cmake --build --preset default --target nameset_bench panelhost nameset_editor
 
 # Three rounds of every benchmark; the medians are the figures to quote.
 repetitions=3
@@ -43,9 +46,11 @@ echo "commit:     $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
 echo
 echo "== $program ${options[*]}"
 "$program" "${options[@]}"
+echo
+echo "== bench/http-versus-nginx.sh build/default"
+"$root/bench/http-versus-nginx.sh" build/default
 
 # The tally path runs the real program against the independent npm sender.
-cmake --build --preset default --target panelhost
 (cd tests/tsl/decoder && npm ci --no-audit --no-fund --loglevel=error)
 echo
 echo "== node bench/tally-latency.js build/default --changes 1000"

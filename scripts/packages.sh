@@ -10,6 +10,7 @@ TOVI_DEBIAN_PACKAGES=(
     nodejs clang libclang-rt-14-dev libtsan2
     libpq-dev postgresql postgresql-15-auto-failover
     socat curl jq dpkg-dev lintian
+    nginx-light wrk
 )
 
 # Another installer (unattended upgrades, a second build) may hold dpkg's

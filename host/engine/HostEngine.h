@@ -122,6 +122,12 @@ class HostEngine {
     const NameStore& store() const { return store_; }
     std::vector<int> instanceIds() const;
     EngineCounters counters() const;
+    // Counts every change the engine has published (with the rest of the
+    // change feed): what it shows can only differ from a copy taken at the
+    // same count after the count has moved.
+    long long changeCount() const { return feed_.lastId(); }
+    // The same, by kind of change (ChangeFeed::kindCounts).
+    ChangeFeed::KindCounts changeCounts() const { return feed_.kindCounts(); }
     // One instance as the HTTP API shows it; nothing when there is none.
     std::optional<nlohmann::json> instanceJson(int instance) const;
 

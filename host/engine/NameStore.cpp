@@ -16,6 +16,28 @@ std::string NameStore::slot(const std::string& device, int index) const {
     return found == slots_.end() ? std::string() : found->second;
 }
 
+std::map<int, std::string> NameStore::names(const std::string& device, int database) const {
+    std::map<int, std::string> found;
+    for (auto entry = names_.lower_bound(NameKey{device, database, 0});
+         entry != names_.end() && std::get<0>(entry->first) == device &&
+         std::get<1>(entry->first) == database;
+         ++entry) {
+        found.emplace_hint(found.end(), std::get<2>(entry->first), entry->second);
+    }
+    return found;
+}
+
+std::map<int, std::string> NameStore::writtenSlots(const std::string& device) const {
+    std::map<int, std::string> found;
+    for (auto entry = slots_.lower_bound(SlotKey{device, 0});
+         entry != slots_.end() && entry->first.first == device; ++entry) {
+        if (!entry->second.empty()) {
+            found.emplace_hint(found.end(), entry->first.second, entry->second);
+        }
+    }
+    return found;
+}
+
 std::map<int, int> NameStore::crosspoints(const std::string& device) const {
     const auto found = crosspoints_.find(device);
     return found == crosspoints_.end() ? std::map<int, int>() : found->second;

@@ -133,6 +133,10 @@ class NameStore {
     std::optional<std::string> name(const std::string& device, int database, int index) const;
     // A stored slot; the empty text when the slot was never written.
     std::string slot(const std::string& device, int index) const;
+    // Every stored name of one database (index -> text) and every slot of
+    // one device that holds a text (index -> text), read in one pass.
+    std::map<int, std::string> names(const std::string& device, int database) const;
+    std::map<int, std::string> writtenSlots(const std::string& device) const;
     // A router device's crosspoints as last known: destination -> source,
     // both counted from 1, source 0 for a destination routed to nothing.
     std::map<int, int> crosspoints(const std::string& device) const;

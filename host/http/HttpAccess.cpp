@@ -35,6 +35,7 @@ std::string printable(std::string text) {
 HttpAccess::HttpAccess(AccountStore& accounts, EventLog& log, std::string bind,
                        std::vector<std::string> allowHosts, bool tls)
     : accounts_(accounts),
+      identities_(accounts),
       log_(log),
       bind_(std::move(bind)),
       allowHosts_(std::move(allowHosts)),
@@ -99,6 +100,32 @@ std::string HttpAccess::sessionId(const HttpRequest& request) {
 }
 
 bool HttpAccess::admit(HttpRequest& request, RouteAccess least, HttpResponse& response) {
+    return *check(request, least, response, false);
+}
+
+std::optional<bool> HttpAccess::admitFromMemory(HttpRequest& request, RouteAccess least,
+                                                HttpResponse& response) {
+    return check(request, least, response, true);
+}
+
+std::optional<bool> HttpAccess::check(HttpRequest& request, RouteAccess least,
+                                      HttpResponse& response, bool memoryOnly) {
+    const std::optional<std::string> authorization = request.header("Authorization");
+    const std::string id = authorization ? std::string() : sessionId(request);
+    std::optional<Identity> known;
+    if (memoryOnly && (authorization || !id.empty())) {
+        if (authorization) {
+            if (authorization->rfind(kBearer, 0) == 0) {
+                known = identities_.fromMemory(authorization->substr(std::string(kBearer).size()),
+                                               true);
+            }
+        } else {
+            known = identities_.fromMemory(id, false);
+        }
+        if (!known) {
+            return std::nullopt;
+        }
+    }
     const std::shared_ptr<const RequestGuard> checker = guard();
     if (!checker) {
         sendError(response, kUnavailable, "the host is starting");
@@ -114,13 +141,14 @@ bool HttpAccess::admit(HttpRequest& request, RouteAccess least, HttpResponse& re
         sendError(response, verdict.status, verdict.message);
         return false;
     }
-    const std::optional<std::string> authorization = request.header("Authorization");
-    std::optional<Identity> identity;
+    std::optional<Identity> identity = known;
     try {
-        if (authorization) {
+        if (known) {
+            // Decided from memory above.
+        } else if (authorization) {
             if (authorization->rfind(kBearer, 0) != 0 ||
-                !(identity =
-                      accounts_.verifyToken(authorization->substr(std::string(kBearer).size())))) {
+                !(identity = identities_.verifyToken(
+                      authorization->substr(std::string(kBearer).size())))) {
                 log_.add(0, "warning",
                          "refused " + printable(request.method + " " + request.path) + " from " +
                              request.remoteAddr + ": an unknown or revoked API token");
@@ -128,8 +156,8 @@ bool HttpAccess::admit(HttpRequest& request, RouteAccess least, HttpResponse& re
                 response.headers.emplace_back("WWW-Authenticate", "Bearer");
                 return false;
             }
-        } else if (const std::string id = sessionId(request); !id.empty()) {
-            identity = accounts_.session(id);
+        } else if (!id.empty()) {
+            identity = identities_.session(id);
         }
     } catch (const StoreError& error) {
         // Who asks cannot be checked: refused, not served as anonymous.
@@ -191,7 +219,8 @@ std::vector<HttpRoute> HttpAccess::routes(HttpRoute::Handler loginPage) {
         {"POST", "/api/login", kAnyone, guarded(&HttpAccess::login)},
         {"POST", "/api/logout", kAnyone, guarded(&HttpAccess::logout)},
         {"POST", "/api/logout/everywhere", Role::Viewer, guarded(&HttpAccess::logoutEverywhere)},
-        {"GET", "/api/session", Role::Viewer, guarded(&HttpAccess::session)},
+        // Answers from the request alone: on the I/O thread.
+        {"GET", "/api/session", Role::Viewer, guarded(&HttpAccess::session), true},
         {"PUT", "/api/session/password", Role::Viewer, guarded(&HttpAccess::changeOwnPassword)},
     };
     for (auto&& route :
@@ -220,6 +249,11 @@ HttpRoute::Handler HttpAccess::guarded(AccountApi::Work work) {
             log_.add(0, "error", error.what());
             response = HttpResponse();
             sendError(response, kUnavailable, error.what());
+        }
+        if (request.method != "GET") {
+            // A change this host made is refused here at once, not only at
+            // the table's next reading.
+            identities_.reload();
         }
     };
 }

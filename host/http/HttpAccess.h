@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "EventLog.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
+#include "IdentityTable.h"
 #include "LoginLimiter.h"
 #include "RequestGuard.h"
 #include "RouteTable.h"
@@ -22,7 +24,8 @@ namespace panelhost {
 // - the RequestGuard refuses requests addressed to a foreign name (421) and
 //   changes from other sites' pages (403), with a warning in the log;
 // - a client is known by its session cookie or its `Authorization: Bearer`
-//   token, and the least role its route declares decides whether it may
+//   token, checked in memory (IdentityTable), and the least role its route
+//   declares decides whether it may
 //   make the request (401 when it is not logged in, 403 when its role is
 //   too low);
 //   a token or session that cannot be checked is refused with 503, unless
@@ -54,6 +57,11 @@ class HttpAccess {
     // may go on to its route, with its user and role filled in. Otherwise
     // `response` holds the refusal.
     bool admit(HttpRequest& request, RouteAccess least, HttpResponse& response);
+    // The same without waiting on anything, for the server's I/O thread:
+    // nothing (and `response` untouched) when the client's identity cannot
+    // be decided from memory alone; admit() must decide then.
+    std::optional<bool> admitFromMemory(HttpRequest& request, RouteAccess least,
+                                        HttpResponse& response);
 
     // The routes of logging in and out (/login, /api/login, /api/logout,
     // /api/logout/everywhere), of the own session and password
@@ -64,6 +72,9 @@ class HttpAccess {
     std::vector<HttpRoute> routes(HttpRoute::Handler loginPage);
 
   private:
+    // admit(), deciding identities from memory alone when `memoryOnly`.
+    std::optional<bool> check(HttpRequest& request, RouteAccess least, HttpResponse& response,
+                              bool memoryOnly);
     std::shared_ptr<const RequestGuard> guard() const;
     // The Set-Cookie value that gives the client session `id`, or (empty
     // `id`) that takes it back.
@@ -90,6 +101,8 @@ class HttpAccess {
     void changeOwnPassword(const HttpRequest& request, HttpResponse& response);
 
     AccountStore& accounts_;
+    // Read again after every change this object makes to the accounts.
+    IdentityTable identities_;
     EventLog& log_;
     const std::string bind_;
     const std::vector<std::string> allowHosts_;

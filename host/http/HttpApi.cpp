@@ -4,6 +4,7 @@
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -13,7 +14,6 @@
 #include "JsonText.h"
 #include "LogEntryJson.h"
 #include "PrometheusText.h"
-#include "UmdWall.h"
 
 namespace panelhost {
 namespace {
@@ -116,6 +116,26 @@ HttpApi::HttpApi(EngineThread& engine, EventLog& log, HttpAccess& access,
         }
         metrics_->declareRoutes(std::move(names));
     }
+    engine_.publishWith([this](const HostEngine& current) { publish(current); });
+}
+
+HttpApi::~HttpApi() {
+    try {
+        engine_.publishWith(nullptr);
+    } catch (const std::runtime_error&) {
+        // The engine thread was stopped: it publishes nothing more.
+    }
+}
+
+void HttpApi::publish(const HostEngine& engine) noexcept {
+    try {
+        last_ = ApiSnapshot::take(engine, last_.get());
+        snapshot_.publish(last_);
+    } catch (const std::exception& error) {
+        // Reads go on answering the last snapshot: stale, so said loudly.
+        log_.add(0, "error",
+                 std::string("the API's reads could not be brought up to date: ") + error.what());
+    }
 }
 
 std::vector<HttpRoute> HttpApi::declare() {
@@ -124,23 +144,26 @@ std::vector<HttpRoute> HttpApi::declare() {
             (this->*handler)(request, response);
         };
     };
+    // The reads from the snapshot, answered on the I/O thread.
+    constexpr bool kAtOnce = true;
     std::vector<HttpRoute> routes = {
-        {"GET", "/api/panels", Role::Viewer, on(&HttpApi::panels)},
-        {"GET", "/api/panels/{n}", Role::Viewer, on(&HttpApi::panel)},
+        {"GET", "/api/panels", Role::Viewer, on(&HttpApi::panels), kAtOnce},
+        {"GET", "/api/panels/{n}", Role::Viewer, on(&HttpApi::panel), kAtOnce},
         {"POST", "/api/panels/{n}/events", Role::Operator, on(&HttpApi::controlEvent)},
         {"POST", "/api/panels/{n}/messages", Role::Operator, on(&HttpApi::hostMessage)},
-        {"GET", "/api/devices", Role::Viewer, on(&HttpApi::devices)},
-        {"GET", "/api/devices/{n}", Role::Viewer, on(&HttpApi::device)},
-        {"GET", "/api/devices/{n}/databases/{n}", Role::Viewer, on(&HttpApi::database)},
-        {"GET", "/api/devices/{n}/databases/{n}/{n}", Role::Viewer, on(&HttpApi::readName)},
+        {"GET", "/api/devices", Role::Viewer, on(&HttpApi::devices), kAtOnce},
+        {"GET", "/api/devices/{n}", Role::Viewer, on(&HttpApi::device), kAtOnce},
+        {"GET", "/api/devices/{n}/databases/{n}", Role::Viewer, on(&HttpApi::database), kAtOnce},
+        {"GET", "/api/devices/{n}/databases/{n}/{n}", Role::Viewer, on(&HttpApi::readName),
+         kAtOnce},
         {"PUT", "/api/devices/{n}/databases/{n}/{n}", Role::Engineer, on(&HttpApi::writeName)},
-        {"GET", "/api/devices/{n}/slots", Role::Viewer, on(&HttpApi::slots)},
-        {"GET", "/api/devices/{n}/slots/{n}", Role::Viewer, on(&HttpApi::readSlot)},
+        {"GET", "/api/devices/{n}/slots", Role::Viewer, on(&HttpApi::slots), kAtOnce},
+        {"GET", "/api/devices/{n}/slots/{n}", Role::Viewer, on(&HttpApi::readSlot), kAtOnce},
         {"PUT", "/api/devices/{n}/slots/{n}", Role::Engineer, on(&HttpApi::writeSlot)},
         {"GET", "/api/log", Role::Viewer, on(&HttpApi::logEntries)},
         {"GET", "/api/history", Role::Viewer, on(&HttpApi::history)},
         {"GET", "/api/stream", Role::Viewer, on(&HttpApi::stream)},
-        {"GET", "/api/wall", Role::Viewer, on(&HttpApi::wall)},
+        {"GET", "/api/wall", Role::Viewer, on(&HttpApi::wall), kAtOnce},
         {"GET", "/api/tsl", Role::Viewer, on(&HttpApi::displayOutput)},
         // Service monitoring: whether the host is up answers anyone; the
         // metrics name targets and counts, so they need a viewer.
@@ -198,6 +221,26 @@ void HttpApi::respond(HttpRequest& request, HttpResponse& response) {
     }
 }
 
+bool HttpApi::respondAtOnce(HttpRequest& request, HttpResponse& response) {
+    if (request.method != "GET" && request.method != "HEAD") {
+        return false;
+    }
+    const std::optional<RouteTable::Found> found = routes_.find("GET", request.path);
+    if (!found || !found->route->atOnce) {
+        return false;
+    }
+    const std::optional<bool> admitted =
+        access_.admitFromMemory(request, found->route->least, response);
+    if (!admitted) {
+        return false;
+    }
+    const ServiceMetrics::RequestMeter meter(metrics_, found->index, response);
+    if (*admitted) {
+        RouteTable::run(*found, request, response);
+    }
+    return true;
+}
+
 void HttpApi::refuse(const HttpRequest& request, int status, HttpResponse& response) {
     response.status = status;
     if (isApiPath(request.path)) {
@@ -210,14 +253,7 @@ void HttpApi::refuse(const HttpRequest& request, int status, HttpResponse& respo
 }
 
 void HttpApi::panels(const Request&, Response& response) {
-    const json instances = engine_.call([](HostEngine& engine) {
-        json list = json::array();
-        for (const int id : engine.instanceIds()) {
-            list.push_back(*engine.instanceJson(id));
-        }
-        return list;
-    });
-    sendJson(response, {{"instances", instances}});
+    sendJsonText(response, snapshot()->panelsBody());
 }
 
 void HttpApi::panel(const Request& request, Response& response) {
@@ -226,9 +262,12 @@ void HttpApi::panel(const Request& request, Response& response) {
         return;
     }
     const int id = (*path)[0];
-    const std::optional<json> instance =
-        engine_.call([&](HostEngine& engine) { return engine.instanceJson(id); });
-    sendFound(response, instance, "there is no panel instance " + std::to_string(id));
+    const std::shared_ptr<const ApiSnapshot> shown = snapshot();
+    if (const ApiSnapshot::Panel* instance = shown->panel(id)) {
+        sendJsonText(response, instance->body);
+    } else {
+        sendError(response, kNotFound, "there is no panel instance " + std::to_string(id));
+    }
 }
 
 void HttpApi::controlEvent(const Request& request, Response& response) {
@@ -261,15 +300,13 @@ void HttpApi::hostMessage(const Request& request, Response& response) {
 }
 
 void HttpApi::wall(const Request&, Response& response) {
-    sendJson(
-        response,
-        engine_.call([](HostEngine& engine) { return UmdWall::read(engine.devices()); }).toJson());
+    sendJsonText(response, snapshot()->wallBody());
 }
 
 void HttpApi::displayOutput(const Request&, Response& response) {
     json status = displays_ == nullptr ? json{{"enabled", false}} : displays_->statusJson();
     // The router the displays may follow, and whether it is reachable.
-    status["router"] = engine_.call([](HostEngine& engine) { return engine.router().toJson(); });
+    status["router"] = snapshot()->router();
     sendJson(response, status);
 }
 
@@ -299,8 +336,7 @@ void HttpApi::metricsPage(const Request& request, Response& response) {
 }
 
 void HttpApi::devices(const Request&, Response& response) {
-    sendJson(response,
-             engine_.call([](HostEngine& engine) { return engine.devices().catalog().toJson(); }));
+    sendJsonText(response, snapshot()->devicesBody());
 }
 
 void HttpApi::device(const Request& request, Response& response) {
@@ -309,11 +345,12 @@ void HttpApi::device(const Request& request, Response& response) {
         return;
     }
     const int number = (*path)[0];
-    const std::optional<json> device = engine_.call([&](HostEngine& engine) -> std::optional<json> {
-        const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(number);
-        return deviceSpec == nullptr ? std::nullopt : std::optional<json>(deviceSpec->toJson());
-    });
-    sendFound(response, device, "there is no device " + std::to_string(number));
+    const std::shared_ptr<const ApiSnapshot> shown = snapshot();
+    if (const std::string* device = shown->deviceBody(number)) {
+        sendJsonText(response, *device);
+    } else {
+        sendError(response, kNotFound, "there is no device " + std::to_string(number));
+    }
 }
 
 void HttpApi::database(const Request& request, Response& response) {
@@ -323,21 +360,13 @@ void HttpApi::database(const Request& request, Response& response) {
     }
     const int number = (*path)[0];
     const int db = (*path)[1];
-    const std::optional<json> entries =
-        engine_.call([&](HostEngine& engine) -> std::optional<json> {
-            const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(number);
-            if (deviceSpec == nullptr || !deviceSpec->hasDatabase(db)) {
-                return std::nullopt;
-            }
-            json list = json::array();
-            for (int index = 1; index <= deviceSpec->entries; ++index) {
-                list.push_back(
-                    {{"index", index}, {"text", *engine.devices().readName(number, db, index)}});
-            }
-            return list;
-        });
-    sendFound(response, entries, {{"device", number}, {"database", db}}, "entries",
-              "device " + std::to_string(number) + " has no database " + std::to_string(db));
+    const std::shared_ptr<const ApiSnapshot> shown = snapshot();
+    if (const ApiSnapshot::NameSet* set = shown->nameSet(number, db)) {
+        sendJsonText(response, set->body);
+    } else {
+        sendError(response, kNotFound,
+                  "device " + std::to_string(number) + " has no database " + std::to_string(db));
+    }
 }
 
 void HttpApi::readName(const Request& request, Response& response) {
@@ -348,8 +377,12 @@ void HttpApi::readName(const Request& request, Response& response) {
     const int number = (*path)[0];
     const int db = (*path)[1];
     const int index = (*path)[2];
-    const std::optional<std::string> text = engine_.call(
-        [&](HostEngine& engine) { return engine.devices().readName(number, db, index); });
+    const std::shared_ptr<const ApiSnapshot> shown = snapshot();
+    const ApiSnapshot::NameSet* set = shown->nameSet(number, db);
+    std::optional<std::string> text;
+    if (set != nullptr && index >= 1 && index <= static_cast<int>(set->names.size())) {
+        text = set->names[static_cast<std::size_t>(index - 1)];
+    }
     sendFound(response, text, {{"device", number}, {"database", db}, {"index", index}}, "text",
               "device " + std::to_string(number) + " has no entry " + std::to_string(index) +
                   " in database " + std::to_string(db));
@@ -376,23 +409,12 @@ void HttpApi::slots(const Request& request, Response& response) {
         return;
     }
     const int number = (*path)[0];
-    const std::optional<json> written =
-        engine_.call([&](HostEngine& engine) -> std::optional<json> {
-            const DeviceSpec* deviceSpec = engine.devices().catalog().byNumber(number);
-            if (deviceSpec == nullptr || deviceSpec->slots == 0) {
-                return std::nullopt;
-            }
-            json list = json::array();
-            for (int index = 1; index <= deviceSpec->slots; ++index) {
-                const std::string text = *engine.devices().readSlot(number, index);
-                if (!text.empty()) {
-                    list.push_back({{"index", index}, {"text", text}});
-                }
-            }
-            return list;
-        });
-    sendFound(response, written, {{"device", number}}, "slots",
-              "device " + std::to_string(number) + " has no slots");
+    const std::shared_ptr<const ApiSnapshot> shown = snapshot();
+    if (const ApiSnapshot::SlotTable* table = shown->slotTable(number)) {
+        sendJsonText(response, table->body);
+    } else {
+        sendError(response, kNotFound, "device " + std::to_string(number) + " has no slots");
+    }
 }
 
 void HttpApi::readSlot(const Request& request, Response& response) {
@@ -402,8 +424,9 @@ void HttpApi::readSlot(const Request& request, Response& response) {
     }
     const int number = (*path)[0];
     const int index = (*path)[1];
-    const std::optional<std::string> text =
-        engine_.call([&](HostEngine& engine) { return engine.devices().readSlot(number, index); });
+    const std::shared_ptr<const ApiSnapshot> shown = snapshot();
+    const ApiSnapshot::SlotTable* table = shown->slotTable(number);
+    const std::optional<std::string> text = table == nullptr ? std::nullopt : table->text(index);
     sendFound(response, text, {{"device", number}, {"index", index}}, "text",
               "device " + std::to_string(number) + " has no slot " + std::to_string(index));
 }

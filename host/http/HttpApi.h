@@ -1,17 +1,20 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ApiSnapshot.h"
 #include "DisplayOutput.h"
 #include "EngineThread.h"
 #include "EventLog.h"
 #include "HttpAccess.h"
 #include "HttpService.h"
 #include "NameSetApi.h"
+#include "Published.h"
 #include "RouteTable.h"
 #include "ServiceMetrics.h"
 #include "StoreHealth.h"
@@ -53,6 +56,11 @@ class HttpApi : public HttpService {
     HttpApi(EngineThread& engine, EventLog& log, HttpAccess& access,
             const std::filesystem::path& webRoot, const DisplayOutput* displays = nullptr,
             ServiceMetrics* metrics = nullptr);
+    // Stops the engine thread's publishing to this API.
+    ~HttpApi() override;
+
+    HttpApi(const HttpApi&) = delete;
+    HttpApi& operator=(const HttpApi&) = delete;
 
     // Every request passes here: the one route its method and path name is
     // found, the access check refuses what the client may not do by that
@@ -60,6 +68,9 @@ class HttpApi : public HttpService {
     // /api/ that no route names is a file of the web folder; anything else
     // is 404 (for a client whose role could see that).
     void respond(HttpRequest& request, HttpResponse& response) override;
+    // The reads that answer from the snapshot (and /api/session), when the
+    // client's identity is known from memory.
+    bool respondAtOnce(HttpRequest& request, HttpResponse& response) override;
     // A JSON error for /api/ paths, the bare status elsewhere.
     void refuse(const HttpRequest& request, int status, HttpResponse& response) override;
 
@@ -81,6 +92,10 @@ class HttpApi : public HttpService {
     // Who may make a request no route names.
     static RouteAccess unroutedAccess(const std::string& method, const std::string& path);
     static bool isApiPath(const std::string& path);
+    // The newest snapshot; any thread.
+    std::shared_ptr<const ApiSnapshot> snapshot() const { return snapshot_.current(); }
+    // On the engine thread: the snapshot of the engine now.
+    void publish(const HostEngine& engine) noexcept;
 
     void panels(const Request& request, Response& response);
     void panel(const Request& request, Response& response);
@@ -111,6 +126,10 @@ class HttpApi : public HttpService {
     ServiceMetrics* metrics_;
     const StoreHealth* store_ = nullptr;
     const RouteTable routes_;
+    // Replaced whole by the engine thread, read by every worker.
+    Published<ApiSnapshot> snapshot_;
+    // The snapshot published last, on the engine thread only.
+    std::shared_ptr<const ApiSnapshot> last_;
 };
 
 }  // namespace panelhost

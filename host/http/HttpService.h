@@ -18,6 +18,12 @@ class HttpService {
     // different workers.
     virtual void respond(HttpRequest& request, HttpResponse& response) = 0;
 
+    // Answers the request on the I/O thread, sparing it the two hand-overs
+    // to a worker and back, when that needs no wait: true, with `response`
+    // filled. False, `response` untouched, when it must go to respond().
+    // Runs on an I/O thread: must not wait on anything.
+    virtual bool respondAtOnce(HttpRequest&, HttpResponse&) { return false; }
+
     // The answer for a request the server refuses itself with `status`
     // (400, 411, 413, 431, 500, 503), of which only the head may have been
     // read. Runs on an I/O thread: must not wait on anything.

@@ -266,9 +266,25 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
         dispatch();
     }
 
-    // Hands the request to a worker; the answer comes back to this thread.
+    // Answers the request here when the service can without waiting,
+    // otherwise hands it to a worker; the answer comes back to this thread.
     void dispatch() {
         transport().expires_never();
+        {
+            HttpResponse response;
+            bool answered = false;
+            try {
+                answered = server_.service.respondAtOnce(request_, response);
+            } catch (const std::exception&) {
+                response = HttpResponse();
+                server_.service.refuse(request_, kServerError, response);
+                answered = true;
+            }
+            if (answered) {
+                deliver(response);
+                return;
+            }
+        }
         asio::post(server_.workers, [self = this->shared_from_this()] {
             auto response = std::make_shared<HttpResponse>();
             try {

@@ -11,6 +11,11 @@ void sendJson(HttpResponse& response, const json& body) {
     response.body = jsonText(body);
 }
 
+void sendJsonText(HttpResponse& response, const std::string& text) {
+    response.contentType = "application/json";
+    response.body = text;
+}
+
 void sendError(HttpResponse& response, int status, const std::string& message, json extra) {
     extra["error"] = message;
     response.status = status;

@@ -23,6 +23,8 @@ namespace panelhost::reply {
 
 // `body` as the answer, with its content type.
 void sendJson(HttpResponse& response, const nlohmann::json& body);
+// `text`, JSON made before (jsonText), as the answer, with its content type.
+void sendJsonText(HttpResponse& response, const std::string& text);
 // A JSON error {"error": message} plus the fields of `extra`, with `status`.
 void sendError(HttpResponse& response, int status, const std::string& message,
                nlohmann::json extra = nlohmann::json::object());

@@ -33,6 +33,10 @@ struct HttpRoute {
     std::string pattern;
     RouteAccess least;
     Handler handler;
+    // The handler answers from memory without waiting on anything (a
+    // snapshot, the request itself): the server may run it on its I/O
+    // thread (HttpService::respondAtOnce).
+    bool atOnce = false;
 };
 
 // Every route of the host. A request's path, normalised once by

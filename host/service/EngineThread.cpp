@@ -23,11 +23,34 @@ void EngineThread::post(std::function<void()> task) {
 
 bool EngineThread::submit(std::function<void(HostEngine&)> work) {
     try {
-        post([this, work = std::move(work)] { work(engine_); });
+        post([this, work = std::move(work)] {
+            work(engine_);
+            publishChanges();
+        });
     } catch (const std::runtime_error&) {
         return false;
     }
     return true;
+}
+
+void EngineThread::publishWith(Publisher publisher) {
+    call([this, &publisher](HostEngine&) {
+        publisher_ = std::move(publisher);
+        // Publishes at once, when the call's work is done.
+        publishedAt_ = -1;
+    });
+}
+
+void EngineThread::publishChanges() noexcept {
+    if (!publisher_) {
+        return;
+    }
+    const long long count = engine_.changeCount();
+    if (count == publishedAt_) {
+        return;
+    }
+    publishedAt_ = count;
+    publisher_(engine_);
 }
 
 void EngineThread::stop() {
@@ -53,6 +76,7 @@ void EngineThread::loop() {
         if (timersDue && !(timersRanLast && !tasks_.empty())) {
             lock.unlock();
             engine_.runTimers();
+            publishChanges();
             lock.lock();
             timersRanLast = true;
             continue;

@@ -33,6 +33,7 @@ void ChangeFeed::publish(ChangeEvent event) {
         return;
     }
     ++last_;
+    ++kindCounts_[event.index()];
     const Change change{last_, std::move(event)};
     auto it = subscribers_.begin();
     while (it != subscribers_.end()) {
@@ -100,6 +101,16 @@ void ChangeFeed::close() {
         end(*subscriber);
     }
     subscribers_.clear();
+}
+
+ChangeFeed::KindCounts ChangeFeed::kindCounts() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return kindCounts_;
+}
+
+long long ChangeFeed::lastId() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return last_;
 }
 
 }  // namespace panelhost

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <variant>
 #include <vector>
 
 #include "ChangeEvent.h"
@@ -69,11 +71,22 @@ class ChangeFeed {
     // Ends every subscription; later publishing reaches nobody.
     void close();
 
+    // The id of the last change published (0 before the first): whoever
+    // keeps a copy of what the changes describe compares it to know whether
+    // its copy may be out of date.
+    long long lastId() const;
+    // How many changes of each kind were published, by the kind's index in
+    // ChangeEvent: a copy of what only some kinds describe needs making
+    // anew only when their counts moved.
+    using KindCounts = std::array<long long, std::variant_size_v<ChangeEvent>>;
+    KindCounts kindCounts() const;
+
   private:
     static void end(Subscription& subscription);
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     long long last_ = 0;
+    KindCounts kindCounts_{};
     bool closed_ = false;
     std::vector<std::shared_ptr<Subscription>> subscribers_;
 };

@@ -389,6 +389,15 @@ void AccountStore::revokeToken(const std::string& name, const Actor& by) {
     remembered_.forgetNamed(name, true);
 }
 
+std::vector<KeptIdentity> AccountStore::identities() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return selectIdentities();
+}
+
+std::vector<unsigned char> AccountStore::keptHash(const std::string& secret) {
+    return secretHash(secret);
+}
+
 std::vector<TokenInfo> AccountStore::tokens() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return selectTokens();

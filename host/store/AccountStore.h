@@ -83,6 +83,15 @@ struct NewToken {
     std::string token;
 };
 
+// A token or session as kept, for checking it in memory (IdentityTable):
+// the kept hash of its secret, whose it is (a session with its account's
+// role now) and, for a session, when it was last used.
+struct KeptIdentity {
+    std::vector<unsigned char> hash;
+    Identity identity;
+    long long lastUsed = 0;  // seconds since the epoch; 0 for a token
+};
+
 // A session just opened: `id` is the secret for the client's cookie and is
 // not kept anywhere in clear.
 struct NewSession {
@@ -239,6 +248,14 @@ class AccountStore {
     // or expired secret, and for any once some account has a password.
     std::optional<NewSession> loginOnce(const std::string& secret, const std::string& address = "");
 
+    // Every API token and session as kept now, read in one go; throws
+    // StoreError when the store cannot be read.
+    std::vector<KeptIdentity> identities() const;
+    // The kept form of a token or session id: the key of identities().
+    static std::vector<unsigned char> keptHash(const std::string& secret);
+    // How long a session may go unused (see kDefaultSessionIdle).
+    std::chrono::seconds sessionIdle() const { return sessionIdle_; }
+
     // Where the accounts are kept, for messages: a file or a database.
     virtual std::string location() const = 0;
 
@@ -309,6 +326,8 @@ class AccountStore {
     // False for an unknown name.
     virtual bool deleteToken(const std::string& name, const AccountChange& change) = 0;
     virtual std::vector<TokenInfo> selectTokens() const = 0;
+    // Every token and every session of an account that exists.
+    virtual std::vector<KeptIdentity> selectIdentities() const = 0;
 
     // Also deletes the sessions last used before `idleBefore`, which would
     // otherwise stay forever, and notes the account's last login.

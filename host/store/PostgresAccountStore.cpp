@@ -319,6 +319,30 @@ std::vector<TokenInfo> PostgresAccountStore::selectTokens() const {
     return list;
 }
 
+std::vector<KeptIdentity> PostgresAccountStore::selectIdentities() const {
+    // One statement, so that tokens and sessions are read as of one moment.
+    const Result rows =
+        read("cannot read the tokens and sessions",
+             "SELECT encode(hash, 'hex'), name, role, 0, 't' FROM panelhost.tokens UNION ALL "
+             "SELECT encode(s.hash, 'hex'), a.name, a.role, s.last_used, 's' "
+             "FROM panelhost.sessions s "
+             "JOIN panelhost.accounts a ON lower(a.name) = lower(s.account)",
+             {});
+    std::vector<KeptIdentity> kept;
+    for (int row = 0; row < rows.rows(); ++row) {
+        const std::string hex = rows.text(row, 0);
+        std::vector<unsigned char> hash(hex.size() / 2);
+        std::size_t length = 0;
+        sodium_hex2bin(hash.data(), hash.size(), hex.data(), hex.size(), nullptr, &length, nullptr);
+        hash.resize(length);
+        const bool token = rows.text(row, 4) == "t";
+        kept.push_back(KeptIdentity{
+            std::move(hash), Identity{rows.text(row, 1), storedRole(rows.text(row, 2)), token},
+            rows.integer(row, 3)});
+    }
+    return kept;
+}
+
 void PostgresAccountStore::addSession(const SecretHash& hash, const std::string& account,
                                       long long now, long long idleBefore,
                                       const std::string& address) {

@@ -348,6 +348,28 @@ std::vector<TokenInfo> SqliteAccountStore::selectTokens() const {
     return list;
 }
 
+std::vector<KeptIdentity> SqliteAccountStore::selectIdentities() const {
+    std::vector<KeptIdentity> kept;
+    SqliteStatement tokens(db_.handle(), "SELECT hash, name, role FROM tokens");
+    int step = 0;
+    while ((step = tokens.step()) == SQLITE_ROW) {
+        kept.push_back(KeptIdentity{tokens.blob(0),
+                                    Identity{tokens.text(1), storedRole(tokens.text(2)), true}, 0});
+    }
+    db_.expectDone(step, "cannot read the tokens");
+    SqliteStatement sessions(db_.handle(),
+                             "SELECT sessions.hash, accounts.name, accounts.role, "
+                             "sessions.last_used FROM sessions JOIN accounts ON accounts.name = "
+                             "sessions.account");
+    while ((step = sessions.step()) == SQLITE_ROW) {
+        kept.push_back(KeptIdentity{sessions.blob(0),
+                                    Identity{sessions.text(1), storedRole(sessions.text(2)), false},
+                                    sessions.integer(3)});
+    }
+    db_.expectDone(step, "cannot read the sessions");
+    return kept;
+}
+
 void SqliteAccountStore::addSession(const SecretHash& hash, const std::string& account,
                                     long long now, long long idleBefore,
                                     const std::string& address) {

@@ -48,6 +48,7 @@ class SqliteAccountStore : public AccountStore {
     void touchToken(const SecretHash& hash, long long now) const override;
     bool deleteToken(const std::string& name, const AccountChange& change) override;
     std::vector<TokenInfo> selectTokens() const override;
+    std::vector<KeptIdentity> selectIdentities() const override;
     void insertSession(const SecretHash& hash, const std::string& account, long long now,
                        long long idleBefore, const std::string& address) override;
     std::vector<SessionRow> selectSessions(const std::string& account) const override;

@@ -8,10 +8,12 @@
 #include <future>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "AccountStore.h"
 #include "DeviceCatalog.h"
 #include "FirstStart.h"
+#include "IdentityTable.h"
 #include "NameSeed.h"
 #include "PostgresAccountStore.h"
 #include "PostgresNameStore.h"
@@ -196,6 +198,49 @@ TEST_P(AccountStoreContract, SessionsEndWhenIdleOnLogoutAndOnANewPassword) {
     EXPECT_FALSE(accounts->session(third->id)) << "ended by another host's password change";
     EXPECT_FALSE(accounts->verifyPassword("olga", kPassword));
     EXPECT_TRUE(accounts->verifyPassword("olga", "a new password"));
+}
+
+// A host checks tokens and sessions in its table in memory; what another
+// host or `panelhost user ...` changes on the shared store is refused there
+// within a second all the same.
+TEST_P(AccountStoreContract, AHostsIdentityTableRefusesChangesMadeElsewhereWithinASecond) {
+    const auto elsewhere = open();
+    elsewhere->addAccount("olga", Role::Operator, kPassword);
+    elsewhere->addAccount("ivan", Role::Viewer, kPassword);
+    elsewhere->addAccount("nora", Role::Viewer, kPassword);
+    const auto token = elsewhere->createToken(Role::Engineer, "monitoring");
+    const auto olga = elsewhere->login("olga", kPassword);
+    const auto ivan = elsewhere->login("ivan", kPassword);
+    const auto nora = elsewhere->login("nora", kPassword);
+    ASSERT_TRUE(olga && ivan && nora);
+
+    const auto here = open();
+    panelhost::IdentityTable table(*here, [this] { return now_; });
+    ASSERT_TRUE(table.verifyToken(token.token));
+    EXPECT_EQ(table.verifyToken(token.token)->role, Role::Engineer);
+    EXPECT_FALSE(table.verifyToken(token.token)->remembered);
+    EXPECT_EQ(table.session(olga->id)->name, "olga");
+    EXPECT_EQ(table.session(ivan->id)->name, "ivan");
+    EXPECT_FALSE(table.session("an unknown session"));
+    EXPECT_FALSE(table.verifyToken("pht_unknown"));
+
+    elsewhere->revokeToken("monitoring");
+    elsewhere->setPassword("olga", "a new password");
+    elsewhere->removeAccount("ivan");
+    const auto changed = std::chrono::steady_clock::now();
+    const auto refused = [&] {
+        return !table.verifyToken(token.token) && !table.session(olga->id) &&
+               !table.session(ivan->id);
+    };
+    while (!refused() && std::chrono::steady_clock::now() - changed < std::chrono::seconds(5)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(refused());
+    EXPECT_LE(std::chrono::steady_clock::now() - changed, std::chrono::seconds(1));
+    EXPECT_EQ(table.session(nora->id)->name, "nora") << "an unchanged session stays";
+    const auto again = elsewhere->login("olga", "a new password");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(table.session(again->id)->name, "olga") << "a session opened elsewhere just now";
 }
 
 TEST_P(AccountStoreContract, TheFirstStartAdminLogsInOnceUntilItHasAPassword) {

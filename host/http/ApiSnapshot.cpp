@@ -1,0 +1,188 @@
+#include "ApiSnapshot.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <iterator>
+
+#include "JsonText.h"
+
+namespace panelhost {
+namespace {
+
+using nlohmann::json;
+
+bool sameWall(const UmdWall& left, const UmdWall& right) {
+    return left.tallyDevice == right.tallyDevice && left.sourceDevice == right.sourceDevice &&
+           left.nameset == right.nameset && left.brightness == right.brightness &&
+           left.names == right.names && left.routed == right.routed;
+}
+
+// The index in ChangeEvent of the kind of change `Kind`.
+template <typename Kind>
+std::size_t kindOf() {
+    static const std::size_t index = ChangeEvent(Kind{}).index();
+    return index;
+}
+
+template <typename Part>
+const Part* found(const std::map<int, std::shared_ptr<const Part>>& parts, int key) {
+    const auto part = parts.find(key);
+    return part == parts.end() ? nullptr : part->second.get();
+}
+
+}  // namespace
+
+std::shared_ptr<const ApiSnapshot> ApiSnapshot::take(const HostEngine& engine,
+                                                     const ApiSnapshot* previous) {
+    auto made = std::make_shared<ApiSnapshot>();
+    const DeviceBus& bus = engine.devices();
+    const DeviceCatalog& catalog = bus.catalog();
+    if (previous != nullptr) {
+        made->devices_ = previous->devices_;
+    } else {
+        auto devices = std::make_shared<Devices>();
+        devices->list = jsonText(catalog.toJson());
+        for (const DeviceSpec& spec : catalog.devices()) {
+            devices->each[spec.number] = jsonText(spec.toJson());
+        }
+        made->devices_ = std::move(devices);
+    }
+
+    const ChangeFeed::KindCounts counts = engine.changeCounts();
+    const auto moved = [&](std::initializer_list<std::size_t> kinds) {
+        return previous == nullptr ||
+               std::any_of(kinds.begin(), kinds.end(), [&](std::size_t kind) {
+                   return previous->counts_[kind] != counts[kind];
+               });
+    };
+    made->counts_ = counts;
+    if (moved({kindOf<NameChanged>(), kindOf<SlotChanged>(), kindOf<CrosspointChanged>()})) {
+        made->takeNames(engine, previous);
+    } else {
+        made->nameSets_ = previous->nameSets_;
+        made->slotTables_ = previous->slotTables_;
+        made->wall_ = previous->wall_;
+    }
+    if (moved({kindOf<InstanceChanged>(), kindOf<ControlChanged>(), kindOf<PanelChanged>()})) {
+        made->takePanels(engine, previous);
+    } else {
+        made->panels_ = previous->panels_;
+        made->panelsBody_ = previous->panelsBody_;
+    }
+    made->router_ =
+        moved({kindOf<RouterLinkChanged>()}) ? engine.router().toJson() : previous->router_;
+    return made;
+}
+
+void ApiSnapshot::takeNames(const HostEngine& engine, const ApiSnapshot* previous) {
+    const DeviceBus& bus = engine.devices();
+    const DeviceCatalog& catalog = bus.catalog();
+    const NameStore& store = engine.store();
+    for (const DeviceSpec& spec : catalog.devices()) {
+        for (const int database : spec.databases) {
+            const std::map<int, std::string> stored = store.names(spec.name, database);
+            std::vector<std::string> names(static_cast<std::size_t>(spec.entries));
+            for (const auto& [index, text] : stored) {
+                if (index >= 1 && index <= spec.entries) {
+                    names[static_cast<std::size_t>(index - 1)] = text;
+                }
+            }
+            const std::pair<int, int> key{spec.number, database};
+            const NameSet* before =
+                previous == nullptr ? nullptr : previous->nameSet(spec.number, database);
+            if (before != nullptr && before->names == names) {
+                nameSets_[key] = previous->nameSets_.at(key);
+                continue;
+            }
+            json entries = json::array();
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                entries.push_back({{"index", i + 1}, {"text", names[i]}});
+            }
+            json body = {{"device", spec.number}, {"database", database}};
+            body["entries"] = std::move(entries);
+            nameSets_[key] =
+                std::make_shared<const NameSet>(NameSet{std::move(names), jsonText(body)});
+        }
+        if (spec.slots == 0) {
+            continue;
+        }
+        std::map<int, std::string> written = store.writtenSlots(spec.name);
+        for (auto slot = written.begin(); slot != written.end();) {
+            slot = spec.hasSlot(slot->first) ? std::next(slot) : written.erase(slot);
+        }
+        const SlotTable* before =
+            previous == nullptr ? nullptr : found(previous->slotTables_, spec.number);
+        if (before != nullptr && before->written == written) {
+            slotTables_[spec.number] = previous->slotTables_.at(spec.number);
+            continue;
+        }
+        json list = json::array();
+        for (const auto& [index, text] : written) {
+            list.push_back({{"index", index}, {"text", text}});
+        }
+        json body = {{"device", spec.number}};
+        body["slots"] = std::move(list);
+        slotTables_[spec.number] = std::make_shared<const SlotTable>(
+            SlotTable{spec.slots, std::move(written), jsonText(body)});
+    }
+
+    UmdWall wall = UmdWall::read(bus);
+    if (previous != nullptr && sameWall(previous->wall_->wall, wall)) {
+        wall_ = previous->wall_;
+    } else {
+        const std::string body = jsonText(wall.toJson());
+        wall_ = std::make_shared<const Wall>(Wall{std::move(wall), body});
+    }
+}
+
+void ApiSnapshot::takePanels(const HostEngine& engine, const ApiSnapshot* previous) {
+    // A new, changed or removed instance changes the list.
+    bool panelsChanged = previous == nullptr;
+    json instances = json::array();
+    for (const int id : engine.instanceIds()) {
+        json state = *engine.instanceJson(id);
+        const Panel* before = previous == nullptr ? nullptr : found(previous->panels_, id);
+        if (before != nullptr && before->state == state) {
+            panels_[id] = previous->panels_.at(id);
+        } else {
+            const std::string body = jsonText(state);
+            panels_[id] = std::make_shared<const Panel>(Panel{state, body});
+            panelsChanged = true;
+        }
+        instances.push_back(std::move(state));
+    }
+    if (!panelsChanged && previous->panels_.size() == panels_.size()) {
+        panelsBody_ = previous->panelsBody_;
+    } else {
+        panelsBody_ = std::make_shared<const std::string>(
+            jsonText(json{{"instances", std::move(instances)}}));
+    }
+}
+
+const std::string* ApiSnapshot::deviceBody(int device) const {
+    const auto body = devices_->each.find(device);
+    return body == devices_->each.end() ? nullptr : &body->second;
+}
+
+const ApiSnapshot::NameSet* ApiSnapshot::nameSet(int device, int database) const {
+    const auto set = nameSets_.find({device, database});
+    return set == nameSets_.end() ? nullptr : set->second.get();
+}
+
+const ApiSnapshot::SlotTable* ApiSnapshot::slotTable(int device) const {
+    return found(slotTables_, device);
+}
+
+std::optional<std::string> ApiSnapshot::SlotTable::text(int index) const {
+    if (index < 1 || index > slots) {
+        return std::nullopt;
+    }
+    const auto slot = written.find(index);
+    return slot == written.end() ? std::string() : slot->second;
+}
+
+const ApiSnapshot::Panel* ApiSnapshot::panel(int instance) const {
+    return found(panels_, instance);
+}
+
+}  // namespace panelhost
