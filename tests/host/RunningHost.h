@@ -94,7 +94,11 @@ class RunningHost {
             }
             for (const nlohmann::json& found : loaded["controls"]) {
                 if (found["name"] == control) {
-                    return found["properties"].value(name, "");
+                    const nlohmann::json& properties = found["properties"];
+                    const auto property = properties.find(name);
+                    return property != properties.end() && property->is_string()
+                               ? property->get_ref<const std::string&>()
+                               : std::string();
                 }
             }
         }
