@@ -64,7 +64,7 @@ function writer(base, database, index, { spread = false } = {}) {
         state.acknowledged.push({ entry, text, at: Date.now() });
       } else {
         state.refusals.push({ entry, text, status: response.status, error: body.error, took,
-          count: state.count });
+          started, count: state.count });
         await new Promise((r) => setTimeout(r, 50));
       }
       if (spread) await new Promise((r) => setTimeout(r, 50));
@@ -186,14 +186,16 @@ test('two hosts on a primary and its standby: a killed primary, a switchover, a 
     // lets the primary commit alone.
     const standby = cluster.states().find((n) => n.port !== primary.port);
     const unknown = writer(a.base, UNKNOWN_SET, 1, { spread: true });
-    const reads = { count: 0, failed: [] };
+    const reads = { count: 0, failed: [], answered: [] };
     reading = true;
     const reader = (async () => {
       while (reading) {
+        const started = Date.now();
         try {
           const response = await request(a.base, 'GET', `/api/devices/${NAMES}/databases/${nameset}/5`);
           if (!response.ok) reads.failed.push(response.status);
           await response.text();
+          reads.answered.push({ started, at: Date.now() });
         } catch (error) {
           reads.failed.push(error.message);
         }
@@ -212,6 +214,13 @@ test('two hosts on a primary and its standby: a killed primary, a switchover, a 
     await reader;
     assert.deepEqual(reads.failed, [], 'every read answered');
     assert.ok(reads.count > 10);
+    // Reads do not queue behind a write the database holds: while the
+    // longest-held write waited for its answer, reads asked after it were
+    // answered.
+    const held = unknown.state.refusals.reduce((x, y) => (y.took > x.took ? y : x));
+    const whileHeld = reads.answered.filter((r) =>
+      r.started > held.started && r.at < held.started + held.took);
+    assert.ok(whileHeld.length > 0, `no read answered during a held write of ${held.took} ms`);
     for (const refusal of unknown.state.refusals) {
       assert.equal(refusal.status, 503, JSON.stringify(refusal));
       assert.match(refusal.error, /outcome unknown/, refusal.error);
