@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "RunningHost.h"
-#include "SqliteAccountStore.h"
 #include "SqliteReadFault.h"
 #include "TempFolder.h"
 
