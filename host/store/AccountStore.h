@@ -85,11 +85,11 @@ struct NewToken {
 
 // A token or session as kept, for checking it in memory (IdentityTable):
 // the kept hash of its secret, whose it is (a session with its account's
-// role now) and, for a session, when it was last used.
+// role now) and when it was last used, as written down.
 struct KeptIdentity {
     std::vector<unsigned char> hash;
     Identity identity;
-    long long lastUsed = 0;  // seconds since the epoch; 0 for a token
+    long long lastUsed = 0;  // seconds since the epoch; 0: never
 };
 
 // A session just opened: `id` is the secret for the client's cookie and is

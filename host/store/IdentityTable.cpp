@@ -112,15 +112,15 @@ std::optional<Identity> IdentityTable::lookUp(const std::string& secret, bool to
             return std::nullopt;
         }
     }
-    if (!token) {
-        const long long unused = nowSeconds - entry.lastUsed;
-        // A session past its idle time is the store's to end; one whose use
-        // is due to be written down the store's to mark, unless the store
-        // cannot be written now.
-        if (unused < 0 || unused > accounts_.sessionIdle().count() ||
-            (table->current && unused >= kTouchAfter.count())) {
-            return std::nullopt;
-        }
+    const long long unused = nowSeconds - entry.lastUsed;
+    // A token or session whose use is due to be written down is the store's
+    // to mark, unless the store cannot be written now; a session past its
+    // idle time is the store's to end.
+    if (table->current && unused >= kTouchAfter.count()) {
+        return std::nullopt;
+    }
+    if (!token && (unused < 0 || unused > accounts_.sessionIdle().count())) {
+        return std::nullopt;
     }
     if (table->current) {
         const long long read = secondsOf(table->read);

@@ -28,8 +28,8 @@ namespace panelhost {
 //
 // What the table does not know, it leaves to the store: a token or session
 // it has no entry for (made elsewhere since the last read, or unknown), a
-// session whose idle time may have run out, and a session whose last use
-// is due to be written down (AccountStore::session marks it). The outage
+// session whose idle time may have run out, and a token or session whose last use
+// is due to be written down (the store marks it). The outage
 // rule of the store holds unchanged: while the store cannot be read, a
 // token or session that this host accepted for a request within
 // AccountStore::kIdentityGrace before, by a reading of the store, is
@@ -46,7 +46,7 @@ class IdentityTable {
     // within which a change made elsewhere must be refused, so that one
     // slow read still keeps it.
     static constexpr std::chrono::milliseconds kRecheck{500};
-    // A session's last use is written to the store this long after the
+    // A token's or session's last use is written to the store this long after the
     // table last saw it written, as AccountStore does for its own checks.
     static constexpr std::chrono::seconds kTouchAfter{60};
 

@@ -323,7 +323,8 @@ std::vector<KeptIdentity> PostgresAccountStore::selectIdentities() const {
     // One statement, so that tokens and sessions are read as of one moment.
     const Result rows =
         read("cannot read the tokens and sessions",
-             "SELECT encode(hash, 'hex'), name, role, 0, 't' FROM panelhost.tokens UNION ALL "
+             "SELECT encode(hash, 'hex'), name, role, last_used, 't' FROM panelhost.tokens "
+             "UNION ALL "
              "SELECT encode(s.hash, 'hex'), a.name, a.role, s.last_used, 's' "
              "FROM panelhost.sessions s "
              "JOIN panelhost.accounts a ON lower(a.name) = lower(s.account)",

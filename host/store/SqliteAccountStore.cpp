@@ -350,11 +350,12 @@ std::vector<TokenInfo> SqliteAccountStore::selectTokens() const {
 
 std::vector<KeptIdentity> SqliteAccountStore::selectIdentities() const {
     std::vector<KeptIdentity> kept;
-    SqliteStatement tokens(db_.handle(), "SELECT hash, name, role FROM tokens");
+    SqliteStatement tokens(db_.handle(), "SELECT hash, name, role, last_used FROM tokens");
     int step = 0;
     while ((step = tokens.step()) == SQLITE_ROW) {
         kept.push_back(KeptIdentity{tokens.blob(0),
-                                    Identity{tokens.text(1), storedRole(tokens.text(2)), true}, 0});
+                                    Identity{tokens.text(1), storedRole(tokens.text(2)), true},
+                                    tokens.integer(3)});
     }
     db_.expectDone(step, "cannot read the tokens");
     SqliteStatement sessions(db_.handle(),

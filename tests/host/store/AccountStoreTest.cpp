@@ -243,6 +243,17 @@ TEST_P(AccountStoreContract, AHostsIdentityTableRefusesChangesMadeElsewhereWithi
     EXPECT_EQ(table.session(again->id)->name, "olga") << "a session opened elsewhere just now";
 }
 
+// A token checked in the table is listed as used all the same: the table
+// leaves a token whose use is due to be written down to the store.
+TEST_P(AccountStoreContract, ATokenCheckedInTheTableIsListedAsUsed) {
+    const auto accounts = open();
+    const auto token = accounts->createToken(Role::Viewer, "wall");
+    panelhost::IdentityTable table(*accounts, [this] { return now_; });
+    ASSERT_TRUE(table.verifyToken(token.token));
+    ASSERT_EQ(accounts->tokens().size(), 1u);
+    EXPECT_FALSE(accounts->tokens()[0].lastUsed.empty());
+}
+
 TEST_P(AccountStoreContract, TheFirstStartAdminLogsInOnceUntilItHasAPassword) {
     const auto accounts = open();
     const auto other = open();
