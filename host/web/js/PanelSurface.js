@@ -25,7 +25,7 @@ export class PanelSurface {
   // `panel` is the panel as GET /api/panels shows it. `host.send(panel,
   // control, event)` delivers an operator event; `host.captions(device,
   // database, onLoaded)` gives a caption database or undefined (and calls
-  // onLoaded once it has loaded).
+  // onLoaded once it has loaded); `host.announce(text)` reads a change out.
   constructor(panel, host) {
     this.id = panel.panel;
     this.width = panel.width;
@@ -49,7 +49,23 @@ export class PanelSurface {
       this.controls.set(definition.name, control);
       this.surface.append(control.element);
     }
+    this.speak();
     this.setShown(panel.shown);
+  }
+
+  // Names every control again: a name may quote another control's text.
+  speak() {
+    for (const control of this.controls.values()) {
+      control.speak();
+    }
+  }
+
+  textOf(control) {
+    return this.controls.get(control)?.properties.text ?? '';
+  }
+
+  announce(text) {
+    this.host.announce(text);
   }
 
   setShown(shown) {
@@ -59,6 +75,9 @@ export class PanelSurface {
 
   apply(control, property, value) {
     this.controls.get(control)?.set(property, value);
+    if (property === 'text') {
+      this.speak();
+    }
   }
 
   statesheet(name) {

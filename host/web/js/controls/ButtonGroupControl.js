@@ -5,7 +5,8 @@ const MEMBER_DIGITS = 3;
 
 // A button group: one button per member, stacked; pressing one sends
 // "select=V" with V its value. A member is lit while its "button.NNN"
-// property says "pressed".
+// property says "pressed". The group is called what its "spoken" property
+// says.
 export class ButtonGroupControl extends Control {
   build() {
     const element = document.createElement('div');
@@ -28,5 +29,9 @@ export class ButtonGroupControl extends Control {
       button.setAttribute('aria-pressed', String(this.properties[key] === 'pressed'));
       button.disabled = !this.enabled;
     });
+  }
+
+  speak() {
+    this.element.setAttribute('aria-label', this.properties.spoken || this.name);
   }
 }

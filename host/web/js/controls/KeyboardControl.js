@@ -46,9 +46,13 @@ export class KeyboardControl extends Control {
     this.caps = false;
     const element = document.createElement('div');
     element.setAttribute('role', 'group');
-    element.setAttribute('aria-label', `${this.name} (on-screen keyboard)`);
-    this.display = document.createElement('output');
+    // The typed text takes the focus when typing starts, so that the
+    // physical keyboard's Enter and Space type there too.
+    this.display = document.createElement('div');
     this.display.className = 'kb-text';
+    this.display.tabIndex = 0;
+    this.display.setAttribute('role', 'textbox');
+    this.display.setAttribute('aria-readonly', 'true');
     this.display.setAttribute('aria-label', 'Typed text');
     element.append(this.display);
     this.keys = [];
@@ -72,6 +76,9 @@ export class KeyboardControl extends Control {
     if (SPOKEN.has(key)) {
       button.setAttribute('aria-label', SPOKEN.get(key));
     }
+    // A key pressed with the mouse or a finger leaves the focus where it
+    // was, as a keyboard does; one reached with Tab takes Enter and Space.
+    button.addEventListener('mousedown', (event) => event.preventDefault());
     button.addEventListener('click', () => this.press(key));
     this.keys.push(button);
     return button;
@@ -118,6 +125,8 @@ export class KeyboardControl extends Control {
   }
 
   draw() {
+    const starting = this.enabled && this.wasEnabled === false;
+    this.wasEnabled = this.enabled;
     this.display.textContent = this.properties.text ?? '';
     for (const button of this.keys) {
       const key = button.dataset.key;
@@ -128,5 +137,13 @@ export class KeyboardControl extends Control {
         button.setAttribute('aria-pressed', String(this[key]));
       }
     }
+    const focus = document.activeElement;
+    if (starting && (!focus || focus === document.body || focus.disabled)) {
+      this.display.focus();
+    }
+  }
+
+  speak() {
+    this.element.setAttribute('aria-label', this.properties.spoken || `${this.name} (on-screen keyboard)`);
   }
 }
