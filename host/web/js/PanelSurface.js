@@ -18,6 +18,11 @@ const TEXT_SHARE_OF_HEIGHT = 0.42;
 const LARGEST_TEXT = 22;
 const SMALLEST_TEXT = 11;
 
+// The least side of a touch target, in CSS pixels, and what the borders
+// drawn in pixels rather than layout units take from it.
+const TOUCH_TARGET_PX = 44;
+const BORDERS_PX = 2;
+
 // One loaded panel of a panel instance, drawn from its layout: the controls
 // at their layout places on a surface of the layout's proportions that
 // scales with the width the page gives it, the statesheets as styles.
@@ -51,6 +56,13 @@ export class PanelSurface {
     }
     this.speak();
     this.setShown(panel.shown);
+    // On a touch screen the panel is drawn no narrower than makes its
+    // smallest target a finger's size; a panel wider than the screen then
+    // pans within its own region, never the page.
+    const smallest = Math.min(...[...this.controls.values()].map((control) => control.smallestTarget()));
+    if (Number.isFinite(smallest) && smallest > 0) {
+      this.element.style.setProperty('--touch-width', `${(this.width * (TOUCH_TARGET_PX + BORDERS_PX)) / smallest}px`);
+    }
   }
 
   // Names every control again: a name may quote another control's text.

@@ -70,6 +70,12 @@ export class Control {
     return state ? `${said}, ${state}` : said;
   }
 
+  // The shorter side of the smallest thing a finger presses on the
+  // control, in layout units (Infinity when nothing is pressed).
+  smallestTarget() {
+    return Math.min(this.number('width', 0), this.number('height', 0));
+  }
+
   // Names the element after spokenName(); a kind whose element is a
   // group names the group (ListControl, KeyboardControl override it).
   speak() {

@@ -25,6 +25,11 @@ const CAPTIONS = new Map([
 const SPOKEN = new Map([[BACKSPACE, 'Backspace'], [RETURN, 'Return (end typing)']]);
 // Keys wider than one: Return, Shift, Caps, Clear and the space bar.
 const WIDTHS = new Map([[RETURN, 2], ['shift', 1.5], ['caps', 1.5], ['clear', 1.5], [' ', 5]]);
+// The keyboard's padding, the gaps between its keys and the share of a row
+// its typed text takes, in layout units as style.css draws them.
+const PADDING = 4;
+const GAP = 4;
+const TEXT_ROWS = 1.1;
 
 // The on-screen keyboard: shows its "text" and sends "key.K" for each key
 // (see the host's control events). Shift and Caps are the keyboard's own
@@ -141,6 +146,15 @@ export class KeyboardControl extends Control {
     if (starting && (!focus || focus === document.body || focus.disabled)) {
       this.display.focus();
     }
+  }
+
+  // A key of the fullest row: the keys share the width and the rows the
+  // height, less padding and gaps.
+  smallestTarget() {
+    const keys = Math.max(...ROWS.map((row) => row.length));
+    const across = (this.number('width', 0) - 2 * PADDING - GAP * (keys - 1)) / keys;
+    const down = (this.number('height', 0) - 2 * PADDING - GAP * ROWS.length) / (ROWS.length + TEXT_ROWS);
+    return Math.min(across, down);
   }
 
   speak() {

@@ -24,4 +24,8 @@ export class LabelControl extends Control {
 
   // A label speaks its text.
   speak() {}
+
+  smallestTarget() {
+    return Infinity;
+  }
 }

@@ -39,6 +39,10 @@ export class ListControl extends Control {
     });
   }
 
+  smallestTarget() {
+    return Math.min(this.number('width', 0), this.number('height', 0) / Math.max(1, this.number('pageSize', 1)));
+  }
+
   speak() {
     this.element.setAttribute('aria-label', this.properties.spoken || this.name);
   }
