@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "EventLog.h"
@@ -53,8 +52,10 @@ std::string gunzip(const std::string& packed) {
 }
 
 std::string read(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string content(std::filesystem::file_size(file), '\0');
+    std::ifstream(file, std::ios::binary)
+        .read(content.data(), static_cast<std::streamsize>(content.size()));
+    return content;
 }
 
 HttpResponse get(const WebFolder& web, const std::string& path, HttpRequest::Fields headers) {
