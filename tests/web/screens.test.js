@@ -88,6 +88,8 @@ for (const screen of SCREENS) {
       await waitForAttribute(page, '2', 'NameSet_7', 'data-statesheet', 'ZRSourceSelected');
       const { small } = await measure(page);
       assert.ok(small >= TOUCH_TARGET, `the smallest editor control is ${small} px`);
+      await control(page, '2', 'SrcGroup').locator('[data-value="1"]').tap();
+      await page.waitForSelector('[data-panel="2"] [data-control="SrcName"][data-page="1"]');
       await control(page, '2', 'SrcName').locator('[data-row="5"]').tap();
       await waitForAttribute(page, '2', 'KB_1', 'data-enabled', 'true');
       const keys = control(page, '2', 'KB_1');
