@@ -8,7 +8,8 @@
 # latency and durable name writes (bench/http-versus-nginx.sh), the latency
 # of a vision mixer's tally change through panelhost's --tally-in to its
 # display output (bench/tally-latency.js), and a failover of the database
-# under two hosts (bench/failover-time.js, 5 rounds). Prints the machine and
+# under two hosts (bench/failover-time.js, 5 rounds), and the page's load
+# in a throttled Chromium (bench/page-load.js). Prints the machine and
 # every figure; the results of the benchmark program are also kept as JSON
 # in build/default/bench/results.json. Options are passed on to the
 # benchmark program (nameset_bench --help lists them), e.g.
@@ -17,7 +18,7 @@
 set -euo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -61,3 +62,11 @@ node bench/tally-latency.js build/default --changes 1000
 echo
 echo "== bench/failover-time.js build/default --rounds 5"
 node bench/failover-time.js build/default --rounds 5
+
+# The page on a modest device: Chromium throttled to a 4× slower CPU and a
+# fast 3G network, navigation to panels drawn and live.
+tovi_install_packages chromium
+(cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
+echo
+echo "== node bench/page-load.js build/default --rounds 5"
+node bench/page-load.js build/default --rounds 5

@@ -6,7 +6,7 @@ TOVI_DEBIAN_PACKAGES=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev libboost-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libpugixml-dev
-    libsodium-dev libtomlplusplus-dev libsystemd-dev libssl-dev openssl
+    libsodium-dev libtomlplusplus-dev libsystemd-dev libssl-dev openssl zlib1g-dev
     nodejs clang libclang-rt-14-dev libtsan2
     libpq-dev postgresql postgresql-15-auto-failover
     socat curl jq dpkg-dev lintian

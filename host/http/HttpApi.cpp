@@ -173,8 +173,8 @@ std::vector<HttpRoute> HttpApi::declare() {
     for (auto&& route : nameSets_.routes()) {
         routes.push_back(std::move(route));
     }
-    const HttpRoute::Handler loginPage = [this](HttpRequest&, HttpResponse& response) {
-        web_.serve(std::string(kLoginPage) + ".html", response);
+    const HttpRoute::Handler loginPage = [this](HttpRequest& request, HttpResponse& response) {
+        web_.serve(std::string(kLoginPage) + ".html", request.headers, response);
     };
     for (auto&& route : access_.routes(loginPage)) {
         routes.push_back(std::move(route));
@@ -215,7 +215,7 @@ void HttpApi::respond(HttpRequest& request, HttpResponse& response) {
     if (found) {
         RouteTable::run(*found, request, response);
     } else if (webFile) {
-        web_.serve(request.path, response);
+        web_.serve(request.path, request.headers, response);
     } else {
         refuse(request, kNotFound, response);
     }

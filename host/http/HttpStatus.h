@@ -12,6 +12,8 @@ namespace panelhost {
 inline constexpr int kOk = 200;
 // A login or logout went through; the browser is sent on to a page.
 inline constexpr int kSeeOther = 303;
+// A static file the client already holds (its If-None-Match names it).
+inline constexpr int kNotModified = 304;
 // The request itself is wrong (a malformed body, a bad number, a name
 // that breaks a rule); nothing was done.
 inline constexpr int kBadRequest = 400;

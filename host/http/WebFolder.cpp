@@ -1,5 +1,12 @@
 #include "WebFolder.h"
 
+#include <openssl/evp.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <system_error>
 #include <utility>
@@ -10,23 +17,147 @@
 namespace panelhost {
 namespace {
 
-// The types of the files the front end is made of.
-const std::pair<const char*, const char*> kTypes[] = {
-    {".html", "text/html"}, {".js", "text/javascript"},    {".mjs", "text/javascript"},
-    {".css", "text/css"},   {".json", "application/json"}, {".svg", "image/svg+xml"},
-    {".png", "image/png"},  {".jpg", "image/jpeg"},        {".ico", "image/x-icon"},
-    {".txt", "text/plain"}, {".woff2", "font/woff2"},      {".map", "application/json"},
+struct FileType {
+    const char* suffix;
+    const char* type;
+    // Text that gzip shrinks; images and fonts are compressed already.
+    bool compressible;
 };
-constexpr const char* kUnknownType = "application/octet-stream";
 
-const char* typeOf(const std::filesystem::path& file) {
+// The types of the files the front end is made of.
+const FileType kTypes[] = {
+    {".html", "text/html", true},        {".js", "text/javascript", true},
+    {".mjs", "text/javascript", true},   {".css", "text/css", true},
+    {".json", "application/json", true}, {".svg", "image/svg+xml", true},
+    {".png", "image/png", false},        {".jpg", "image/jpeg", false},
+    {".ico", "image/x-icon", false},     {".txt", "text/plain", true},
+    {".woff2", "font/woff2", false},     {".map", "application/json", true},
+};
+constexpr FileType kUnknownType = {"", "application/octet-stream", false};
+
+// Below this size the gzip header and the extra round of work cost more
+// than compression saves.
+constexpr std::size_t kLeastCompressed = 256;
+// zlib's window bits, plus 16 for a gzip wrapper rather than a zlib one.
+constexpr int kGzipWindowBits = 15 + 16;
+constexpr int kMemoryLevel = 8;
+// The ETag is this many bytes of the content's SHA-256, in hex: enough
+// that two versions of a file never share one.
+constexpr std::size_t kTagBytes = 16;
+// The browser asks again on every load: the files have no versioned
+// names, so a new build must be seen at once; an unchanged file is a 304.
+constexpr const char* kCacheControl = "no-cache";
+
+const FileType& typeOf(const std::filesystem::path& file) {
     const std::string extension = file.extension().string();
-    for (const auto& [suffix, type] : kTypes) {
-        if (extension == suffix) {
+    for (const FileType& type : kTypes) {
+        if (extension == type.suffix) {
             return type;
         }
     }
     return kUnknownType;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The values of every header field named `name`, joined with commas as
+// repeated fields mean.
+std::string fieldValue(const HttpRequest::Fields& headers, const std::string& name) {
+    std::string joined;
+    for (const auto& [field, value] : headers) {
+        if (lower(field) == name) {
+            joined += (joined.empty() ? "" : ",") + value;
+        }
+    }
+    return joined;
+}
+
+// The comma-separated items of a field value, trimmed.
+std::vector<std::string> items(const std::string& value) {
+    std::vector<std::string> found;
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        const std::size_t end = std::min(value.find(',', start), value.size());
+        std::string item = value.substr(start, end - start);
+        const std::size_t first = item.find_first_not_of(" \t");
+        const std::size_t last = item.find_last_not_of(" \t");
+        if (first != std::string::npos) {
+            found.push_back(item.substr(first, last - first + 1));
+        }
+        start = end + 1;
+    }
+    return found;
+}
+
+// Whether Accept-Encoding names gzip (or "*") without refusing it ("q=0").
+bool acceptsGzip(const HttpRequest::Fields& headers) {
+    for (const std::string& item : items(lower(fieldValue(headers, "accept-encoding")))) {
+        const std::size_t semicolon = item.find(';');
+        std::string coding = item.substr(0, semicolon);
+        coding.erase(coding.find_last_not_of(" \t") + 1);
+        if (coding != "gzip" && coding != "*") {
+            continue;
+        }
+        if (semicolon == std::string::npos) {
+            return true;
+        }
+        std::string parameters = item.substr(semicolon + 1);
+        parameters.erase(std::remove(parameters.begin(), parameters.end(), ' '), parameters.end());
+        const std::size_t q = parameters.find("q=");
+        return q == std::string::npos || std::strtod(parameters.c_str() + q + 2, nullptr) > 0.0;
+    }
+    return false;
+}
+
+// Whether If-None-Match names `tag` (weak or strong) or is "*".
+bool holds(const HttpRequest::Fields& headers, const std::string& tag) {
+    for (std::string item : items(fieldValue(headers, "if-none-match"))) {
+        if (item.rfind("W/", 0) == 0) {
+            item.erase(0, 2);
+        }
+        if (item == "*" || item == tag) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A strong ETag of `content`: part of its SHA-256 in hex, quoted.
+std::string tagOf(const std::string& content) {
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    EVP_Digest(content.data(), content.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    static const char kHex[] = "0123456789abcdef";
+    std::string tag = "\"";
+    for (std::size_t i = 0; i < std::min<std::size_t>(kTagBytes, length); ++i) {
+        tag += kHex[digest[i] >> 4];
+        tag += kHex[digest[i] & 0xf];
+    }
+    return tag;
+}
+
+// `content` gzip-compressed; empty when zlib fails (the file then goes as
+// it is).
+std::string gzip(const std::string& content) {
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, kGzipWindowBits, kMemoryLevel,
+                     Z_DEFAULT_STRATEGY) != Z_OK) {
+        return {};
+    }
+    std::string packed(deflateBound(&stream, static_cast<uLong>(content.size())), '\0');
+    // zlib's interface is C's: it reads through a non-const pointer.
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+    stream.avail_in = static_cast<uInt>(content.size());
+    stream.next_out = reinterpret_cast<Bytef*>(packed.data());
+    stream.avail_out = static_cast<uInt>(packed.size());
+    const int result = deflate(&stream, Z_FINISH);
+    packed.resize(stream.total_out);
+    deflateEnd(&stream);
+    return result == Z_STREAM_END ? packed : std::string();
 }
 
 // The path's segments with "." and ".." resolved; false when ".." climbs
@@ -61,7 +192,8 @@ WebFolder::WebFolder(const std::filesystem::path& root, EventLog& log) : log_(lo
     }
 }
 
-void WebFolder::serve(const std::string& path, HttpResponse& response) const {
+void WebFolder::serve(const std::string& path, const HttpRequest::Fields& headers,
+                      HttpResponse& response) const {
     std::vector<std::string> resolved;
     if (path.empty() || path.front() != '/' || !segments(path, resolved)) {
         response.status = kBadRequest;
@@ -97,8 +229,28 @@ void WebFolder::serve(const std::string& path, HttpResponse& response) const {
     if (missing || !in.read(content.data(), static_cast<std::streamsize>(content.size()))) {
         return;
     }
-    response.status = 200;
-    response.contentType = typeOf(file);
+    const FileType& type = typeOf(file);
+    const std::string identityTag = tagOf(content);
+    const std::string gzipTag = identityTag + "-gzip\"";
+    const bool compress =
+        type.compressible && content.size() >= kLeastCompressed && acceptsGzip(headers);
+    response.headers.emplace_back("Cache-Control", kCacheControl);
+    response.headers.emplace_back("Vary", "Accept-Encoding");
+    if (holds(headers, compress ? gzipTag : identityTag + "\"")) {
+        response.headers.emplace_back("ETag", compress ? gzipTag : identityTag + "\"");
+        response.status = kNotModified;
+        return;
+    }
+    response.status = kOk;
+    response.contentType = type.type;
+    std::string packed = compress ? gzip(content) : std::string();
+    if (!packed.empty()) {
+        response.headers.emplace_back("ETag", gzipTag);
+        response.headers.emplace_back("Content-Encoding", "gzip");
+        response.body = std::move(packed);
+        return;
+    }
+    response.headers.emplace_back("ETag", identityTag + "\"");
     response.body = std::move(content);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "EventLog.h"
+#include "HttpRequest.h"
 #include "HttpResponse.h"
 
 namespace panelhost {
@@ -12,15 +13,22 @@ namespace panelhost {
 // inside the web folder; "/" and paths ending in "/" name the folder's
 // index.html. Nothing is served from outside the folder: not through ".."
 // segments, nor through symbolic links that lead out (those are logged).
+// A file is served with a strong ETag of its content and "no-cache", so a
+// browser asks again on every load and an unchanged file costs a 304 with
+// no body; text files go gzip-compressed to a client that accepts it (each
+// encoding with its own ETag).
 // The log must outlive the object; serve() may run on several threads.
 class WebFolder {
   public:
     // `root` may be missing or empty: then every file is missing.
     WebFolder(const std::filesystem::path& root, EventLog& log);
 
-    // Answers a GET of the decoded `path`: the file with its type, 404 when
-    // there is none, 400 for a path that climbs above the folder.
-    void serve(const std::string& path, HttpResponse& response) const;
+    // Answers a GET of the decoded `path` with the request's `headers`
+    // (Accept-Encoding, If-None-Match): the file with its type, 304 when
+    // the client holds it already, 404 when there is none, 400 for a path
+    // that climbs above the folder.
+    void serve(const std::string& path, const HttpRequest::Fields& headers,
+               HttpResponse& response) const;
 
   private:
     std::filesystem::path root_;

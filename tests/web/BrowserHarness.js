@@ -103,11 +103,13 @@ export class BrowserHarness {
     rmSync(this.profile, { recursive: true, force: true });
   }
 
-  static async screenshot(page, name) {
+  // The whole page, or with `fullPage` false the window as it is (a full
+  // page shot resizes the window, which a touch screen's layout is not).
+  static async screenshot(page, name, { fullPage = true } = {}) {
     const folder = process.env.SCREENSHOT_DIR;
     if (folder) {
       mkdirSync(folder, { recursive: true });
-      await page.screenshot({ path: path.join(folder, `${name}.png`), fullPage: true });
+      await page.screenshot({ path: path.join(folder, `${name}.png`), fullPage });
     }
   }
 }

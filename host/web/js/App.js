@@ -1,4 +1,5 @@
 import { AccountsPane } from './AccountsPane.js';
+import { announce } from './Announcer.js';
 import { ChangeStream } from './ChangeStream.js';
 import { DevicesPane } from './DevicesPane.js';
 import { DisplayOutputStatus } from './DisplayOutputStatus.js';
@@ -136,6 +137,12 @@ export class App {
         this.checkSession().catch(() => undefined);
       }
       this.statusText.textContent = detail ? `${STATUS_TEXT[status]} (${detail})` : STATUS_TEXT[status];
+      const was = this.document.body.dataset.connection;
+      if (status === 'lost' && was !== 'lost') {
+        announce('The host is disconnected: the panels show nothing new until it is back.');
+      } else if (status === 'live' && was === 'lost') {
+        announce('The host is connected again.');
+      }
       this.document.body.dataset.connection = status;
     });
     window.addEventListener('hashchange', () => this.route());
@@ -207,12 +214,16 @@ export class App {
   }
 
   // The physical keyboard types into the panel's keyboard while that is
-  // enabled, unless the person is typing into a field of the page.
+  // enabled, unless the person is typing into a field of the page; Enter
+  // and Space on a focused button or link (an on-screen key too) press it,
+  // so that every control works from the keyboard alone.
   physicalKey(event) {
     const target = event.target;
     const typingElsewhere = target instanceof HTMLElement &&
       (target.isContentEditable || ['INPUT', 'TEXTAREA', 'SELECT'].includes(target.tagName));
-    if (this.view !== 'panel' || typingElsewhere) {
+    const pressing = (event.key === 'Enter' || event.key === ' ') && target instanceof HTMLElement &&
+      target.matches('button:enabled, a[href], summary');
+    if (this.view !== 'panel' || typingElsewhere || pressing) {
       return;
     }
     const keyboard = this.views.panel.operable ? this.views.panel.activeKeyboard() : null;

@@ -18,6 +18,11 @@ const TEXT_SHARE_OF_HEIGHT = 0.42;
 const LARGEST_TEXT = 22;
 const SMALLEST_TEXT = 11;
 
+// The least side of a touch target, in CSS pixels, and what the borders
+// drawn in pixels rather than layout units take from it.
+const TOUCH_TARGET_PX = 44;
+const BORDERS_PX = 2;
+
 // One loaded panel of a panel instance, drawn from its layout: the controls
 // at their layout places on a surface of the layout's proportions that
 // scales with the width the page gives it, the statesheets as styles.
@@ -25,7 +30,7 @@ export class PanelSurface {
   // `panel` is the panel as GET /api/panels shows it. `host.send(panel,
   // control, event)` delivers an operator event; `host.captions(device,
   // database, onLoaded)` gives a caption database or undefined (and calls
-  // onLoaded once it has loaded).
+  // onLoaded once it has loaded); `host.announce(text)` reads a change out.
   constructor(panel, host) {
     this.id = panel.panel;
     this.width = panel.width;
@@ -49,7 +54,30 @@ export class PanelSurface {
       this.controls.set(definition.name, control);
       this.surface.append(control.element);
     }
+    this.speak();
     this.setShown(panel.shown);
+    // On a touch screen the panel is drawn no narrower than makes its
+    // smallest target a finger's size; a panel wider than the screen then
+    // pans within its own region, never the page.
+    const smallest = Math.min(...[...this.controls.values()].map((control) => control.smallestTarget()));
+    if (Number.isFinite(smallest) && smallest > 0) {
+      this.element.style.setProperty('--touch-width', `${(this.width * (TOUCH_TARGET_PX + BORDERS_PX)) / smallest}px`);
+    }
+  }
+
+  // Names every control again: a name may quote another control's text.
+  speak() {
+    for (const control of this.controls.values()) {
+      control.speak();
+    }
+  }
+
+  textOf(control) {
+    return this.controls.get(control)?.properties.text ?? '';
+  }
+
+  announce(text) {
+    this.host.announce(text);
   }
 
   setShown(shown) {
@@ -59,6 +87,9 @@ export class PanelSurface {
 
   apply(control, property, value) {
     this.controls.get(control)?.set(property, value);
+    if (property === 'text') {
+      this.speak();
+    }
   }
 
   statesheet(name) {

@@ -1,3 +1,4 @@
+import { announce } from './Announcer.js';
 import { PanelSurface } from './PanelSurface.js';
 
 // How long a refused operator event stays reported.
@@ -57,6 +58,7 @@ export class PanelView {
       const surface = new PanelSurface(panel, {
         send: (panelId, control, event) => this.send(panelId, control, event),
         captions: (device, database, onLoaded) => this.captions(device, database, onLoaded),
+        announce,
       });
       this.surfaces.set(panel.panel, surface);
       this.stage.append(surface.element);
@@ -117,12 +119,15 @@ export class PanelView {
     this.showEmptyState();
   }
 
+  // Hands an operator event to the host; resolves to whether it took it.
   send(panelId, control, event) {
     if (!this.operable) {
-      return Promise.resolve();
+      return Promise.resolve(false);
     }
-    return this.api.sendEvent(this.instanceId, panelId, control, event)
-      .catch((error) => this.report(`${control}: ${error.message}`));
+    return this.api.sendEvent(this.instanceId, panelId, control, event).then(() => true, (error) => {
+      this.report(`${control}: ${error.message}`);
+      return false;
+    });
   }
 
   captions(deviceName, database, onLoaded) {

@@ -2,10 +2,13 @@ import { Control } from './Control.js';
 
 // Digits of a member's number in its property name, "button.NNN".
 const MEMBER_DIGITS = 3;
+// The gap between members in layout units, as style.css draws it.
+const MEMBER_GAP = 4;
 
 // A button group: one button per member, stacked; pressing one sends
 // "select=V" with V its value. A member is lit while its "button.NNN"
-// property says "pressed".
+// property says "pressed". The group is called what its "spoken" property
+// says.
 export class ButtonGroupControl extends Control {
   build() {
     const element = document.createElement('div');
@@ -28,5 +31,16 @@ export class ButtonGroupControl extends Control {
       button.setAttribute('aria-pressed', String(this.properties[key] === 'pressed'));
       button.disabled = !this.enabled;
     });
+  }
+
+  // Members share the height, less the gaps between them.
+  smallestTarget() {
+    const members = Math.max(1, this.members.length);
+    return Math.min(this.number('width', 0),
+      (this.number('height', 0) - MEMBER_GAP * (members - 1)) / members);
+  }
+
+  speak() {
+    this.element.setAttribute('aria-label', this.properties.spoken || this.name);
   }
 }

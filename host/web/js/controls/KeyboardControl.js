@@ -25,6 +25,11 @@ const CAPTIONS = new Map([
 const SPOKEN = new Map([[BACKSPACE, 'Backspace'], [RETURN, 'Return (end typing)']]);
 // Keys wider than one: Return, Shift, Caps, Clear and the space bar.
 const WIDTHS = new Map([[RETURN, 2], ['shift', 1.5], ['caps', 1.5], ['clear', 1.5], [' ', 5]]);
+// The keyboard's padding, the gaps between its keys and the share of a row
+// its typed text takes, in layout units as style.css draws them.
+const PADDING = 4;
+const GAP = 4;
+const TEXT_ROWS = 1.1;
 
 // The on-screen keyboard: shows its "text" and sends "key.K" for each key
 // (see the host's control events). Shift and Caps are the keyboard's own
@@ -46,9 +51,13 @@ export class KeyboardControl extends Control {
     this.caps = false;
     const element = document.createElement('div');
     element.setAttribute('role', 'group');
-    element.setAttribute('aria-label', `${this.name} (on-screen keyboard)`);
-    this.display = document.createElement('output');
+    // The typed text takes the focus when typing starts, so that the
+    // physical keyboard's Enter and Space type there too.
+    this.display = document.createElement('div');
     this.display.className = 'kb-text';
+    this.display.tabIndex = 0;
+    this.display.setAttribute('role', 'textbox');
+    this.display.setAttribute('aria-readonly', 'true');
     this.display.setAttribute('aria-label', 'Typed text');
     element.append(this.display);
     this.keys = [];
@@ -72,6 +81,9 @@ export class KeyboardControl extends Control {
     if (SPOKEN.has(key)) {
       button.setAttribute('aria-label', SPOKEN.get(key));
     }
+    // A key pressed with the mouse or a finger leaves the focus where it
+    // was, as a keyboard does; one reached with Tab takes Enter and Space.
+    button.addEventListener('mousedown', (event) => event.preventDefault());
     button.addEventListener('click', () => this.press(key));
     this.keys.push(button);
     return button;
@@ -118,6 +130,8 @@ export class KeyboardControl extends Control {
   }
 
   draw() {
+    const starting = this.enabled && this.wasEnabled === false;
+    this.wasEnabled = this.enabled;
     this.display.textContent = this.properties.text ?? '';
     for (const button of this.keys) {
       const key = button.dataset.key;
@@ -128,5 +142,22 @@ export class KeyboardControl extends Control {
         button.setAttribute('aria-pressed', String(this[key]));
       }
     }
+    const focus = document.activeElement;
+    if (starting && (!focus || focus === document.body || focus.disabled)) {
+      this.display.focus();
+    }
+  }
+
+  // A key of the fullest row: the keys share the width and the rows the
+  // height, less padding and gaps.
+  smallestTarget() {
+    const keys = Math.max(...ROWS.map((row) => row.length));
+    const across = (this.number('width', 0) - 2 * PADDING - GAP * (keys - 1)) / keys;
+    const down = (this.number('height', 0) - 2 * PADDING - GAP * ROWS.length) / (ROWS.length + TEXT_ROWS);
+    return Math.min(across, down);
+  }
+
+  speak() {
+    this.element.setAttribute('aria-label', this.properties.spoken || `${this.name} (on-screen keyboard)`);
   }
 }

@@ -4,6 +4,8 @@ import { Control } from './Control.js';
 // property names; choosing row N sends "select=N" and the host marks it as
 // "index". Rows are captioned with the entries of the database that
 // "captionDevice" and "captionDatabase" name, when the layout gives them.
+// The list is called what its "spoken" property says and each row after
+// its "rowSpoken" word, number and caption ("Source 17: Cam 17").
 export class ListControl extends Control {
   build() {
     const element = document.createElement('div');
@@ -31,7 +33,18 @@ export class ListControl extends Control {
       row.button.disabled = !this.enabled;
       row.number.textContent = String(item);
       row.caption.textContent = captions ? captions[item] ?? '' : '';
+      const said = [this.properties.rowSpoken, String(item)].filter(Boolean).join(' ');
+      row.button.setAttribute('aria-label',
+        row.caption.textContent ? `${said}: ${row.caption.textContent}` : said);
     });
+  }
+
+  smallestTarget() {
+    return Math.min(this.number('width', 0), this.number('height', 0) / Math.max(1, this.number('pageSize', 1)));
+  }
+
+  speak() {
+    this.element.setAttribute('aria-label', this.properties.spoken || this.name);
   }
 
   ensureRows(pageSize) {
