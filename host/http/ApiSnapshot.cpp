@@ -62,6 +62,7 @@ std::shared_ptr<const ApiSnapshot> ApiSnapshot::take(const HostEngine& engine,
         made->nameSets_ = previous->nameSets_;
         made->slotTables_ = previous->slotTables_;
         made->wall_ = previous->wall_;
+        made->wallRevisions_ = previous->wallRevisions_;
     }
     if (moved({kindOf<InstanceChanged>(), kindOf<ControlChanged>(), kindOf<PanelChanged>()})) {
         made->takePanels(engine, previous);
@@ -127,18 +128,18 @@ void ApiSnapshot::takeNames(const HostEngine& engine, const ApiSnapshot* previou
     }
 
     if (previous != nullptr &&
-        wallRevisions(engine, previous->wall_->wall) == previous->wall_->revisions) {
+        wallRevisions(engine, previous->wall_->wall) == previous->wallRevisions_) {
         wall_ = previous->wall_;
+        wallRevisions_ = previous->wallRevisions_;
         return;
     }
     UmdWall wall = UmdWall::read(bus);
-    const WallRevisions revisions = wallRevisions(engine, wall);
+    wallRevisions_ = wallRevisions(engine, wall);
     if (previous != nullptr && sameWall(previous->wall_->wall, wall)) {
-        wall_ = std::make_shared<const Wall>(
-            Wall{previous->wall_->wall, previous->wall_->body, revisions});
+        wall_ = previous->wall_;
     } else {
         std::string body = jsonText(wall.toJson());
-        wall_ = std::make_shared<const Wall>(Wall{std::move(wall), std::move(body), revisions});
+        wall_ = std::make_shared<const Wall>(Wall{std::move(wall), std::move(body)});
     }
 }
 

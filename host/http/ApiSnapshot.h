@@ -82,7 +82,6 @@ class ApiSnapshot {
     struct Wall {
         UmdWall wall;
         std::string body;
-        WallRevisions revisions;
     };
 
     static WallRevisions wallRevisions(const HostEngine& engine, const UmdWall& wall);
@@ -100,6 +99,8 @@ class ApiSnapshot {
     std::map<int, std::shared_ptr<const Panel>> panels_;
     std::shared_ptr<const std::string> panelsBody_;
     std::shared_ptr<const Wall> wall_;
+    // What wall_ was read at.
+    WallRevisions wallRevisions_;
     nlohmann::json router_;
 };
 
