@@ -1,5 +1,8 @@
 #include "NameStore.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace panelhost {
 
 std::optional<std::string> NameStore::name(const std::string& device, int database,
@@ -43,6 +46,16 @@ std::map<int, int> NameStore::crosspoints(const std::string& device) const {
     return found == crosspoints_.end() ? std::map<int, int>() : found->second;
 }
 
+long long NameStore::namesRevision(const std::string& device, int database) const {
+    const auto found = nameRevisions_.find({device, database});
+    return found == nameRevisions_.end() ? wholesale_ : std::max(found->second, wholesale_);
+}
+
+long long NameStore::slotsRevision(const std::string& device) const {
+    const auto found = slotRevisions_.find(device);
+    return found == slotRevisions_.end() ? wholesale_ : std::max(found->second, wholesale_);
+}
+
 std::string NameStore::writeName(const NameWrite& write) {
     const std::string oldText = name(write.device, write.database, write.index).value_or("");
     writeNames({write});
@@ -57,14 +70,13 @@ void NameStore::writeNames(const std::vector<NameWrite>& writes) {
 void NameStore::writeSlot(const std::string& device, int index, const std::string& text,
                           const std::string& who) {
     timed([&] { commitSlot(device, index, text, who); });
-    slots_[SlotKey{device, index}] = text;
+    rememberSlot(device, index, text);
 }
 
 void NameStore::writeCrosspoints(const std::string& device, const std::map<int, int>& changes) {
     commitCrosspoints(device, changes);
-    std::map<int, int>& known = crosspoints_[device];
     for (const auto& [destination, source] : changes) {
-        known[destination] = source;
+        rememberCrosspoint(device, destination, source);
     }
 }
 
@@ -85,8 +97,32 @@ std::vector<std::string> NameStore::oldTexts(const std::vector<NameWrite>& write
 
 void NameStore::remember(const std::vector<NameWrite>& writes) {
     for (const NameWrite& write : writes) {
-        names_[NameKey{write.device, write.database, write.index}] = write.text;
+        remember(write.device, write.database, write.index, write.text);
     }
+}
+
+void NameStore::remember(const std::string& device, int database, int index,
+                         const std::string& text) {
+    names_[NameKey{device, database, index}] = text;
+    nameRevisions_[{device, database}] = ++changes_;
+}
+
+void NameStore::rememberSlot(const std::string& device, int index, const std::string& text) {
+    slots_[SlotKey{device, index}] = text;
+    slotRevisions_[device] = ++changes_;
+}
+
+void NameStore::rememberCrosspoint(const std::string& device, int destination, int source) {
+    crosspoints_[device][destination] = source;
+}
+
+void NameStore::rememberAll(std::map<NameKey, std::string> names,
+                            std::map<SlotKey, std::string> slots,
+                            std::map<std::string, std::map<int, int>> crosspoints) {
+    names_ = std::move(names);
+    slots_ = std::move(slots);
+    crosspoints_ = std::move(crosspoints);
+    wholesale_ = ++changes_;
 }
 
 }  // namespace panelhost

@@ -140,6 +140,11 @@ class NameStore {
     // A router device's crosspoints as last known: destination -> source,
     // both counted from 1, source 0 for a destination routed to nothing.
     std::map<int, int> crosspoints(const std::string& device) const;
+    // A number that moves whenever a name of one database, or a slot of one
+    // device, changes in memory, by any writer: a copy made of them needs
+    // making anew only when it moved since.
+    long long namesRevision(const std::string& device, int database) const;
+    long long slotsRevision(const std::string& device) const;
 
     // Writes one name and its history entry; returns the previous text.
     // Throws StoreError (nothing changed) when the write cannot be committed.
@@ -202,16 +207,30 @@ class NameStore {
     std::vector<std::string> oldTexts(const std::vector<NameWrite>& writes) const;
     // Takes committed writes into the cache.
     void remember(const std::vector<NameWrite>& writes);
+    // Takes one entry into the cache, counting its revision.
+    void remember(const std::string& device, int database, int index, const std::string& text);
+    void rememberSlot(const std::string& device, int index, const std::string& text);
+    void rememberCrosspoint(const std::string& device, int destination, int source);
+    // Replaces the whole cache; every revision moves.
+    void rememberAll(std::map<NameKey, std::string> names, std::map<SlotKey, std::string> slots,
+                     std::map<std::string, std::map<int, int>> crosspoints);
 
     // Counts `write` in the statistics, committed or failed (rethrown).
     template <typename Write>
     void timed(Write&& write);
 
+  private:
+    // The cache, changed only through remember*(), which count revisions.
     std::map<NameKey, std::string> names_;
     std::map<SlotKey, std::string> slots_;
     std::map<std::string, std::map<int, int>> crosspoints_;
-
-  private:
+    // The revision of each database and each device's slots: the value of
+    // changes_ when it last changed; everything is at least at wholesale_,
+    // when the whole cache was last replaced.
+    long long changes_ = 0;
+    long long wholesale_ = 0;
+    std::map<std::pair<std::string, int>, long long> nameRevisions_;
+    std::map<std::string, long long> slotRevisions_;
     StoreWriteStats writeStats_;
 };
 

@@ -62,6 +62,7 @@ std::shared_ptr<const ApiSnapshot> ApiSnapshot::take(const HostEngine& engine,
         made->nameSets_ = previous->nameSets_;
         made->slotTables_ = previous->slotTables_;
         made->wall_ = previous->wall_;
+        made->wallRevisions_ = previous->wallRevisions_;
     }
     if (moved({kindOf<InstanceChanged>(), kindOf<ControlChanged>(), kindOf<PanelChanged>()})) {
         made->takePanels(engine, previous);
@@ -78,21 +79,22 @@ void ApiSnapshot::takeNames(const HostEngine& engine, const ApiSnapshot* previou
     const DeviceBus& bus = engine.devices();
     const DeviceCatalog& catalog = bus.catalog();
     const NameStore& store = engine.store();
+    if (previous != nullptr) {
+        nameSets_ = previous->nameSets_;
+        slotTables_ = previous->slotTables_;
+    }
     for (const DeviceSpec& spec : catalog.devices()) {
         for (const int database : spec.databases) {
-            const std::map<int, std::string> stored = store.names(spec.name, database);
-            std::vector<std::string> names(static_cast<std::size_t>(spec.entries));
-            for (const auto& [index, text] : stored) {
-                if (index >= 1 && index <= spec.entries) {
-                    names[static_cast<std::size_t>(index - 1)] = text;
-                }
-            }
-            const std::pair<int, int> key{spec.number, database};
-            const NameSet* before =
-                previous == nullptr ? nullptr : previous->nameSet(spec.number, database);
-            if (before != nullptr && before->names == names) {
-                nameSets_[key] = previous->nameSets_.at(key);
+            const long long revision = store.namesRevision(spec.name, database);
+            const NameSet* before = nameSet(spec.number, database);
+            if (before != nullptr && before->revision == revision) {
                 continue;
+            }
+            std::vector<std::string> names(static_cast<std::size_t>(spec.entries));
+            for (auto& [index, text] : store.names(spec.name, database)) {
+                if (index >= 1 && index <= spec.entries) {
+                    names[static_cast<std::size_t>(index - 1)] = std::move(text);
+                }
             }
             json entries = json::array();
             for (std::size_t i = 0; i < names.size(); ++i) {
@@ -100,21 +102,20 @@ void ApiSnapshot::takeNames(const HostEngine& engine, const ApiSnapshot* previou
             }
             json body = {{"device", spec.number}, {"database", database}};
             body["entries"] = std::move(entries);
-            nameSets_[key] =
-                std::make_shared<const NameSet>(NameSet{std::move(names), jsonText(body)});
+            nameSets_[{spec.number, database}] = std::make_shared<const NameSet>(
+                NameSet{std::move(names), jsonText(body), revision});
         }
         if (spec.slots == 0) {
+            continue;
+        }
+        const long long revision = store.slotsRevision(spec.name);
+        const SlotTable* before = slotTable(spec.number);
+        if (before != nullptr && before->revision == revision) {
             continue;
         }
         std::map<int, std::string> written = store.writtenSlots(spec.name);
         for (auto slot = written.begin(); slot != written.end();) {
             slot = spec.hasSlot(slot->first) ? std::next(slot) : written.erase(slot);
-        }
-        const SlotTable* before =
-            previous == nullptr ? nullptr : found(previous->slotTables_, spec.number);
-        if (before != nullptr && before->written == written) {
-            slotTables_[spec.number] = previous->slotTables_.at(spec.number);
-            continue;
         }
         json list = json::array();
         for (const auto& [index, text] : written) {
@@ -123,16 +124,35 @@ void ApiSnapshot::takeNames(const HostEngine& engine, const ApiSnapshot* previou
         json body = {{"device", spec.number}};
         body["slots"] = std::move(list);
         slotTables_[spec.number] = std::make_shared<const SlotTable>(
-            SlotTable{spec.slots, std::move(written), jsonText(body)});
+            SlotTable{spec.slots, std::move(written), jsonText(body), revision});
     }
 
+    if (previous != nullptr &&
+        wallRevisions(engine, previous->wall_->wall) == previous->wallRevisions_) {
+        wall_ = previous->wall_;
+        wallRevisions_ = previous->wallRevisions_;
+        return;
+    }
     UmdWall wall = UmdWall::read(bus);
+    wallRevisions_ = wallRevisions(engine, wall);
     if (previous != nullptr && sameWall(previous->wall_->wall, wall)) {
         wall_ = previous->wall_;
     } else {
-        const std::string body = jsonText(wall.toJson());
-        wall_ = std::make_shared<const Wall>(Wall{std::move(wall), body});
+        std::string body = jsonText(wall.toJson());
+        wall_ = std::make_shared<const Wall>(Wall{std::move(wall), std::move(body)});
     }
+}
+
+ApiSnapshot::WallRevisions ApiSnapshot::wallRevisions(const HostEngine& engine,
+                                                      const UmdWall& wall) {
+    const DeviceCatalog& catalog = engine.devices().catalog();
+    const NameStore& store = engine.store();
+    const DeviceSpec* tally = catalog.byNumber(wall.tallyDevice);
+    const DeviceSpec* source = catalog.byNumber(wall.sourceDevice);
+    return {tally == nullptr ? 0 : store.slotsRevision(tally->name),
+            source == nullptr
+                ? 0
+                : store.namesRevision(source->name, UmdWall::sourceOf(wall.nameset).database)};
 }
 
 void ApiSnapshot::takePanels(const HostEngine& engine, const ApiSnapshot* previous) {

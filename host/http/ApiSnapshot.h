@@ -19,15 +19,18 @@ namespace panelhost {
 // (EngineThread's publisher) and never changed after, so that any number of
 // HTTP threads read one at once without a lock while the engine goes on.
 // The answers are JSON texts made once per snapshot; a part that did not
-// change since the previous snapshot is shared with it, not made again, and
-// a part whose kinds of change (the change feed's counts) did not move is
-// not even looked at.
+// change since the previous snapshot is shared with it, not made again: a
+// part whose kinds of change (the change feed's counts) did not move is not
+// even looked at, and of the names and slots only the databases and devices
+// whose revisions in the store moved are read again.
 class ApiSnapshot {
   public:
     // The names of one database of one device, index 1 first.
     struct NameSet {
         std::vector<std::string> names;
         std::string body;  // the answer of GET /api/devices/{n}/databases/{n}
+        // The store's revision of the database these names were read at.
+        long long revision = 0;
     };
     // The slots of one device.
     struct SlotTable {
@@ -35,6 +38,8 @@ class ApiSnapshot {
         // Every slot that holds a text; the others are empty.
         std::map<int, std::string> written;
         std::string body;  // the answer of GET /api/devices/{n}/slots
+        // The store's revision of the device's slots these were read at.
+        long long revision = 0;
 
         // Slot `index`'s text; nothing when the device has no such slot.
         std::optional<std::string> text(int index) const;
@@ -71,10 +76,15 @@ class ApiSnapshot {
         std::string list;
         std::map<int, std::string> each;
     };
+    // The store's revisions of what a wall shows: the tally device's slots
+    // (which set, how bright) and the shown set's names.
+    using WallRevisions = std::pair<long long, long long>;
     struct Wall {
         UmdWall wall;
         std::string body;
     };
+
+    static WallRevisions wallRevisions(const HostEngine& engine, const UmdWall& wall);
 
     // The parts of names, slots and the wall, and those of the panels, each
     // made anew when the changes of their kinds moved since `previous`.
@@ -89,6 +99,8 @@ class ApiSnapshot {
     std::map<int, std::shared_ptr<const Panel>> panels_;
     std::shared_ptr<const std::string> panelsBody_;
     std::shared_ptr<const Wall> wall_;
+    // What wall_ was read at.
+    WallRevisions wallRevisions_;
     nlohmann::json router_;
 };
 

@@ -121,9 +121,8 @@ PostgresNameStore::PostgresNameStore(const std::string& url, const SeedData& see
         }
     });
     Snapshot snapshot = read();
-    names_ = std::move(snapshot.names);
-    slots_ = std::move(snapshot.slots);
-    crosspoints_ = std::move(snapshot.crosspoints);
+    rememberAll(std::move(snapshot.names), std::move(snapshot.slots),
+                std::move(snapshot.crosspoints));
     lastSeen_ = snapshot.lastSeen;
     readOnConnection_ = db_.connections();
     readAfterUnconfirmed_ = db_.unconfirmedCommits();
@@ -270,31 +269,32 @@ std::vector<StoreChange> PostgresNameStore::catchUp() {
 bool PostgresNameStore::take(StoreChange& change) {
     switch (change.kind) {
         case StoreChange::Kind::Name: {
-            const NameKey key{change.device, change.database, change.index};
-            const auto known = names_.find(key);
-            if (known != names_.end() && known->second == change.text) {
-                return false;
-            }
-            change.oldText = known == names_.end() ? std::string() : known->second;
-            names_[key] = change.text;
-            return true;
-        }
-        case StoreChange::Kind::Slot: {
-            std::string& known = slots_[SlotKey{change.device, change.index}];
+            const std::optional<std::string> known =
+                name(change.device, change.database, change.index);
             if (known == change.text) {
                 return false;
             }
-            change.oldText = std::exchange(known, change.text);
+            change.oldText = known.value_or("");
+            remember(change.device, change.database, change.index, change.text);
+            return true;
+        }
+        case StoreChange::Kind::Slot: {
+            std::string known = slot(change.device, change.index);
+            if (known == change.text) {
+                return false;
+            }
+            change.oldText = std::move(known);
+            rememberSlot(change.device, change.index, change.text);
             return true;
         }
         case StoreChange::Kind::Crosspoint: {
-            std::map<int, int>& known = crosspoints_[change.device];
+            const std::map<int, int> known = crosspoints(change.device);
             const auto found = known.find(change.index);
             if (found != known.end() && found->second == change.source) {
                 return false;
             }
             change.oldSource = found == known.end() ? 0 : found->second;
-            known[change.index] = change.source;
+            rememberCrosspoint(change.device, change.index, change.source);
             return true;
         }
     }

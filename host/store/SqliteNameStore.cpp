@@ -206,14 +206,14 @@ void SqliteNameStore::load() {
     SqliteStatement names(db_.handle(), "SELECT device, db, idx, text FROM names");
     int step = SQLITE_ROW;
     while ((step = names.step()) == SQLITE_ROW) {
-        names_[NameKey{names.text(0), names.number(1), names.number(2)}] = names.text(3);
+        remember(names.text(0), names.number(1), names.number(2), names.text(3));
     }
     if (step != SQLITE_DONE) {
         db_.fail("cannot read the names");
     }
     SqliteStatement slots(db_.handle(), "SELECT device, idx, text FROM slots");
     while ((step = slots.step()) == SQLITE_ROW) {
-        slots_[SlotKey{slots.text(0), slots.number(1)}] = slots.text(2);
+        rememberSlot(slots.text(0), slots.number(1), slots.text(2));
     }
     if (step != SQLITE_DONE) {
         db_.fail("cannot read the slots");
@@ -221,7 +221,7 @@ void SqliteNameStore::load() {
     SqliteStatement crosspoints(db_.handle(),
                                 "SELECT device, destination, source FROM crosspoints");
     while ((step = crosspoints.step()) == SQLITE_ROW) {
-        crosspoints_[crosspoints.text(0)][crosspoints.number(1)] = crosspoints.number(2);
+        rememberCrosspoint(crosspoints.text(0), crosspoints.number(1), crosspoints.number(2));
     }
     if (step != SQLITE_DONE) {
         db_.fail("cannot read the crosspoints");

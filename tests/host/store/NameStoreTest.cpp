@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <array>
 #include <chrono>
 #include <fstream>
 #include <future>
@@ -401,7 +402,18 @@ TEST_P(StoreContract, AStoreCatchesUpWithAnotherWriterOfItsDatabase) {
     using Kind = panelhost::StoreChange::Kind;
     const auto first = open();
     NameStore& a = *first;
+    // What a copy of the names knows to read again: only the database, or
+    // the device's slots, that changed, whoever changed them.
+    const auto revisions = [](const NameStore& store) {
+        return std::array<long long, 3>{store.namesRevision("StC_UMD_Names_DriverID", 5),
+                                        store.namesRevision("StC_UMD_Names_DriverID", 6),
+                                        store.slotsRevision("CTA Tally Infodriver")};
+    };
+    const auto opened = revisions(a);
     a.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 37, "VT 37", "ada", 0});
+    EXPECT_NE(revisions(a)[0], opened[0]);
+    EXPECT_EQ(revisions(a)[1], opened[1]);
+    EXPECT_EQ(revisions(a)[2], opened[2]);
     if (GetParam() == "sqlite") {
         EXPECT_TRUE(a.catchUp().empty());
         return;
@@ -420,7 +432,11 @@ TEST_P(StoreContract, AStoreCatchesUpWithAnotherWriterOfItsDatabase) {
                  {{"StC_UMD_Names_DriverID", 12, 5, 1, "Anchor", "bob", 0},
                   {"StC_UMD_Names_DriverID", 12, 5, 37, "VT 37", "bob", 0}});
     b.writeName(NameWrite{"StC_UMD_Names_DriverID", 12, 5, 40, "Own", "cy", 0});
+    const auto before = revisions(b);
     const auto changes = b.catchUp();
+    EXPECT_NE(revisions(b)[0], before[0]);
+    EXPECT_EQ(revisions(b)[1], before[1]);
+    EXPECT_NE(revisions(b)[2], before[2]);
     ASSERT_EQ(changes.size(), 4u);
     EXPECT_EQ(changes[0].kind, Kind::Name);
     EXPECT_EQ(changes[0].index, 38);
