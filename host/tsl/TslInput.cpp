@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "Tsl31Encoder.h"
+#include "TslOptionText.h"
 
 namespace tsl {
 namespace {
@@ -20,36 +21,16 @@ constexpr Prefix kPrefixes[] = {{"udp:", TslInput::Protocol::Udp},
                                 {"udp31:", TslInput::Protocol::Udp31}};
 
 bool parseNumber(std::string_view text, unsigned long& value) {
-    if (text.empty() || text.size() > kMaxDigits) {
-        return false;
-    }
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned long>(c - '0');
-    }
-    return true;
+    return TslOptionText::parseNumber(text, kMaxDigits, value);
 }
 
 std::string parseOption(std::string_view option, TslInput& input,
                         std::vector<std::string_view>& seen) {
-    const std::size_t eq = option.find('=');
-    if (option.empty()) {
-        return "empty option";
+    std::string_view name;
+    std::string_view value;
+    if (std::string wrong = TslOptionText::split(option, seen, name, value); !wrong.empty()) {
+        return wrong;
     }
-    if (eq == std::string_view::npos) {
-        return "option \"" + std::string(option) + "\" needs a value (NAME=VALUE)";
-    }
-    const std::string_view name = option.substr(0, eq);
-    const std::string_view value = option.substr(eq + 1);
-    for (const std::string_view earlier : seen) {
-        if (earlier == name) {
-            return "option " + std::string(name) + " is given twice";
-        }
-    }
-    seen.push_back(name);
     unsigned long number = 0;
     if (name == "offset") {
         const int maxOffset = input.version31() ? Tsl31Encoder::kMaxAddress : TslTarget::kMaxOffset;
@@ -58,19 +39,11 @@ std::string parseOption(std::string_view option, TslInput& input,
         }
         input.offset = static_cast<int>(number);
     } else if (name == "sources") {
-        const std::size_t dash = value.find('-');
-        const std::string_view first = value.substr(0, dash);
-        const std::string_view last =
-            dash == std::string_view::npos ? first : value.substr(dash + 1);
-        unsigned long from = 0;
-        unsigned long to = 0;
-        if (!parseNumber(first, from) || !parseNumber(last, to) || from < 1 || from > to ||
-            to > static_cast<unsigned long>(kSourceCount)) {
+        if (!TslOptionText::parseSources(value, kSourceCount, input.firstSource,
+                                         input.lastSource)) {
             return "sources must be FIRST-LAST (or one source) within 1 to " +
                    std::to_string(kSourceCount);
         }
-        input.firstSource = static_cast<int>(from);
-        input.lastSource = static_cast<int>(to);
     } else if (name == "screen" && !input.version31()) {
         if (!parseNumber(value, number) || number >= TslEncoder::kAllScreens) {
             return "screen must be a number from 0 to " +

@@ -7,9 +7,9 @@ namespace {
 
 constexpr std::uint8_t kVersion5 = 0;
 constexpr unsigned kTallyMask = 0x03;
-constexpr int kRightTallyShift = 0;
-constexpr int kTextTallyShift = 2;
-constexpr int kLeftTallyShift = 4;
+constexpr unsigned kRightTallyShift = 0;
+constexpr unsigned kTextTallyShift = 2;
+constexpr unsigned kLeftTallyShift = 4;
 // 3.1 control byte: tallies in bits 0 to 3; bit 7 is always clear.
 constexpr std::uint8_t kControl31Tallies = 0x0F;
 constexpr std::uint8_t kControl31Reserved = 0x80;
@@ -79,8 +79,8 @@ std::string fromAscii(const std::uint8_t* at, std::size_t bytes) {
     return out;
 }
 
-TallyColour colourAt(std::uint16_t control, int shift) {
-    return static_cast<TallyColour>(control >> shift & kTallyMask);
+TallyColour colourAt(std::uint16_t control, unsigned shift) {
+    return static_cast<TallyColour>((static_cast<unsigned>(control) >> shift) & kTallyMask);
 }
 
 }  // namespace

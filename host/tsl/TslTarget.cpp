@@ -6,6 +6,7 @@
 
 #include "SerialPort.h"
 #include "Tsl31Encoder.h"
+#include "TslOptionText.h"
 
 namespace tsl {
 namespace {
@@ -40,24 +41,10 @@ bool validHost(std::string_view host, bool bracketed) {
     return true;
 }
 
-// A whole number of at most `maxDigits` digits and nothing else.
-bool parseNumber(std::string_view text, std::size_t maxDigits, unsigned long& value) {
-    if (text.empty() || text.size() > maxDigits) {
-        return false;
-    }
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned long>(c - '0');
-    }
-    return true;
-}
-
 bool parsePort(std::string_view text, std::uint16_t& port) {
     unsigned long value = 0;
-    if (!parseNumber(text, kMaxPortDigits, value) || value == 0 || value > kMaxPort) {
+    if (!TslOptionText::parseNumber(text, kMaxPortDigits, value) || value == 0 ||
+        value > kMaxPort) {
         return false;
     }
     port = static_cast<std::uint16_t>(value);
@@ -121,54 +108,27 @@ std::string parseAddress(std::string_view rest, TslTarget& target) {
     return "";
 }
 
-// Reads "FIRST-LAST" or "SOURCE"; false unless 1 <= FIRST <= LAST <= 128.
-bool parseSources(std::string_view text, TslTarget& target) {
-    const std::size_t dash = text.find('-');
-    const std::string_view firstText = text.substr(0, dash);
-    const std::string_view lastText =
-        dash == std::string_view::npos ? firstText : text.substr(dash + 1);
-    unsigned long first = 0;
-    unsigned long last = 0;
-    if (!parseNumber(firstText, kMaxOptionDigits, first) ||
-        !parseNumber(lastText, kMaxOptionDigits, last) || first < 1 || first > last ||
-        last > static_cast<unsigned long>(kSourceCount)) {
-        return false;
-    }
-    target.firstSource = static_cast<int>(first);
-    target.lastSource = static_cast<int>(last);
-    return true;
-}
-
 // Applies one "NAME=VALUE" option to `target`; the reason it is wrong, or
 // "". `seen` collects the names given so far.
 std::string parseOption(std::string_view option, TslTarget& target,
                         std::vector<std::string_view>& seen) {
-    const std::size_t eq = option.find('=');
-    if (option.empty()) {
-        return "empty option";
+    std::string_view name;
+    std::string_view value;
+    if (std::string wrong = TslOptionText::split(option, seen, name, value); !wrong.empty()) {
+        return wrong;
     }
-    if (eq == std::string_view::npos) {
-        return "option \"" + std::string(option) + "\" needs a value (NAME=VALUE)";
-    }
-    const std::string_view name = option.substr(0, eq);
-    const std::string_view value = option.substr(eq + 1);
-    for (const std::string_view earlier : seen) {
-        if (earlier == name) {
-            return "option " + std::string(name) + " is given twice";
-        }
-    }
-    seen.push_back(name);
     const bool serial = target.protocol == TslTarget::Protocol::Serial31;
     unsigned long number = 0;
     if (name == "sources") {
-        if (!parseSources(value, target)) {
+        if (!TslOptionText::parseSources(value, kSourceCount, target.firstSource,
+                                         target.lastSource)) {
             return "sources must be FIRST-LAST (or one source) within 1 to " +
                    std::to_string(kSourceCount);
         }
     } else if (name == "offset") {
         const int maxOffset =
             target.version31() ? Tsl31Encoder::kMaxAddress : TslTarget::kMaxOffset;
-        if (!parseNumber(value, kMaxOptionDigits, number) ||
+        if (!TslOptionText::parseNumber(value, kMaxOptionDigits, number) ||
             number > static_cast<unsigned long>(maxOffset)) {
             return "offset must be a number from 0 to " + std::to_string(maxOffset);
         }
@@ -179,7 +139,7 @@ std::string parseOption(std::string_view option, TslTarget& target,
         }
         target.followRouter = true;
     } else if (serial && name == "baud") {
-        if (!parseNumber(value, kMaxOptionDigits, number) ||
+        if (!TslOptionText::parseNumber(value, kMaxOptionDigits, number) ||
             !SerialPort::supportedBaud(static_cast<int>(number))) {
             return "baud must be a standard speed from 1200 to 230400";
         }
