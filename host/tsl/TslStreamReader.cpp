@@ -74,7 +74,9 @@ void TslStreamReader::add(std::uint8_t byte, std::vector<Piece>& pieces) {
     if (packet_.size() < kCountBytes) {
         return;
     }
-    const std::size_t total = (packet_[0] | packet_[1] << 8) + kCountBytes;
+    const std::size_t total =
+        (static_cast<std::size_t>(packet_[0]) | static_cast<std::size_t>(packet_[1]) << 8) +
+        kCountBytes;
     if (total > TslEncoder::kMaxPacketBytes) {
         pieces.push_back({{},
                           "a frame says " + std::to_string(total) + " bytes, more than " +
