@@ -42,8 +42,8 @@ std::shared_ptr<const ApiSnapshot> ApiSnapshot::take(const HostEngine& engine,
     } else {
         auto devices = std::make_shared<Devices>();
         devices->list = jsonText(catalog.toJson());
-        for (const DeviceSpec& spec : catalog.devices()) {
-            devices->each[spec.number] = jsonText(spec.toJson());
+        for (const DeviceSpec& declared : catalog.devices()) {
+            devices->each[declared.number] = jsonText(declared.toJson());
         }
         made->devices_ = std::move(devices);
     }
@@ -83,16 +83,16 @@ void ApiSnapshot::takeNames(const HostEngine& engine, const ApiSnapshot* previou
         nameSets_ = previous->nameSets_;
         slotTables_ = previous->slotTables_;
     }
-    for (const DeviceSpec& spec : catalog.devices()) {
-        for (const int database : spec.databases) {
-            const long long revision = store.namesRevision(spec.name, database);
-            const NameSet* before = nameSet(spec.number, database);
+    for (const DeviceSpec& declared : catalog.devices()) {
+        for (const int database : declared.databases) {
+            const long long revision = store.namesRevision(declared.name, database);
+            const NameSet* before = nameSet(declared.number, database);
             if (before != nullptr && before->revision == revision) {
                 continue;
             }
-            std::vector<std::string> names(static_cast<std::size_t>(spec.entries));
-            for (auto& [index, text] : store.names(spec.name, database)) {
-                if (index >= 1 && index <= spec.entries) {
+            std::vector<std::string> names(static_cast<std::size_t>(declared.entries));
+            for (auto& [index, text] : store.names(declared.name, database)) {
+                if (index >= 1 && index <= declared.entries) {
                     names[static_cast<std::size_t>(index - 1)] = std::move(text);
                 }
             }
@@ -100,31 +100,31 @@ void ApiSnapshot::takeNames(const HostEngine& engine, const ApiSnapshot* previou
             for (std::size_t i = 0; i < names.size(); ++i) {
                 entries.push_back({{"index", i + 1}, {"text", names[i]}});
             }
-            json body = {{"device", spec.number}, {"database", database}};
+            json body = {{"device", declared.number}, {"database", database}};
             body["entries"] = std::move(entries);
-            nameSets_[{spec.number, database}] = std::make_shared<const NameSet>(
+            nameSets_[{declared.number, database}] = std::make_shared<const NameSet>(
                 NameSet{std::move(names), jsonText(body), revision});
         }
-        if (spec.slots == 0) {
+        if (declared.slots == 0) {
             continue;
         }
-        const long long revision = store.slotsRevision(spec.name);
-        const SlotTable* before = slotTable(spec.number);
+        const long long revision = store.slotsRevision(declared.name);
+        const SlotTable* before = slotTable(declared.number);
         if (before != nullptr && before->revision == revision) {
             continue;
         }
-        std::map<int, std::string> written = store.writtenSlots(spec.name);
+        std::map<int, std::string> written = store.writtenSlots(declared.name);
         for (auto slot = written.begin(); slot != written.end();) {
-            slot = spec.hasSlot(slot->first) ? std::next(slot) : written.erase(slot);
+            slot = declared.hasSlot(slot->first) ? std::next(slot) : written.erase(slot);
         }
         json list = json::array();
         for (const auto& [index, text] : written) {
             list.push_back({{"index", index}, {"text", text}});
         }
-        json body = {{"device", spec.number}};
+        json body = {{"device", declared.number}};
         body["slots"] = std::move(list);
-        slotTables_[spec.number] = std::make_shared<const SlotTable>(
-            SlotTable{spec.slots, std::move(written), jsonText(body), revision});
+        slotTables_[declared.number] = std::make_shared<const SlotTable>(
+            SlotTable{declared.slots, std::move(written), jsonText(body), revision});
     }
 
     if (previous != nullptr &&
