@@ -13,6 +13,7 @@
 //
 // Needs the npm packages of tests/ember (run `npm ci` there first).
 
+const { benchArguments } = require('./bench-arguments');
 const dgram = require('node:dgram');
 const fs = require('node:fs');
 const os = require('node:os');
@@ -28,16 +29,7 @@ const DEFAULT_CHANGES = 1000;
 // A change that has not arrived by then counts as lost, and the run fails.
 const LOST_MS = 5000;
 
-function usage() {
-  process.stderr.write('usage: node bench/crosspoint-latency.js BUILD_DIR [--changes N]\n');
-  process.exit(2);
-}
-
-const buildDir = process.argv[2];
-if (!buildDir || buildDir.startsWith('-')) usage();
-const changesAt = process.argv.indexOf('--changes');
-const changes = changesAt > 0 ? Number(process.argv[changesAt + 1]) : DEFAULT_CHANGES;
-if (!Number.isInteger(changes) || changes < 1) usage();
+const { buildDir, count: changes } = benchArguments('crosspoint-latency.js', 'changes', DEFAULT_CHANGES);
 const panelhost = path.resolve(buildDir, 'host', 'panelhost');
 const providerScript = path.join(__dirname, '..', 'tests', 'ember', 'provider.js');
 

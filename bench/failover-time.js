@@ -18,6 +18,7 @@
 // Needs pg_autoctl (Debian package postgresql-15-auto-failover) and the npm
 // packages of tests/tsl/decoder (run `npm ci` there first).
 
+const { benchArguments } = require('./bench-arguments');
 const path = require('node:path');
 
 const DEFAULT_ROUNDS = 5;
@@ -25,16 +26,7 @@ const NAMES = 12;
 const WRITTEN_SET = 6;
 const SOURCE_COUNT = 128;
 
-function usage() {
-  process.stderr.write('usage: node bench/failover-time.js BUILD_DIR [--rounds N]\n');
-  process.exit(2);
-}
-
-const buildDir = process.argv[2];
-if (!buildDir || buildDir.startsWith('-')) usage();
-const roundsAt = process.argv.indexOf('--rounds');
-const rounds = roundsAt > 0 ? Number(process.argv[roundsAt + 1]) : DEFAULT_ROUNDS;
-if (!Number.isInteger(rounds) || rounds < 1) usage();
+const { buildDir, count: rounds } = benchArguments('failover-time.js', 'rounds', DEFAULT_ROUNDS);
 process.env.PANELHOST = path.resolve(buildDir, 'host', 'panelhost');
 
 const { startHost, request, until } = require('../tests/tsl/decoder/panelhost-harness');

@@ -11,6 +11,7 @@
 //   node bench/page-load.js BUILD_DIR [--rounds N]
 //
 // Needs the npm packages of tests/web (run `npm ci` there first).
+import { benchArguments } from './bench-arguments.js';
 import { spawn, spawnSync } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -33,16 +34,7 @@ const FAST_3G = {
 const USABLE = 'body[data-connection="live"] [data-panel]:not([hidden]) .control';
 const PASSWORD = 'page-load-bench';
 
-function usage() {
-  process.stderr.write('usage: node bench/page-load.js BUILD_DIR [--rounds N]\n');
-  process.exit(2);
-}
-
-const buildDir = process.argv[2];
-if (!buildDir || buildDir.startsWith('-')) usage();
-const roundsAt = process.argv.indexOf('--rounds');
-const rounds = roundsAt > 0 ? Number(process.argv[roundsAt + 1]) : DEFAULT_ROUNDS;
-if (!Number.isInteger(rounds) || rounds < 1) usage();
+const { buildDir, count: rounds } = benchArguments('page-load.js', 'rounds', DEFAULT_ROUNDS);
 const panelhost = path.resolve(buildDir, 'host', 'panelhost');
 
 const scratch = mkdtempSync(path.join(tmpdir(), 'page-load-'));

@@ -13,6 +13,7 @@
 //
 // Needs the npm packages of tests/tsl/decoder (run `npm ci` there first).
 
+const { benchArguments } = require('./bench-arguments');
 const dgram = require('node:dgram');
 const fs = require('node:fs');
 const net = require('node:net');
@@ -30,16 +31,7 @@ const ROUND_MS = 1000;
 // ends.
 const LOST_MS = 30000;
 
-function usage() {
-  process.stderr.write('usage: node bench/takeover-time.js BUILD_DIR [--rounds N]\n');
-  process.exit(2);
-}
-
-const buildDir = process.argv[2];
-if (!buildDir || buildDir.startsWith('-')) usage();
-const roundsAt = process.argv.indexOf('--rounds');
-const rounds = roundsAt > 0 ? Number(process.argv[roundsAt + 1]) : DEFAULT_ROUNDS;
-if (!Number.isInteger(rounds) || rounds < 1) usage();
+const { buildDir, count: rounds } = benchArguments('takeover-time.js', 'rounds', DEFAULT_ROUNDS);
 const panelhost = path.resolve(buildDir, 'host', 'panelhost');
 
 // Debian installs the server's programs outside PATH, one folder a version.

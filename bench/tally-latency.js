@@ -12,6 +12,7 @@
 //
 // Needs the npm packages of tests/tsl/decoder (run `npm ci` there first).
 
+const { benchArguments } = require('./bench-arguments');
 const dgram = require('node:dgram');
 const fs = require('node:fs');
 const os = require('node:os');
@@ -29,16 +30,7 @@ const LOST_MS = 5000;
 // every change differs from the one before on the same source.
 const COLOURS = [1, 2, 3];
 
-function usage() {
-  process.stderr.write('usage: node bench/tally-latency.js BUILD_DIR [--changes N]\n');
-  process.exit(2);
-}
-
-const buildDir = process.argv[2];
-if (!buildDir || buildDir.startsWith('-')) usage();
-const changesAt = process.argv.indexOf('--changes');
-const changes = changesAt > 0 ? Number(process.argv[changesAt + 1]) : DEFAULT_CHANGES;
-if (!Number.isInteger(changes) || changes < 1) usage();
+const { buildDir, count: changes } = benchArguments('tally-latency.js', 'changes', DEFAULT_CHANGES);
 const panelhost = path.resolve(buildDir, 'host', 'panelhost');
 
 function waitForLine(child, pattern) {
