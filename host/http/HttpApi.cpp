@@ -253,7 +253,8 @@ void HttpApi::refuse(const HttpRequest& request, int status, HttpResponse& respo
 }
 
 void HttpApi::panels(const Request&, Response& response) {
-    sendJsonText(response, snapshot()->panelsBody());
+    const std::shared_ptr<const ApiSnapshot> shown = snapshot();
+    sendJsonText(response, shown, shown->panelsBody());
 }
 
 void HttpApi::panel(const Request& request, Response& response) {
@@ -264,7 +265,7 @@ void HttpApi::panel(const Request& request, Response& response) {
     const int id = (*path)[0];
     const std::shared_ptr<const ApiSnapshot> shown = snapshot();
     if (const ApiSnapshot::Panel* instance = shown->panel(id)) {
-        sendJsonText(response, instance->body);
+        sendJsonText(response, shown, instance->body);
     } else {
         sendError(response, kNotFound, "there is no panel instance " + std::to_string(id));
     }
@@ -300,7 +301,8 @@ void HttpApi::hostMessage(const Request& request, Response& response) {
 }
 
 void HttpApi::wall(const Request&, Response& response) {
-    sendJsonText(response, snapshot()->wallBody());
+    const std::shared_ptr<const ApiSnapshot> shown = snapshot();
+    sendJsonText(response, shown, shown->wallBody());
 }
 
 void HttpApi::displayOutput(const Request&, Response& response) {
@@ -336,7 +338,8 @@ void HttpApi::metricsPage(const Request& request, Response& response) {
 }
 
 void HttpApi::devices(const Request&, Response& response) {
-    sendJsonText(response, snapshot()->devicesBody());
+    const std::shared_ptr<const ApiSnapshot> shown = snapshot();
+    sendJsonText(response, shown, shown->devicesBody());
 }
 
 void HttpApi::device(const Request& request, Response& response) {
@@ -347,7 +350,7 @@ void HttpApi::device(const Request& request, Response& response) {
     const int number = (*path)[0];
     const std::shared_ptr<const ApiSnapshot> shown = snapshot();
     if (const std::string* device = shown->deviceBody(number)) {
-        sendJsonText(response, *device);
+        sendJsonText(response, shown, *device);
     } else {
         sendError(response, kNotFound, "there is no device " + std::to_string(number));
     }
@@ -362,7 +365,7 @@ void HttpApi::database(const Request& request, Response& response) {
     const int db = (*path)[1];
     const std::shared_ptr<const ApiSnapshot> shown = snapshot();
     if (const ApiSnapshot::NameSet* set = shown->nameSet(number, db)) {
-        sendJsonText(response, set->body);
+        sendJsonText(response, shown, set->body);
     } else {
         sendError(response, kNotFound,
                   "device " + std::to_string(number) + " has no database " + std::to_string(db));
@@ -411,7 +414,7 @@ void HttpApi::slots(const Request& request, Response& response) {
     const int number = (*path)[0];
     const std::shared_ptr<const ApiSnapshot> shown = snapshot();
     if (const ApiSnapshot::SlotTable* table = shown->slotTable(number)) {
-        sendJsonText(response, table->body);
+        sendJsonText(response, shown, table->body);
     } else {
         sendError(response, kNotFound, "device " + std::to_string(number) + " has no slots");
     }

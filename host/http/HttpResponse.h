@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,10 @@ struct HttpResponse {
     // Empty: no Content-Type.
     std::string contentType;
     std::string body;
+    // A body shared with what made it (one of a snapshot's answers), sent
+    // as it is, without a copy, and kept alive until it is sent; when set,
+    // `body` is not sent.
+    std::shared_ptr<const std::string> sharedBody;
     // Further header fields, e.g. {"Retry-After", "5"}. The server sets
     // SecurityHeaders' fields over any of the same name.
     std::vector<std::pair<std::string, std::string>> headers;
@@ -21,6 +26,9 @@ struct HttpResponse {
     // The connection becomes an event stream: the server sends the head of
     // this answer without a length and then every text it broadcasts.
     bool eventStream = false;
+
+    // The body that is sent.
+    const std::string& text() const { return sharedBody ? *sharedBody : body; }
 };
 
 }  // namespace panelhost

@@ -324,29 +324,58 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
         write(refusal, false, true);
     }
 
-    void write(const HttpResponse& response, bool keepAlive, bool unread) {
-        auto message = std::make_shared<http::response<http::string_body>>(
+    // Sends `response` (its body moved out, or its shared body sent where
+    // it is) and then reads the next request, closes, or lingers.
+    void write(HttpResponse& response, bool keepAlive, bool unread) {
+        const bool headOnly = request_.method == "HEAD";
+        if (response.sharedBody) {
+            auto message = begin<http::span_body<const char>>(response, keepAlive,
+                                                              response.sharedBody->size());
+            if (!headOnly) {
+                message->body() = {response.sharedBody->data(), response.sharedBody->size()};
+            }
+            send(std::move(message), std::move(response.sharedBody), keepAlive, unread);
+            return;
+        }
+        auto message = begin<http::string_body>(response, keepAlive, response.body.size());
+        if (!headOnly) {
+            message->body() = std::move(response.body);
+        }
+        send(std::move(message), nullptr, keepAlive, unread);
+    }
+
+    template <typename Body>
+    static std::shared_ptr<http::response<Body>> begin(const HttpResponse& response, bool keepAlive,
+                                                       std::size_t length) {
+        auto message = std::make_shared<http::response<Body>>(
             static_cast<http::status>(response.status), kHttp11);
         head(*message, response);
         message->keep_alive(keepAlive);
-        message->content_length(response.body.size());
-        if (request_.method != "HEAD") {
-            message->body() = response.body;
-        }
+        message->content_length(length);
+        return message;
+    }
+
+    // Writes `message`, keeping `shared` (what its body points into) alive
+    // until it is written.
+    template <typename Body>
+    void send(std::shared_ptr<http::response<Body>> message,
+              std::shared_ptr<const std::string> shared, bool keepAlive, bool unread) {
         transport().expires_after(HttpServer::kWriteTimeout);
-        http::async_write(stream_, *message,
-                          [self = this->shared_from_this(), message, keepAlive, unread](
-                              ErrorCode error, std::size_t) {
-                              if (error) {
-                                  self->close();
-                              } else if (keepAlive) {
-                                  self->readHead();
-                              } else if (unread) {
-                                  self->linger();
-                              } else {
-                                  self->close();
-                              }
-                          });
+        auto& written = *message;
+        http::async_write(
+            stream_, written,
+            [self = this->shared_from_this(), message = std::move(message),
+             shared = std::move(shared), keepAlive, unread](ErrorCode error, std::size_t) {
+                if (error) {
+                    self->close();
+                } else if (keepAlive) {
+                    self->readHead();
+                } else if (unread) {
+                    self->linger();
+                } else {
+                    self->close();
+                }
+            });
     }
 
     // Ends sending and reads what the client still sends until it closes,

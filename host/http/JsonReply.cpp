@@ -11,9 +11,10 @@ void sendJson(HttpResponse& response, const json& body) {
     response.body = jsonText(body);
 }
 
-void sendJsonText(HttpResponse& response, const std::string& text) {
+void sendJsonText(HttpResponse& response, std::shared_ptr<const void> owner,
+                  const std::string& text) {
     response.contentType = "application/json";
-    response.body = text;
+    response.sharedBody = std::shared_ptr<const std::string>(std::move(owner), &text);
 }
 
 void sendError(HttpResponse& response, int status, const std::string& message, json extra) {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstddef>
 #include <initializer_list>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -23,8 +24,11 @@ namespace panelhost::reply {
 
 // `body` as the answer, with its content type.
 void sendJson(HttpResponse& response, const nlohmann::json& body);
-// `text`, JSON made before (jsonText), as the answer, with its content type.
-void sendJsonText(HttpResponse& response, const std::string& text);
+// `text`, JSON made before (jsonText) and held by `owner`, as the answer,
+// with its content type: the answer shares `owner`, which keeps `text`
+// alive and unchanged until it is sent, so the text is never copied.
+void sendJsonText(HttpResponse& response, std::shared_ptr<const void> owner,
+                  const std::string& text);
 // A JSON error {"error": message} plus the fields of `extra`, with `status`.
 void sendError(HttpResponse& response, int status, const std::string& message,
                nlohmann::json extra = nlohmann::json::object());
