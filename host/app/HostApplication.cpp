@@ -140,7 +140,8 @@ HostApplication::HostApplication(const HostOptions& options)
     if (isPostgresStore(options_.store)) {
         storeHealth_ = std::make_unique<StoreHealth>(log_);
         metrics_.watchStore(storeHealth_.get());
-        listener_ = std::make_unique<StoreListener>(options_.store, *thread_, *storeHealth_, log_);
+        listener_ = std::make_unique<StoreListener>(options_.store, *thread_, *storeHealth_, log_,
+                                                    &access_->identities());
     }
     try {
         const std::string layouts = options_.layouts.string();

@@ -71,6 +71,10 @@ class HttpAccess {
     // itself).
     std::vector<HttpRoute> routes(HttpRoute::Handler loginPage);
 
+    // The tokens and sessions held in memory, for what tells of account
+    // changes made elsewhere (an AccountWatch).
+    IdentityTable& identities() { return identities_; }
+
   private:
     // admit(), deciding identities from memory alone when `memoryOnly`.
     std::optional<bool> check(HttpRequest& request, RouteAccess least, HttpResponse& response,

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "PostgresConnection.h"
+#include "StoreChannels.h"
 
 namespace panelhost {
 namespace {
@@ -21,11 +22,12 @@ std::string lostBecause(const PostgresConnection& db) {
 }  // namespace
 
 StoreListener::StoreListener(std::string url, EngineThread& engine, StoreHealth& health,
-                             EventLog& log)
+                             EventLog& log, AccountWatch* accounts)
     : url_(std::move(url)),
       engine_(engine),
       health_(health),
       log_(log),
+      accounts_(accounts),
       pending_(std::make_shared<std::atomic<bool>>(false)),
       thread_([this] { run(); }) {}
 
@@ -62,7 +64,10 @@ void StoreListener::run() {
             db = std::make_unique<PostgresConnection>(
                 url_, PostgresConnection::Settings{},
                 PostgresConnection::Settings{{"target_session_attrs", "read-write"}});
-            db->run("cannot listen for other hosts' writes", "LISTEN panelhost_changes");
+            for (const char* channel : {StoreChannels::kNames, StoreChannels::kAccounts}) {
+                db->run("cannot listen for other hosts' writes",
+                        (std::string("LISTEN ") + channel).c_str());
+            }
         } catch (const StoreError& error) {
             health_.lost(std::string("cannot listen for other hosts' writes: ") + error.what());
             if (!pause(backOff)) {
@@ -78,7 +83,13 @@ void StoreListener::run() {
         connectedBefore = true;
         backOff = kFirstBackOff;
         requestCatchUp();
+        if (accounts_ != nullptr) {
+            accounts_->noticesFollowed();
+        }
         const std::string lost = listen(*db);
+        if (accounts_ != nullptr) {
+            accounts_->noticesLost();
+        }
         if (lost.empty()) {
             return;
         }
@@ -101,9 +112,17 @@ std::string StoreListener::listen(PostgresConnection& db) {
                 return lostBecause(db);
             }
             bool noticed = false;
+            bool accountsNoticed = false;
             while (PGnotify* notice = PQnotifies(native)) {
-                noticed = true;
+                if (std::strcmp(notice->relname, StoreChannels::kAccounts) == 0) {
+                    accountsNoticed = true;
+                } else {
+                    noticed = true;
+                }
                 PQfreemem(notice);
+            }
+            if (accountsNoticed && accounts_ != nullptr) {
+                accounts_->accountsChanged();
             }
             if (noticed) {
                 requestCatchUp();

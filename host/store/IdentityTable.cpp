@@ -57,11 +57,49 @@ IdentityTable::~IdentityTable() {
 
 void IdentityTable::run() {
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, kRecheck, [this] { return stopping_; })) {
+    while (true) {
+        const std::chrono::milliseconds interval = following_ ? kSafetyNet : kRecheck;
+        // A change of following_ wakes the wait, which then starts anew with
+        // the other interval.
+        const bool followingBefore = following_;
+        wake_.wait_for(lock, interval,
+                       [&] { return stopping_ || noticed_ || following_ != followingBefore; });
+        if (stopping_) {
+            return;
+        }
+        if (following_ != followingBefore && !noticed_) {
+            continue;
+        }
+        noticed_ = false;
         lock.unlock();
         reload();
         lock.lock();
     }
+}
+
+void IdentityTable::noticesFollowed() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        following_ = true;
+        noticed_ = true;
+    }
+    wake_.notify_all();
+}
+
+void IdentityTable::noticesLost() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        following_ = false;
+    }
+    wake_.notify_all();
+}
+
+void IdentityTable::accountsChanged() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        noticed_ = true;
+    }
+    wake_.notify_all();
 }
 
 void IdentityTable::reload() {

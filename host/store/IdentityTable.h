@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "AccountStore.h"
+#include "AccountWatch.h"
 #include "Identity.h"
 #include "Published.h"
 
@@ -21,10 +22,13 @@ namespace panelhost {
 // Every API token and session of an account store, held in memory so that
 // a request's token or session is checked without a lock or a database
 // query. The table is read whole from the store when it is made, again
-// whenever reload() is called (this host changed the accounts) and every
-// kRecheck on a thread of its own (another host or a command-line tool
-// changed them): a token revoked, an account removed or a password changed
-// anywhere is refused here within kRecheck and the time one read takes.
+// whenever reload() is called (this host changed the accounts), and on a
+// thread of its own: every kRecheck (another host or a command-line tool
+// changed them), or, while a shared store's notices are followed
+// (AccountWatch), at once on every notice and every kSafetyNet besides. A
+// token revoked, an account removed, a password changed or a session ended
+// anywhere is refused here within kRecheck, or the time a notice takes,
+// and the time one read takes.
 //
 // What the table does not know, it leaves to the store: a token or session
 // it has no entry for (made elsewhere since the last read, or unknown), a
@@ -36,9 +40,9 @@ namespace panelhost {
 // answered as remembered; any other check goes to the store, which
 // remembers what it checked itself or throws StoreError.
 //
-// verifyToken(), session() and reload() may be called from any thread at
-// once. The store must outlive the table.
-class IdentityTable {
+// verifyToken(), session(), reload() and the AccountWatch calls may be
+// made from any thread at once. The store must outlive the table.
+class IdentityTable : public AccountWatch {
   public:
     using Clock = AccountStore::Clock;
 
@@ -46,6 +50,9 @@ class IdentityTable {
     // within which a change made elsewhere must be refused, so that one
     // slow read still keeps it.
     static constexpr std::chrono::milliseconds kRecheck{500};
+    // How often the table is read while notices are followed: only in case
+    // one was lost on the way, as the names' catch-up does.
+    static constexpr std::chrono::seconds kSafetyNet{5};
     // A token's or session's last use is written to the store this long after the
     // table last saw it written, as AccountStore does for its own checks.
     static constexpr std::chrono::seconds kTouchAfter{60};
@@ -54,8 +61,8 @@ class IdentityTable {
     // store until it can) and starts re-reading it.
     explicit IdentityTable(
         AccountStore& accounts, Clock clock = [] { return std::chrono::system_clock::now(); });
-    // Stops the thread within about kRecheck.
-    ~IdentityTable();
+    // Stops the thread at once.
+    ~IdentityTable() override;
 
     IdentityTable(const IdentityTable&) = delete;
     IdentityTable& operator=(const IdentityTable&) = delete;
@@ -74,6 +81,11 @@ class IdentityTable {
     // Reads the table from the store now; a store that cannot be read
     // keeps the entries read before, answered as remembered.
     void reload();
+
+    // Wake the table's thread, which reads the store; they never wait.
+    void noticesFollowed() override;
+    void noticesLost() override;
+    void accountsChanged() override;
 
   private:
     struct Entry {
@@ -105,6 +117,9 @@ class IdentityTable {
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    // A notice asked for a reading that has not begun yet.
+    bool noticed_ = false;
+    bool following_ = false;
     std::thread thread_;
 };
 

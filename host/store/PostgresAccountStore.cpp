@@ -2,6 +2,8 @@
 
 #include <sodium.h>
 
+#include "StoreChannels.h"
+
 namespace panelhost {
 namespace {
 
@@ -94,6 +96,12 @@ void PostgresAccountStore::record(const AccountChange& change) {
         "INSERT INTO panelhost.account_changes (time, actor, address, action, subject, detail) "
         "VALUES ($1, $2, $3, $4, $5, $6)",
         {change.time, change.actor, change.address, change.action, change.subject, change.detail});
+    announce();
+}
+
+void PostgresAccountStore::announce() {
+    db_.run("cannot announce an account change", "SELECT pg_notify($1, '')",
+            {std::string(StoreChannels::kAccounts)});
 }
 
 bool PostgresAccountStore::insertAccount(const std::string& name, Role role,
@@ -433,7 +441,11 @@ void PostgresAccountStore::touchSession(const SecretHash& hash, long long now) {
 }
 
 void PostgresAccountStore::deleteSession(const SecretHash& hash) {
-    write("cannot end a session", "DELETE FROM panelhost.sessions WHERE hash = $1", {bytes(hash)});
+    if (write("cannot end a session", "DELETE FROM panelhost.sessions WHERE hash = $1 RETURNING 1",
+              {bytes(hash)})
+            .rows() > 0) {
+        announce();
+    }
 }
 
 bool PostgresAccountStore::replaceOnceLogin(const std::string& name, const SecretHash& hash,

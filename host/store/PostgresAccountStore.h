@@ -79,6 +79,9 @@ class PostgresAccountStore : public AccountStore {
                     long long idleBefore, const std::string& address);
     // Adds `change` to the history, inside the caller's transaction.
     void record(const AccountChange& change);
+    // Tells the hosts that follow the store's notices that an account, a
+    // token or a session changed; within a transaction, when it commits.
+    void announce();
 
     // Reads connect again when the connection was lost, hence mutable; used
     // only under AccountStore's lock.

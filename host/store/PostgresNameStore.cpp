@@ -4,6 +4,7 @@
 #include <tuple>
 #include <utility>
 
+#include "StoreChannels.h"
 #include "UtcTime.h"
 
 namespace panelhost {
@@ -23,10 +24,6 @@ constexpr long long kApplicationId = 0x544F5648;
 // a gap means rows were pruned. Writes of names are rare (people typing,
 // imports), so making them wait for each other costs nothing that shows.
 constexpr long long kWriteLock = kApplicationId * 256 + 1;
-
-// The channel on which each write's commit announces its last sequence
-// number (StoreListener listens on it).
-constexpr const char* kChannel = "panelhost_changes";
 
 // How many changes the table keeps behind the newest: a host that fell
 // further behind (stopped, or away from the server for long) re-reads every
@@ -195,7 +192,7 @@ void PostgresNameStore::announce(long long seq) {
         return;
     }
     db_.run("cannot announce a change", "SELECT pg_notify($1, $2)",
-            {std::string(kChannel), number(seq)});
+            {std::string(StoreChannels::kNames), number(seq)});
     db_.run("cannot prune the changes", "DELETE FROM panelhost.changes WHERE seq <= $1::bigint",
             {number(seq - kKeptChanges)});
 }

@@ -2,10 +2,10 @@
 // Two panelhosts on one database share their accounts, API tokens,
 // sessions and one-time logins: what is made or ended on one host, or by
 // `panelhost token ...` on the database, holds on both (each checks them in
-// a table in memory, read again every half second) within a second, and a
-// host
-// that cannot reach the database lets in only the tokens and sessions it
-// checked there shortly before, nothing the database refused since.
+// a table in memory, read again on the database's notice of every account
+// change) within a second, and a host that cannot reach the database lets
+// in only the tokens and sessions it checked there shortly before, nothing
+// the database refused since.
 
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
@@ -111,6 +111,16 @@ test('two hosts on one database share accounts, tokens and sessions, and through
     const again = await call(urlA, 'POST', '/api/login',
       { body: { name: 'olga', password: 'second password' } });
     assert.equal(again.status, 200);
+
+    // A session that A holds in memory, ended by logging out on B, is
+    // refused on A within a second.
+    const second = await call(urlA, 'POST', '/api/login',
+      { body: { name: 'olga', password: 'second password' } });
+    assert.equal((await call(urlA, 'GET', '/api/session', { cookie: second.cookie })).status, 200);
+    assert.equal((await call(urlB, 'POST', '/api/logout', { cookie: second.cookie, body: {} })).status,
+      200);
+    assert.ok(await answered(401, () => call(urlA, 'GET', '/api/session', { cookie: second.cookie }))
+      <= kWithin);
 
     // The database away: a session A checked there just before is still
     // olga's on A, from memory, logged once; on B, which never checked it,

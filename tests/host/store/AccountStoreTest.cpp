@@ -243,6 +243,36 @@ TEST_P(AccountStoreContract, AHostsIdentityTableRefusesChangesMadeElsewhereWithi
     EXPECT_EQ(table.session(again->id)->name, "olga") << "a session opened elsewhere just now";
 }
 
+// While a shared store's notices are followed the table reads the store
+// again on each notice, not on the short timer; once they are lost, on the
+// timer again. Both well within the safety net's interval.
+TEST_P(AccountStoreContract, AHostsIdentityTableFollowsTheStoresNotices) {
+    const auto elsewhere = open();
+    elsewhere->addAccount("olga", Role::Operator, kPassword);
+    const auto monitoring = elsewhere->createToken(Role::Engineer, "monitoring");
+    const auto wall = elsewhere->createToken(Role::Viewer, "wall");
+    const auto here = open();
+    panelhost::IdentityTable table(*here, [this] { return now_; });
+    const auto refusedSoon = [&](const std::string& token) {
+        const auto start = std::chrono::steady_clock::now();
+        while (table.verifyToken(token) && std::chrono::steady_clock::now() - start <
+                                               panelhost::IdentityTable::kSafetyNet / 2) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return !table.verifyToken(token);
+    };
+    table.noticesFollowed();
+    ASSERT_TRUE(table.verifyToken(monitoring.token));
+    elsewhere->revokeToken("monitoring");
+    table.accountsChanged();
+    EXPECT_TRUE(refusedSoon(monitoring.token)) << "a notice reads the table again";
+
+    table.noticesLost();
+    ASSERT_TRUE(table.verifyToken(wall.token));
+    elsewhere->revokeToken("wall");
+    EXPECT_TRUE(refusedSoon(wall.token)) << "without notices the table is read on its timer";
+}
+
 // A token checked in the table is listed as used all the same: the table
 // leaves a token whose use is due to be written down to the store.
 TEST_P(AccountStoreContract, ATokenCheckedInTheTableIsListedAsUsed) {
