@@ -28,6 +28,9 @@ class ApiSnapshot {
     // The names of one database of one device, index 1 first.
     struct NameSet {
         std::vector<std::string> names;
+        // Each name as a JSON string, kept so that a set in which one name
+        // changed makes only that one again.
+        std::vector<std::string> quoted;
         std::string body;  // the answer of GET /api/devices/{n}/databases/{n}
         // The store's revision of the database these names were read at.
         long long revision = 0;

@@ -47,6 +47,37 @@ int roundOf(const json& set) {
 
 }  // namespace
 
+// A name set's answer is the JSON of its names exactly as the library
+// writes it, whatever the names hold, also after single names change.
+TEST(SnapshotReads, ANameSetsAnswerIsTheJsonTextOfItsNames) {
+    TempFolder data;
+    RunningHost host(data.path(), 1);
+    const std::vector<std::string> awkward = {
+        "",          "\"quoted\"",        "back\\slash", "Caf\xc3\xa9 \xe2\x82\xac",
+        "</script>", std::string(40, 'x')};
+    std::vector<std::string> names;
+    const json before = host.get("/api/devices/12/databases/7").second;
+    for (const json& entry : before["entries"]) {
+        names.push_back(entry["text"].get<std::string>());
+    }
+    ASSERT_EQ(names.size(), static_cast<std::size_t>(kEntries));
+    for (std::size_t i = 0; i < awkward.size() * 3; ++i) {
+        const int index = static_cast<int>(i * 13 % kEntries) + 1;
+        names[static_cast<std::size_t>(index - 1)] = awkward[i % awkward.size()];
+        ASSERT_EQ(host.send("PUT", "/api/devices/12/databases/7/" + std::to_string(index),
+                            json{{"text", awkward[i % awkward.size()]}}.dump())
+                      .first,
+                  200)
+            << awkward[i % awkward.size()];
+        json entries = json::array();
+        for (std::size_t entry = 0; entry < names.size(); ++entry) {
+            entries.push_back({{"index", entry + 1}, {"text", names[entry]}});
+        }
+        const json expected = {{"device", 12}, {"database", 7}, {"entries", entries}};
+        ASSERT_EQ(host.text("/api/devices/12/databases/7"), expected.dump()) << "after " << i;
+    }
+}
+
 // Reads answer from the snapshot the engine publishes after every change,
 // never from the engine itself: a client that wrote sees its write in the
 // very next read, on every read route that shows it.
