@@ -5,7 +5,7 @@ import { DevicesPane } from './DevicesPane.js';
 import { DisplayOutputStatus } from './DisplayOutputStatus.js';
 import { DisplayWall } from './DisplayWall.js';
 import { HistoryPane } from './HistoryPane.js';
-import { HostApi, LOGIN_PAGE } from './HostApi.js';
+import { HostApi, toLoginPage } from './HostApi.js';
 import { NameSetsPane } from './NameSetsPane.js';
 import { PanelView } from './PanelView.js';
 import { PasswordDialog } from './PasswordDialog.js';
@@ -141,7 +141,7 @@ export class App {
     try {
       await this.api.request('POST', path, {});
     } finally {
-      window.location.assign(LOGIN_PAGE);
+      toLoginPage();
     }
   }
 
