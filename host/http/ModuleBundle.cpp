@@ -20,6 +20,84 @@ bool startsWith(const std::string& line, const std::string& word) {
     return line.rfind(word + " ", 0) == 0 || line.rfind(word + "{", 0) == 0;
 }
 
+// Follows where a module's text is, line by line, so that its lines of
+// comment alone can be left out of the bundle (a quarter of its
+// compressed bytes): a line is one when it starts outside any string, template
+// literal or block comment and holds nothing but a "//" comment. A
+// regular expression literal is taken for a division: the front end has
+// none with a quote, a backtick or a comment's start in it.
+class CommentLines {
+  public:
+    // Whether `line`, the one after those asked about before, is only a
+    // comment.
+    bool onlyComment(const std::string& line) {
+        const std::size_t first = line.find_first_not_of(" \t");
+        const bool comment = nesting_.back() == In::Code && first != std::string::npos &&
+                             line.compare(first, 2, "//") == 0;
+        follow(line);
+        return comment;
+    }
+
+  private:
+    enum class In { Code, Template, BlockComment };
+
+    void follow(const std::string& line) {
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const char c = line[i];
+            const char next = i + 1 < line.size() ? line[i + 1] : '\0';
+            switch (nesting_.back()) {
+                case In::BlockComment:
+                    if (c == '*' && next == '/') {
+                        nesting_.pop_back();
+                        ++i;
+                    }
+                    break;
+                case In::Template:
+                    if (c == '\\') {
+                        ++i;
+                    } else if (c == '`') {
+                        nesting_.pop_back();
+                    } else if (c == '$' && next == '{') {
+                        nesting_.push_back(In::Code);
+                        braces_.push_back(0);
+                        ++i;
+                    }
+                    break;
+                case In::Code:
+                    if (c == '/' && next == '/') {
+                        return;
+                    }
+                    if (c == '/' && next == '*') {
+                        nesting_.push_back(In::BlockComment);
+                        ++i;
+                    } else if (c == '\'' || c == '"') {
+                        // A quoted string ends on its line.
+                        for (++i; i < line.size() && line[i] != c; ++i) {
+                            if (line[i] == '\\') {
+                                ++i;
+                            }
+                        }
+                    } else if (c == '`') {
+                        nesting_.push_back(In::Template);
+                    } else if (c == '{' && !braces_.empty()) {
+                        ++braces_.back();
+                    } else if (c == '}' && !braces_.empty() && braces_.back()-- == 0) {
+                        // The end of a template literal's ${...}.
+                        braces_.pop_back();
+                        nesting_.pop_back();
+                    }
+                    break;
+            }
+        }
+    }
+
+    // Innermost last: code, template literals and the code of their
+    // ${...} within them, a block comment.
+    std::vector<In> nesting_{In::Code};
+    // The braces open in each ${...} of the nesting, innermost last.
+    std::vector<int> braces_;
+};
+
 class Bundler {
   public:
     explicit Bundler(const ModuleBundle::Reader& read) : read_(read) {}
@@ -41,6 +119,7 @@ class Bundler {
         std::string imports;
         std::string body;
         std::vector<std::string> exported;
+        CommentLines comments;
         std::istringstream lines(*source);
         std::string line;
         while (std::getline(lines, line)) {
@@ -50,6 +129,9 @@ class Bundler {
                     statement += " " + line;
                 }
                 imports += importLine(path, statement);
+                continue;
+            }
+            if (comments.onlyComment(line)) {
                 continue;
             }
             std::smatch declared;

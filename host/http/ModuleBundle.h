@@ -13,7 +13,8 @@ namespace panelhost {
 // round trip more. The bundle of an entry module holds every module it
 // imports, directly or not, each once and before the modules that import
 // it; each runs in a function of its own that returns what it exports, so
-// that names that are not exported stay its own.
+// that names that are not exported stay its own. Lines that hold only a
+// comment are left out.
 //
 // The modules may use the forms the front end uses, and only those:
 //   import { A, B } from './Module.js';   (a relative path; may span lines)

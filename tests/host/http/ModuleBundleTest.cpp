@@ -1,7 +1,8 @@
 // The bundle of the front end's modules: every module an entry imports,
 // directly or not, comes once and after what it imports, with its imports
-// read from the modules that export them; what the bundler cannot carry
-// over faithfully is refused, naming the module.
+// read from the modules that export them and its lines of comment alone
+// left out; what the bundler cannot carry over faithfully is refused,
+// naming the module.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -34,7 +35,12 @@ TEST(ModuleBundle, BringsEachModuleOnceAfterWhatItImports) {
              "new View(new Button(LABEL));\n"},
             {"js/View.js",
              "import { Base } from './controls/Base.js';\n"
-             "const NOTICE_MS = 5;\nexport class View extends Base {}\n"},
+             "// A view.\n  // Indented.\n"
+             "const NOTICE_MS = 5;\nexport class View extends Base {}\n"
+             "const page = `<p>\n// kept: inside a template ${`nested ${{ a: 1 }.a}`}\n`;\n"
+             "/* a block\n// kept: inside a block comment\n*/\n"
+             "const url = '//host'; // after code\n"
+             "// left out again\n"},
             {"js/controls/Button.js",
              "import { Base } from './Base.js';\n"
              "const NOTICE_MS = 7;\nexport class Button extends Base {}\n"
@@ -53,6 +59,13 @@ TEST(ModuleBundle, BringsEachModuleOnceAfterWhatItImports) {
         at("const module0 = (() => {\nclass Base {}\nfunction made() {}\n"
            "return { Base, made };\n})();");
     const std::size_t view = at("const { Base } = module0;\nconst NOTICE_MS = 5;\nclass View");
+    // Lines of comment alone are left out, the same text elsewhere is not.
+    EXPECT_EQ(bundle.find("A view."), std::string::npos);
+    EXPECT_EQ(bundle.find("Indented."), std::string::npos);
+    EXPECT_EQ(bundle.find("left out again"), std::string::npos);
+    at("\n// kept: inside a template ${`nested ${{ a: 1 }.a}`}\n`;\n");
+    at("\n// kept: inside a block comment\n*/\n");
+    at("const url = '//host'; // after code\n");
     const std::size_t button = at("const { Base } = module0;\nconst NOTICE_MS = 7;\nclass Button");
     at("return { Button, LABEL, press };");
     const std::size_t main =
