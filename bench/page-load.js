@@ -6,7 +6,9 @@
 // on it), with the bytes that crossed the network. Cold: an empty cache;
 // warm: the browser's cache as the cold load left it (unchanged files come
 // back as 304s). Prints the median and the slowest of each and the transfer
-// sizes. Outside the tests: timings are no pass/fail matter.
+// sizes, and the requests of the first cold load on a time line (when each
+// left and when its answer was whole, from navigation), which shows the
+// chain of round trips. Outside the tests: timings are no pass/fail matter.
 //
 //   node bench/page-load.js BUILD_DIR [--rounds N]
 //
@@ -72,7 +74,9 @@ async function logIn() {
   await page.close();
 }
 
-// One throttled load of the panels: milliseconds and bytes received.
+// One throttled load of the panels: milliseconds, bytes received and the
+// requests (path, left and answered at, ms from navigation; an event
+// stream's answer is its head).
 async function load(cold) {
   const page = await context.newPage();
   const cdp = await context.newCDPSession(page);
@@ -81,13 +85,33 @@ async function load(cold) {
   await cdp.send('Network.emulateNetworkConditions', FAST_3G);
   await cdp.send('Emulation.setCPUThrottlingRate', { rate: CPU_SLOWDOWN });
   let bytes = 0;
-  cdp.on('Network.loadingFinished', (event) => { bytes += event.encodedDataLength; });
-  const started = performance.now();
+  const requests = new Map();
+  let started;
+  const since = () => performance.now() - started;
+  cdp.on('Network.requestWillBeSent', (event) => {
+    requests.set(event.requestId, { path: new URL(event.request.url).pathname, left: since() });
+  });
+  cdp.on('Network.responseReceived', (event) => {
+    const request = requests.get(event.requestId);
+    if (request) request.answered = since();
+  });
+  cdp.on('Network.loadingFinished', (event) => {
+    bytes += event.encodedDataLength;
+    const request = requests.get(event.requestId);
+    if (request) request.answered = since();
+  });
+  started = performance.now();
   await page.goto(`${url}/?instance=1#panel`, { waitUntil: 'commit' });
   await page.waitForSelector(USABLE, { timeout: 60000 });
   const elapsed = performance.now() - started;
   await page.close();
-  return { elapsed, bytes };
+  return { elapsed, bytes, requests: [...requests.values()] };
+}
+
+function timeline(requests) {
+  const at = (ms) => (ms === undefined ? '-' : ms.toFixed(0)).padStart(6);
+  return requests.map((request) => `${at(request.left)} ${at(request.answered)}  ${request.path}`)
+    .join('\n');
 }
 
 function summary(name, results) {
@@ -110,6 +134,8 @@ try {
     `(${FAST_3G.latency} ms, ${(FAST_3G.downloadThroughput * 8 / 1e6).toFixed(2)} Mbit/s down)`);
   console.log(summary('cold (empty cache)', cold));
   console.log(summary('warm (cache revalidated)', warm));
+  console.log(`first cold load, ms from navigation: left, answered, path\n${timeline(cold[0].requests)}`);
+  console.log(`first warm load:\n${timeline(warm[0].requests)}`);
 } finally {
   await context.close();
   host.kill();

@@ -265,7 +265,7 @@ void HostApplication::startServer() {
     access_->serveOn(port_, [server = server_.get()](const std::string& name, bool token) {
         server->closeStreamsOf(name, token);
     });
-    fanOut_ = std::make_unique<StreamFanOut>(feed_, *server_, log_);
+    fanOut_ = std::make_unique<StreamFanOut>(feed_, *server_, log_, api_->fence());
 }
 
 void HostApplication::publishAddress() {

@@ -1,8 +1,11 @@
 #include "ApiSnapshot.h"
 
 #include <algorithm>
+#include <charconv>
 #include <initializer_list>
 #include <iterator>
+#include <system_error>
+#include <variant>
 
 #include "JsonText.h"
 
@@ -52,6 +55,35 @@ std::string nameSetBody(int device, int database, const std::vector<std::string>
     return body;
 }
 
+// The name sets the controls of `instance` (as GET /api/panels/{n} shows
+// one) take their captions from, added to `sets` unless there already.
+void addCaptionSets(const json& instance, const DeviceCatalog& catalog,
+                    std::vector<std::pair<int, int>>& sets) {
+    for (const json& panel : instance["panels"]) {
+        for (const json& control : panel["controls"]) {
+            const json& properties = control["properties"];
+            const auto device = properties.find("captionDevice");
+            const auto database = properties.find("captionDatabase");
+            if (device == properties.end() || database == properties.end() ||
+                !device->is_string() || !database->is_string()) {
+                continue;
+            }
+            const DeviceSpec* spec = catalog.byName(device->get<std::string>());
+            const std::string& number = database->get_ref<const std::string&>();
+            int parsed = 0;
+            const auto read = std::from_chars(number.data(), number.data() + number.size(), parsed);
+            if (spec == nullptr || read.ec != std::errc() ||
+                read.ptr != number.data() + number.size()) {
+                continue;
+            }
+            const std::pair<int, int> set{spec->number, parsed};
+            if (std::find(sets.begin(), sets.end(), set) == sets.end()) {
+                sets.push_back(set);
+            }
+        }
+    }
+}
+
 template <typename Part>
 const Part* found(const std::map<int, std::shared_ptr<const Part>>& parts, int key) {
     const auto part = parts.find(key);
@@ -97,6 +129,7 @@ std::shared_ptr<const ApiSnapshot> ApiSnapshot::take(const HostEngine& engine,
     } else {
         made->panels_ = previous->panels_;
         made->panelsBody_ = previous->panelsBody_;
+        made->captionSets_ = previous->captionSets_;
     }
     made->router_ =
         moved({kindOf<RouterLinkChanged>()}) ? engine.router().toJson() : previous->router_;
@@ -188,8 +221,10 @@ void ApiSnapshot::takePanels(const HostEngine& engine, const ApiSnapshot* previo
     // A new, changed or removed instance changes the list.
     bool panelsChanged = previous == nullptr;
     json instances = json::array();
+    auto captions = std::make_shared<std::vector<std::pair<int, int>>>();
     for (const int id : engine.instanceIds()) {
         json state = *engine.instanceJson(id);
+        addCaptionSets(state, engine.devices().catalog(), *captions);
         const Panel* before = previous == nullptr ? nullptr : found(previous->panels_, id);
         if (before != nullptr && before->state == state) {
             panels_[id] = previous->panels_.at(id);
@@ -200,6 +235,7 @@ void ApiSnapshot::takePanels(const HostEngine& engine, const ApiSnapshot* previo
         }
         instances.push_back(std::move(state));
     }
+    captionSets_ = std::move(captions);
     if (!panelsChanged && previous->panels_.size() == panels_.size()) {
         panelsBody_ = previous->panelsBody_;
     } else {
@@ -232,6 +268,16 @@ std::optional<std::string> ApiSnapshot::SlotTable::text(int index) const {
 
 const ApiSnapshot::Panel* ApiSnapshot::panel(int instance) const {
     return found(panels_, instance);
+}
+
+bool ApiSnapshot::shows(const ChangeEvent& event) {
+    return std::holds_alternative<InstanceChanged>(event) ||
+           std::holds_alternative<ControlChanged>(event) ||
+           std::holds_alternative<PanelChanged>(event) ||
+           std::holds_alternative<SlotChanged>(event) ||
+           std::holds_alternative<NameChanged>(event) ||
+           std::holds_alternative<CrosspointChanged>(event) ||
+           std::holds_alternative<RouterLinkChanged>(event);
 }
 
 }  // namespace panelhost

@@ -71,6 +71,13 @@ class ApiSnapshot {
     const std::string& wallBody() const { return wall_->body; }
     // The router link as GET /api/tsl shows it.
     const nlohmann::json& router() const { return router_; }
+    // The name sets the panels' lists show as captions (a control's
+    // captionDevice and captionDatabase), each once, in the order found.
+    const std::vector<std::pair<int, int>>& captionSets() const { return *captionSets_; }
+
+    // Whether the snapshot shows what `event` changes (the rest, the log
+    // and the display output, it does not hold).
+    static bool shows(const ChangeEvent& event);
 
   private:
     // The catalog's answers; the catalog does not change while the host
@@ -101,6 +108,7 @@ class ApiSnapshot {
     std::map<int, std::shared_ptr<const SlotTable>> slotTables_;
     std::map<int, std::shared_ptr<const Panel>> panels_;
     std::shared_ptr<const std::string> panelsBody_;
+    std::shared_ptr<const std::vector<std::pair<int, int>>> captionSets_;
     std::shared_ptr<const Wall> wall_;
     // What wall_ was read at.
     WallRevisions wallRevisions_;

@@ -346,6 +346,10 @@ void HttpAccess::logoutEverywhere(const HttpRequest& request, HttpResponse& resp
 }
 
 void HttpAccess::session(const HttpRequest& request, HttpResponse& response) {
+    sendJson(response, whoIs(request));
+}
+
+json HttpAccess::whoIs(const HttpRequest& request) {
     json answer = {{"user", request.user},
                    {"role", roleName(request.role.value_or(Role::Viewer))},
                    {"token", request.byToken}};
@@ -367,7 +371,7 @@ void HttpAccess::session(const HttpRequest& request, HttpResponse& response) {
             answer["anyPassword"] = nullptr;
         }
     }
-    sendJson(response, answer);
+    return answer;
 }
 
 void HttpAccess::changeOwnPassword(const HttpRequest& request, HttpResponse& response) {

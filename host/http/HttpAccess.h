@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,11 @@ class HttpAccess {
     // The tokens and sessions held in memory, for what tells of account
     // changes made elsewhere (an AccountWatch).
     IdentityTable& identities() { return identities_; }
+
+    // Who an admitted `request` comes from, as GET /api/session answers:
+    // {user, role, token} and, for an account, whether it and any account
+    // have a password. Reads the account store's memory; any thread.
+    nlohmann::json whoIs(const HttpRequest& request);
 
   private:
     // admit(), deciding identities from memory alone when `memoryOnly`.

@@ -14,6 +14,7 @@
 #include "JsonText.h"
 #include "LogEntryJson.h"
 #include "PrometheusText.h"
+#include "StreamStartText.h"
 
 namespace panelhost {
 namespace {
@@ -129,8 +130,13 @@ HttpApi::~HttpApi() {
 
 void HttpApi::publish(const HostEngine& engine) noexcept {
     try {
+        // On the engine thread every change the snapshot shows so far is in
+        // the engine's state; those of other threads (the log) it does not
+        // show.
+        const long long through = engine.changeCount();
         last_ = ApiSnapshot::take(engine, last_.get());
         snapshot_.publish(last_);
+        fence_.reached(through);
     } catch (const std::exception& error) {
         // Reads go on answering the last snapshot: stale, so said loudly.
         log_.add(0, "error",
@@ -528,10 +534,16 @@ void HttpApi::history(const Request& request, Response& response) {
               "there is no device " + std::to_string(*device));
 }
 
-void HttpApi::stream(const Request&, Response& response) {
+void HttpApi::stream(const Request& request, Response& response) {
     response.contentType = "text/event-stream";
     response.headers.emplace_back("Cache-Control", "no-cache");
     response.eventStream = true;
+    // The newest snapshot when the stream joins: the fence holds back every
+    // change it shows until a snapshot with it is published, so a change
+    // broadcast before that moment is in it and one after follows it.
+    response.streamStart = [this, session = jsonText(access_.whoIs(request))] {
+        return streamStartText(*snapshot(), session);
+    };
 }
 
 }  // namespace panelhost

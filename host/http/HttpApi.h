@@ -17,6 +17,7 @@
 #include "Published.h"
 #include "RouteTable.h"
 #include "ServiceMetrics.h"
+#include "SnapshotFence.h"
 #include "StoreHealth.h"
 #include "WebFolder.h"
 
@@ -27,7 +28,8 @@ namespace panelhost {
 // touches the engine goes through the engine's thread. Bad requests get a
 // 4xx answer with a JSON error and change nothing. No static file is served
 // from outside the web folder, also through symbolic links. An event stream
-// request is answered with the stream's head; the texts on it come from a
+// request is answered with the stream's head and a first message of the
+// state the panels show (StreamStartText); the changes after it come from a
 // StreamFanOut. Before any route, HttpAccess decides whether the client may
 // make the request at all; writes are recorded as the account or token that
 // made them, with the client's address. The engine thread, the log and the
@@ -82,6 +84,10 @@ class HttpApi : public HttpService {
     // them.
     const RouteTable& routes() const { return routes_; }
 
+    // How far the snapshot the reads and the streams' first messages come
+    // from has followed the change feed (the event streams wait on it).
+    SnapshotFence& fence() { return fence_; }
+
   private:
     using Request = HttpRequest;
     using Response = HttpResponse;
@@ -130,6 +136,7 @@ class HttpApi : public HttpService {
     Published<ApiSnapshot> snapshot_;
     // The snapshot published last, on the engine thread only.
     std::shared_ptr<const ApiSnapshot> last_;
+    SnapshotFence fence_;
 };
 
 }  // namespace panelhost

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -26,6 +27,10 @@ struct HttpResponse {
     // The connection becomes an event stream: the server sends the head of
     // this answer without a length and then every text it broadcasts.
     bool eventStream = false;
+    // For an event stream (may be empty): its first message, asked for on
+    // the server's I/O thread at the moment the stream joins the broadcast,
+    // so that what is broadcast later follows it with nothing in between.
+    std::function<std::string()> streamStart;
 
     // The body that is sent.
     const std::string& text() const { return sharedBody ? *sharedBody : body; }

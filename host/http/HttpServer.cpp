@@ -25,8 +25,9 @@ constexpr std::chrono::milliseconds kGather{2};
 // few, and the wait would be most of a press's way to the page.
 constexpr std::size_t kGatherFrom = 64;
 
-// `text` framed as one chunk of a chunked body.
-std::string chunk(const std::string& text) {
+}  // namespace
+
+std::string HttpServer::Impl::chunk(const std::string& text) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string size;
     for (std::size_t rest = text.size(); rest > 0; rest /= 16) {
@@ -34,8 +35,6 @@ std::string chunk(const std::string& text) {
     }
     return size + "\r\n" + text + "\r\n";
 }
-
-}  // namespace
 
 void HttpServer::Impl::flush() {
     std::string texts;
@@ -134,7 +133,7 @@ void HttpServer::broadcast(const std::string& text) {
     bool post = false;
     {
         const std::lock_guard<std::mutex> lock(impl_->pendingMutex);
-        impl_->pending += chunk(text);
+        impl_->pending += Impl::chunk(text);
         post = !impl_->flushPosted;
         impl_->flushPosted = true;
     }

@@ -42,6 +42,8 @@ struct HttpServer::Impl {
     void accept();
     // Sends what was broadcast since the last flush to every stream.
     void flush();
+    // `text` framed as one chunk of a chunked body.
+    static std::string chunk(const std::string& text);
 
     HttpService& service;
     Limits limits;

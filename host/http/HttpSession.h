@@ -441,6 +441,12 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
         http::async_write_header(stream_, *serializer,
                                  [self = this->shared_from_this(), streamHead, serializer](
                                      ErrorCode error, std::size_t) { self->written(error); });
+        // Taken now, on the I/O thread that hands out the broadcasts: every
+        // text flushed after this moment follows it on this stream.
+        if (response.streamStart) {
+            queue_.push_back(std::make_shared<const std::string>(
+                HttpServer::Impl::chunk(response.streamStart())));
+        }
     }
 
     // Reads whatever a stream's client sends, which is nothing until it

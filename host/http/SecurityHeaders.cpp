@@ -3,15 +3,18 @@
 namespace panelhost {
 namespace {
 
-// The pages load their scripts (modules, no inline script, no eval), their
-// style sheet and the event stream from the host itself and nothing else;
-// the one image is the empty data: icon that keeps browsers from asking for
-// a favicon. No plugins, no <base> that would move relative addresses
-// elsewhere, forms only to the host, and no page of any origin may frame
-// them.
+// The pages load their scripts (modules, no eval), their style sheet and
+// the event stream from the host itself and nothing else; the one inline
+// script allowed, by its SHA-256, is index.html's that opens the event
+// stream before the modules load (a browser test checks the hash against
+// the page). The one image is the empty data: icon that keeps browsers from
+// asking for a favicon. No plugins, no <base> that would move relative
+// addresses elsewhere, forms only to the host, and no page of any origin
+// may frame them.
 constexpr const char* kContentPolicy =
-    "default-src 'self'; img-src 'self' data:; object-src 'none'; base-uri 'none'; "
-    "form-action 'self'; frame-ancestors 'none'";
+    "default-src 'self'; script-src 'self' 'sha256-psC00HFqrxt3+wKEtZZ8HgFf35m0DIyORsOBo5DovV0='; "
+    "img-src 'self' data:; object-src 'none'; base-uri 'none'; form-action 'self'; "
+    "frame-ancestors 'none'";
 
 SecurityHeaders::Fields plainFields() {
     return {

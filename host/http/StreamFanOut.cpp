@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ApiSnapshot.h"
 #include "ChangeJson.h"
 
 namespace panelhost {
@@ -12,10 +13,12 @@ constexpr const char* kKeepAliveText = ": keep-alive\n\n";
 
 }  // namespace
 
-StreamFanOut::StreamFanOut(ChangeFeed& feed, HttpServer& server, EventLog& log)
+StreamFanOut::StreamFanOut(ChangeFeed& feed, HttpServer& server, EventLog& log,
+                           SnapshotFence& fence)
     : feed_(feed),
       server_(server),
       log_(log),
+      fence_(fence),
       subscription_(feed.subscribe()),
       lastReport_(std::chrono::steady_clock::now()),
       thread_([this] { run(); }) {}
@@ -40,6 +43,15 @@ void StreamFanOut::run() {
             log_.add(0, "warning", "the event streams fell behind the changes and start afresh");
             server_.closeStreams();
             continue;
+        }
+        long long shown = 0;
+        for (const Change& change : changes) {
+            if (ApiSnapshot::shows(change.event)) {
+                shown = change.id;
+            }
+        }
+        if (shown > 0) {
+            fence_.waitFor(shown);
         }
         // Each change is formatted here once, for every stream alike.
         std::string text = changes.empty() ? kKeepAliveText : "";

@@ -8,15 +8,18 @@
 #include "ChangeFeed.h"
 #include "EventLog.h"
 #include "HttpServer.h"
+#include "SnapshotFence.h"
 
 namespace panelhost {
 
 // Feeds every event stream of an HttpServer from one subscription of the
 // change feed, on a thread of its own: each change is formatted once and the
 // same text goes to every stream. When nothing changes it sends a keep-alive
-// comment, which finds vanished clients. Streams the server closed or
-// refused are logged together, at most once per report interval. The feed,
-// the server and the log must outlive the object.
+// comment, which finds vanished clients. A change the API's snapshot shows
+// goes out once the snapshot holds it (`fence`), so that a stream's first
+// message and the changes after it miss nothing. Streams the server closed
+// or refused are logged together, at most once per report interval. The
+// feed, the server, the log and the fence must outlive the object.
 class StreamFanOut {
   public:
     // How long the streams stay silent before a keep-alive: with the
@@ -25,7 +28,7 @@ class StreamFanOut {
     // Closed and refused streams are reported at most this often.
     static constexpr std::chrono::seconds kReportEvery{10};
 
-    StreamFanOut(ChangeFeed& feed, HttpServer& server, EventLog& log);
+    StreamFanOut(ChangeFeed& feed, HttpServer& server, EventLog& log, SnapshotFence& fence);
     // Stops the thread: at once when the feed is closed, else within
     // kKeepAlive.
     ~StreamFanOut();
@@ -40,6 +43,7 @@ class StreamFanOut {
     ChangeFeed& feed_;
     HttpServer& server_;
     EventLog& log_;
+    SnapshotFence& fence_;
     const std::shared_ptr<ChangeFeed::Subscription> subscription_;
     std::chrono::steady_clock::time_point lastReport_;
     std::atomic<bool> stopping_{false};

@@ -8,11 +8,13 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "HttpStatus.h"
+#include "ModuleBundle.h"
 
 namespace panelhost {
 namespace {
@@ -192,6 +194,50 @@ WebFolder::WebFolder(const std::filesystem::path& root, EventLog& log) : log_(lo
     }
 }
 
+std::optional<std::string> WebFolder::read(const std::filesystem::path& relative,
+                                           const std::string& asked) const {
+    std::error_code missing;
+    const std::filesystem::path real = std::filesystem::canonical(root_ / relative, missing);
+    if (missing) {
+        return std::nullopt;
+    }
+    const std::filesystem::path inside = real.lexically_relative(root_);
+    if (inside.empty() || *inside.begin() == "..") {
+        log_.add(0, "warning", "refused " + asked + ": it leads outside the web folder");
+        return std::nullopt;
+    }
+    if (!std::filesystem::is_regular_file(real, missing)) {
+        return std::nullopt;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(real, missing);
+    std::string content(missing ? 0 : size, '\0');
+    std::ifstream in(real, std::ios::binary);
+    if (missing || !in.read(content.data(), static_cast<std::streamsize>(content.size()))) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+std::optional<std::string> WebFolder::bundle(const std::filesystem::path& relative,
+                                             const std::string& asked) const {
+    const std::string name = relative.filename().string();
+    if (name.size() <= kBundleSuffix.size() ||
+        name.compare(name.size() - kBundleSuffix.size(), kBundleSuffix.size(), kBundleSuffix) !=
+            0) {
+        return std::nullopt;
+    }
+    const std::filesystem::path entry =
+        relative.parent_path() / (name.substr(0, name.size() - kBundleSuffix.size()) + ".js");
+    try {
+        return ModuleBundle::of(entry, [this, &asked](const std::filesystem::path& module) {
+            return read(module, asked);
+        });
+    } catch (const std::runtime_error& error) {
+        log_.add(0, "error", "cannot serve " + asked + ": " + error.what());
+        return std::nullopt;
+    }
+}
+
 void WebFolder::serve(const std::string& path, const HttpRequest::Fields& headers,
                       HttpResponse& response) const {
     std::vector<std::string> resolved;
@@ -203,32 +249,21 @@ void WebFolder::serve(const std::string& path, const HttpRequest::Fields& header
     if (root_.empty()) {
         return;
     }
-    std::filesystem::path file = root_;
+    std::filesystem::path file;
     for (const std::string& segment : resolved) {
         file /= segment;
     }
     if (path.back() == '/') {
         file /= "index.html";
     }
-    std::error_code missing;
-    const std::filesystem::path real = std::filesystem::canonical(file, missing);
-    if (missing) {
+    std::optional<std::string> found = read(file, path);
+    if (!found) {
+        found = bundle(file, path);
+    }
+    if (!found) {
         return;
     }
-    const std::filesystem::path inside = real.lexically_relative(root_);
-    if (inside.empty() || *inside.begin() == "..") {
-        log_.add(0, "warning", "refused " + path + ": it leads outside the web folder");
-        return;
-    }
-    if (!std::filesystem::is_regular_file(real, missing)) {
-        return;
-    }
-    const std::uintmax_t size = std::filesystem::file_size(real, missing);
-    std::string content(missing ? 0 : size, '\0');
-    std::ifstream in(real, std::ios::binary);
-    if (missing || !in.read(content.data(), static_cast<std::streamsize>(content.size()))) {
-        return;
-    }
+    std::string content = std::move(*found);
     const FileType& type = typeOf(file);
     const std::string identityTag = tagOf(content);
     const std::string gzipTag = identityTag + "-gzip\"";

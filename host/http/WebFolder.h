@@ -1,7 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "EventLog.h"
 #include "HttpRequest.h"
@@ -16,7 +18,10 @@ namespace panelhost {
 // A file is served with a strong ETag of its content and "no-cache", so a
 // browser asks again on every load and an unchanged file costs a 304 with
 // no body; text files go gzip-compressed to a client that accepts it (each
-// encoding with its own ETag).
+// encoding with its own ETag). A path NAME.bundle.js that names no file
+// is the bundle of the module NAME.js with everything it imports
+// (ModuleBundle), made from the files as they are at the request; a module
+// that cannot be bundled is logged and the bundle is missing.
 // The log must outlive the object; serve() may run on several threads.
 class WebFolder {
   public:
@@ -31,6 +36,16 @@ class WebFolder {
                HttpResponse& response) const;
 
   private:
+    static constexpr std::string_view kBundleSuffix = ".bundle.js";
+
+    // The file at `relative` inside the folder; nothing when there is none
+    // or it leads outside (logged as a refusal of the request `asked`).
+    std::optional<std::string> read(const std::filesystem::path& relative,
+                                    const std::string& asked) const;
+    // The bundle that `relative` names, if it names one that can be made.
+    std::optional<std::string> bundle(const std::filesystem::path& relative,
+                                      const std::string& asked) const;
+
     std::filesystem::path root_;
     EventLog& log_;
 };

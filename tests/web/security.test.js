@@ -1,8 +1,10 @@
 // Who may do what in the browser: logging in and out, what each role's
 // pages offer (and that the host refuses the rest, whatever the page
 // offers), a page of another site that tries to press buttons, pages that
-// try to show the host's inside a frame, and the host served over HTTPS.
+// try to show the host's inside a frame, the one inline script the
+// policy allows, and the host served over HTTPS.
 import assert from 'node:assert/strict';
+import { createHash } from 'node:crypto';
 import { createServer } from 'node:http';
 import { after, before, describe, it } from 'node:test';
 import {
@@ -236,6 +238,19 @@ describe('a page that frames the host', () => {
       await page.close();
     });
   }
+});
+
+describe('the content security policy', () => {
+  it('allows the inline scripts of the panels page by their hashes, and no other', async () => {
+    const answer = await fetch(`${HOST_URL}/`);
+    const page = await answer.text();
+    const inline = [...page.matchAll(/<script>([^]*?)<\/script>/g)].map((found) =>
+      `'sha256-${createHash('sha256').update(found[1]).digest('base64')}'`);
+    const scripts = answer.headers.get('content-security-policy').split(';')
+      .map((directive) => directive.trim().split(' ')).find(([name]) => name === 'script-src');
+    assert.ok(inline.length > 0);
+    assert.deepEqual(scripts.slice(1).filter((source) => source.startsWith("'sha256-")), inline);
+  });
 });
 
 describe('the host over HTTPS', () => {

@@ -5,7 +5,7 @@ import { DevicesPane } from './DevicesPane.js';
 import { DisplayOutputStatus } from './DisplayOutputStatus.js';
 import { DisplayWall } from './DisplayWall.js';
 import { HistoryPane } from './HistoryPane.js';
-import { HostApi, LOGIN_PAGE } from './HostApi.js';
+import { HostApi, toLoginPage } from './HostApi.js';
 import { NameSetsPane } from './NameSetsPane.js';
 import { PanelView } from './PanelView.js';
 import { PasswordDialog } from './PasswordDialog.js';
@@ -21,18 +21,21 @@ const STATUS_TEXT = { connecting: 'connecting…', live: 'live', lost: 'connecti
 // #history, #namesets, and #accounts for admins), who is logged in (the
 // login page when nobody is), and the wiring of the views to the host's API
 // and stream. The views offer only what the account's role may do; the
-// host refuses anything else anyway. Whenever the stream connects again
-// (the host ends an account's streams when its rights change) the page
-// asks who it is, and reloads when the role is not the one it was drawn
-// for. An account without a password (the first start's) is asked for
-// one, and a banner says so on every view until it has one.
+// host refuses anything else anyway. The stream's start message says who
+// the page is logged in as and what the panels show, so the first view
+// needs no request of its own; whenever the stream connects again (the host
+// ends an account's streams when its rights change) the page reloads when
+// the role is not the one it was drawn for. A stream refused for want of a
+// session leads to the login page. An account without a password (the
+// first start's) is asked for one, and a banner says so on every view
+// until it has one.
 export class App {
   constructor(document) {
     this.document = document;
     const requested = new URLSearchParams(document.location.search).get('instance');
     this.instanceId = requested === null ? null : Number(requested);
     this.api = new HostApi();
-    this.stream = new ChangeStream('/api/stream');
+    this.stream = new ChangeStream('/api/stream', window.earlyStream);
     this.studio = new Studio(this.api, this.stream);
     const view = (name) => document.getElementById(`view-${name}`);
     this.views = {
@@ -59,18 +62,32 @@ export class App {
     this.noPasswordBanner = document.querySelector('[data-no-password]');
   }
 
-  // Learns who is logged in (a page without a session goes to the login
-  // page), then starts.
-  async start() {
-    let session;
-    try {
-      session = await this.api.session();
-    } catch (error) {
-      this.statusText.textContent = error.message;
-      return;
+  // Follows the stream; the views are drawn on its first start message.
+  start() {
+    this.stream.onResync((start) => this.started(start));
+    this.stream.on('instance', () => this.loadInstances());
+    this.stream.on('control', (change) => this.forInstance(change, 'applyControl'));
+    this.stream.on('panel', (change) => this.forInstance(change, 'applyPanel'));
+    this.stream.onStatus((status, detail) => this.showStatus(status, detail));
+    this.stream.start();
+  }
+
+  // The first start message draws the page for its session; a later one
+  // (a reconnection) reloads it when the account or its role changed.
+  started(start) {
+    const first = !this.session;
+    if (first) {
+      this.applyRole(start.session);
+      window.addEventListener('hashchange', () => this.route());
+      this.document.addEventListener('keydown', (event) => this.physicalKey(event));
+      this.route();
+    } else if (!this.sameSession(start.session)) {
+      window.location.reload();
     }
-    this.applyRole(session);
-    this.run();
+    this.showInstances(start.panels.instances);
+    if (first && this.noPasswordBanner.hidden === false) {
+      this.changePassword();
+    }
   }
 
   applyRole(session) {
@@ -107,11 +124,15 @@ export class App {
     }
   }
 
-  // Reloads the page when the account's role (or the account) is no
-  // longer the one it was drawn for.
+  sameSession(now) {
+    return now.user === this.session.user && now.role === this.session.role;
+  }
+
+  // Asks who the page is: an ended session goes to the login page
+  // (HostApi), a changed account or role reloads the page.
   async checkSession() {
     const now = await this.api.session();
-    if (now.user !== this.session.user || now.role !== this.session.role) {
+    if (this.session && !this.sameSession(now)) {
       window.location.reload();
     }
   }
@@ -120,38 +141,24 @@ export class App {
     try {
       await this.api.request('POST', path, {});
     } finally {
-      window.location.assign(LOGIN_PAGE);
+      toLoginPage();
     }
   }
 
-  run() {
-    this.stream.onResync(() => this.checkSession());
-    this.stream.onResync(() => this.loadInstances());
-    this.stream.on('instance', () => this.loadInstances());
-    this.stream.on('control', (change) => this.forInstance(change, 'applyControl'));
-    this.stream.on('panel', (change) => this.forInstance(change, 'applyPanel'));
-    this.stream.onStatus((status, detail) => {
-      if (status === 'lost') {
-        // A stream refused for a session that has ended: asking who the
-        // page is leads to the login page then.
-        this.checkSession().catch(() => undefined);
-      }
-      this.statusText.textContent = detail ? `${STATUS_TEXT[status]} (${detail})` : STATUS_TEXT[status];
-      const was = this.document.body.dataset.connection;
-      if (status === 'lost' && was !== 'lost') {
-        announce('The host is disconnected: the panels show nothing new until it is back.');
-      } else if (status === 'live' && was === 'lost') {
-        announce('The host is connected again.');
-      }
-      this.document.body.dataset.connection = status;
-    });
-    window.addEventListener('hashchange', () => this.route());
-    this.document.addEventListener('keydown', (event) => this.physicalKey(event));
-    this.route();
-    this.stream.start();
-    if (this.noPasswordBanner.hidden === false) {
-      this.changePassword();
+  showStatus(status, detail) {
+    if (status === 'lost') {
+      // A stream refused for a session that has ended: asking who the page
+      // is leads to the login page then.
+      this.checkSession().catch(() => undefined);
     }
+    this.statusText.textContent = detail ? `${STATUS_TEXT[status]} (${detail})` : STATUS_TEXT[status];
+    const was = this.document.body.dataset.connection;
+    if (status === 'lost' && was !== 'lost') {
+      announce('The host is disconnected: the panels show nothing new until it is back.');
+    } else if (status === 'live' && was === 'lost') {
+      announce('The host is connected again.');
+    }
+    this.document.body.dataset.connection = status;
   }
 
   forInstance(change, method) {
@@ -162,6 +169,12 @@ export class App {
 
   async loadInstances() {
     const { instances } = await this.api.panels();
+    this.showInstances(instances);
+  }
+
+  // Draws the instance navigation and the panel view from `instances` (as
+  // GET /api/panels answers them).
+  showInstances(instances) {
     const ids = instances.map((instance) => instance.instance);
     if (this.instanceId === null && ids.length) {
       this.instanceId = ids[0];

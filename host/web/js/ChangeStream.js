@@ -1,9 +1,13 @@
 // The host's stream of changes (GET /api/stream) with a consistent start.
-// After every connection, and every reconnection, the snapshot loaders run
-// first; the changes that arrive meanwhile are held and applied after them,
-// in order. Every change carries an absolute value (a property's new value,
-// an entry's new text), so applying one that a snapshot already holds does
-// no harm, and nothing that happened while the page was away is missed.
+// The stream's first message on every connection ("start") holds what the
+// first view shows, taken by the host at the moment the stream joined its
+// broadcast, so the changes after it follow with none missed. On it the
+// snapshot loaders run, each given that message: what it holds they take
+// at once, the rest they read from the API; the changes that arrive
+// meanwhile are held and applied after them, in order. Every change
+// carries an absolute value (a property's new value, an entry's new text),
+// so applying one that a snapshot already holds does no harm, and nothing
+// that happened while the page was away is missed.
 
 const CHANGE_TYPES = ['control', 'panel', 'instance', 'slot', 'database', 'log', 'tsl', 'router',
   'crosspoint'];
@@ -11,8 +15,12 @@ const CHANGE_TYPES = ['control', 'panel', 'instance', 'slot', 'database', 'log',
 const RECONNECT_DELAY_MS = 2000;
 
 export class ChangeStream {
-  constructor(url) {
+  // `early` (may be null): a stream opened before the modules loaded, as
+  // index.html's inline script leaves it: {source, types, events, stop()},
+  // the events of `types` that came so far kept in `events`.
+  constructor(url, early) {
     this.url = url;
+    this.early = early ?? null;
     this.handlers = new Map(CHANGE_TYPES.map((type) => [type, []]));
     this.loaders = [];
     this.statusListeners = [];
@@ -25,8 +33,9 @@ export class ChangeStream {
     this.handlers.get(type).push(handler);
   }
 
-  // `loader()` returns a promise that loads a snapshot; it runs on every
-  // (re)connection.
+  // `loader(start)` takes the state of the start message and returns a
+  // promise (or nothing) for what it loads besides; it runs on every
+  // (re)connection, in the order of the calls.
   onResync(loader) {
     this.loaders.push(loader);
   }
@@ -38,18 +47,37 @@ export class ChangeStream {
 
   start() {
     this.setStatus('connecting');
-    const source = new EventSource(this.url);
+    const early = this.early;
+    this.early = null;
+    const source = early ? early.source : new EventSource(this.url);
     this.source = source;
-    for (const type of CHANGE_TYPES) {
-      source.addEventListener(type, (message) => this.receive(type, JSON.parse(message.data)));
-    }
-    source.onopen = () => this.resync();
-    source.onerror = () => {
-      this.setStatus('lost');
-      if (source.readyState === EventSource.CLOSED) {
-        setTimeout(() => this.start(), RECONNECT_DELAY_MS);
-      }
+    const listeners = {
+      start: (message) => this.resync(JSON.parse(message.data)),
+      error: () => this.failed(source),
     };
+    for (const type of CHANGE_TYPES) {
+      listeners[type] = (message) => this.receive(type, JSON.parse(message.data));
+    }
+    for (const [type, listener] of Object.entries(listeners)) {
+      source.addEventListener(type, listener);
+    }
+    if (early) {
+      const missing = Object.keys(listeners).filter((type) => !early.types.includes(type));
+      if (missing.length) {
+        throw new Error(`the early event stream does not keep ${missing.join(', ')}`);
+      }
+      early.stop();
+      for (const event of early.events) {
+        listeners[event.type](event);
+      }
+    }
+  }
+
+  failed(source) {
+    this.setStatus('lost');
+    if (source.readyState === EventSource.CLOSED) {
+      setTimeout(() => this.start(), RECONNECT_DELAY_MS);
+    }
   }
 
   receive(type, data) {
@@ -66,11 +94,11 @@ export class ChangeStream {
     }
   }
 
-  async resync() {
+  async resync(start) {
     const generation = ++this.generation;
     this.held = [];
     this.setStatus('connecting');
-    const results = await Promise.allSettled(this.loaders.map((loader) => loader()));
+    const results = await Promise.allSettled(this.loaders.map(async (loader) => loader(start)));
     if (generation !== this.generation) {
       return;  // a newer connection took over and loads its own snapshot
     }

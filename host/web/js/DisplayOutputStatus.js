@@ -24,7 +24,9 @@ export class DisplayOutputStatus {
     this.api = api;
     this.timer = null;
     this.displays = [];  // what the last reading said each display was sent
-    stream.onResync(() => this.refresh());
+    // Read again on every connection, not held for: the reading is no
+    // snapshot the changes apply to, and every change reads it again.
+    stream.onResync(() => { this.refresh(); });
     stream.on('tsl', (data) => {
       if (data.tallies) {
         this.showLamps(data.tallies);

@@ -10,7 +10,18 @@ export class ApiError extends Error {
   }
 }
 
-export const LOGIN_PAGE = '/login';
+const LOGIN_PAGE = '/login';
+let leaving = false;
+
+// Goes to the login page, once: the answer that ended the session and the
+// event stream that closed with it may both lead there, and a second
+// navigation would cut the first one off.
+export function toLoginPage() {
+  if (!leaving) {
+    leaving = true;
+    window.location.assign(LOGIN_PAGE);
+  }
+}
 
 export class HostApi {
   constructor() {
@@ -33,7 +44,7 @@ export class HostApi {
     }
     const answer = await response.json().catch(() => null);
     if (response.status === 401) {
-      window.location.assign(LOGIN_PAGE);
+      toLoginPage();
     }
     if (!response.ok) {
       const message = answer && answer.error ? answer.error : `${method} ${path}: ${response.status}`;

@@ -1,6 +1,6 @@
 // What the page knows of the simulated devices: their catalog, the name
-// databases and infodriver slots that some view asked for, kept current
-// from the event stream. A table asked for while a write is under way is
+// databases and infodriver slots that some view asked for (and those the
+// stream's start message brings), kept current from the event stream. A table asked for while a write is under way is
 // never left older than the write: changes that arrive while it loads are
 // applied after it.
 
@@ -11,7 +11,7 @@ export class Studio {
     this.tables = new Map();  // "device/database" -> {names, pending, loaded}
     this.slotValues = new Map();  // "device/index" -> text
     this.listeners = [];
-    stream.onResync(() => this.reload());
+    stream.onResync((start) => this.reload(start));
     stream.on('database', (change) => this.databaseChanged(change));
     stream.on('slot', (change) => this.slotChanged(change));
   }
@@ -28,12 +28,19 @@ export class Studio {
     }
   }
 
-  async reload() {
-    const answer = await this.api.devices();
-    this.catalog = answer.devices;
-    const tables = [...this.tables.keys()].map((key) => key.split('/').map(Number));
+  // Takes the catalog and the name databases of the stream's start
+  // message at once, then reads again the other tables and slots in use.
+  async reload(start) {
+    this.catalog = start.devices.devices;
+    const tables = [...this.tables.keys()];
     this.tables.clear();
-    await Promise.all(tables.map(([device, database]) => this.names(device, database)));
+    for (const answer of start.names) {
+      const names = namesOf(answer);
+      this.tables.set(`${answer.device}/${answer.database}`,
+        { names, pending: null, loaded: Promise.resolve(names) });
+    }
+    await Promise.all(tables.filter((key) => !this.tables.has(key))
+      .map((key) => this.names(...key.split('/').map(Number))));
     const slots = [...this.slotValues.keys()].map((key) => key.split('/').map(Number));
     await Promise.all(slots.map(([device, index]) => this.loadSlot(device, index, true)));
     this.notify({ type: 'catalog' });
@@ -55,10 +62,7 @@ export class Studio {
     if (!table) {
       table = { names: null, pending: [] };
       table.loaded = this.api.database(device, database).then((answer) => {
-        const names = [''];
-        for (const entry of answer.entries) {
-          names[entry.index] = entry.text;
-        }
+        const names = namesOf(answer);
         for (const change of table.pending) {
           names[change.index] = change.text;
         }
@@ -132,4 +136,14 @@ export class Studio {
   writeSlot(device, index, text) {
     return this.api.writeSlot(device, index, text);
   }
+}
+
+// The names of a database as GET /api/devices/{n}/databases/{n} answers
+// them, entry n at position n (position 0 unused).
+function namesOf(answer) {
+  const names = [''];
+  for (const entry of answer.entries) {
+    names[entry.index] = entry.text;
+  }
+  return names;
 }

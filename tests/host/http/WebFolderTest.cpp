@@ -2,7 +2,7 @@
 // a browser that accepts gzip gets the text files compressed (and they
 // unpack to the file), one that does not gets them as they are, each with
 // an ETag its If-None-Match turns into a 304 without a body; a changed file
-// gets a new tag.
+// gets a new tag; the pages' module bundles come the same way.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -95,6 +95,31 @@ TEST(WebFolder, TextGoesCompressedToWhoAcceptsItAndAnUnchangedFileIsA304) {
     EXPECT_EQ(get(web, "/style.css", {{"Accept-Encoding", "gzip"}, {"If-None-Match", "\"other\""}})
                   .status,
               panelhost::kOk);
+}
+
+// The pages ask for their modules as bundles: every module of the front
+// end is in one of them, each page's bundle comes like a file, and a
+// bundle of no module is missing.
+TEST(WebFolder, ThePagesBundlesHoldEveryModule) {
+    EventLog log(kLogCapacity);
+    const std::filesystem::path root = PANELHOST_WEB;
+    const WebFolder web(root, log);
+    std::string bundles;
+    for (const char* page : {"/js/main.bundle.js", "/js/login.bundle.js"}) {
+        const HttpResponse bundle = get(web, page, {{"Accept-Encoding", "gzip"}});
+        ASSERT_EQ(bundle.status, panelhost::kOk) << page;
+        EXPECT_EQ(bundle.contentType, "text/javascript");
+        EXPECT_EQ(header(bundle, "Content-Encoding"), "gzip");
+        bundles += gunzip(bundle.body);
+    }
+    for (const auto& file : std::filesystem::recursive_directory_iterator(root / "js")) {
+        if (!file.is_regular_file()) {
+            continue;
+        }
+        const std::string module = file.path().lexically_relative(root).generic_string();
+        EXPECT_NE(bundles.find("// " + module + "\n"), std::string::npos) << module;
+    }
+    EXPECT_EQ(get(web, "/js/nothing.bundle.js", {}).status, panelhost::kNotFound);
 }
 
 TEST(WebFolder, AChangedFileGetsANewTagAndImagesAreNotCompressedAgain) {
