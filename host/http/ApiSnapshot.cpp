@@ -1,12 +1,11 @@
 #include "ApiSnapshot.h"
 
 #include <algorithm>
-#include <charconv>
 #include <initializer_list>
 #include <iterator>
-#include <system_error>
 #include <variant>
 
+#include "JsonReply.h"
 #include "JsonText.h"
 
 namespace panelhost {
@@ -68,15 +67,13 @@ void addCaptionSets(const json& instance, const DeviceCatalog& catalog,
                 !device->is_string() || !database->is_string()) {
                 continue;
             }
-            const DeviceSpec* spec = catalog.byName(device->get<std::string>());
-            const std::string& number = database->get_ref<const std::string&>();
-            int parsed = 0;
-            const auto read = std::from_chars(number.data(), number.data() + number.size(), parsed);
-            if (spec == nullptr || read.ec != std::errc() ||
-                read.ptr != number.data() + number.size()) {
+            const DeviceSpec* declared = catalog.byName(device->get<std::string>());
+            const std::optional<int> number =
+                reply::toNumber<int>(database->get_ref<const std::string&>());
+            if (declared == nullptr || !number) {
                 continue;
             }
-            const std::pair<int, int> set{spec->number, parsed};
+            const std::pair<int, int> set{declared->number, *number};
             if (std::find(sets.begin(), sets.end(), set) == sets.end()) {
                 sets.push_back(set);
             }

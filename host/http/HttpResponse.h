@@ -31,9 +31,6 @@ struct HttpResponse {
     // the server's I/O thread at the moment the stream joins the broadcast,
     // so that what is broadcast later follows it with nothing in between.
     std::function<std::string()> streamStart;
-
-    // The body that is sent.
-    const std::string& text() const { return sharedBody ? *sharedBody : body; }
 };
 
 }  // namespace panelhost
