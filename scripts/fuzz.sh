@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset "fuzz") and runs each for a bounded
-# time, starting from its seed corpus in fuzz/corpus/. Fails on any crash,
-# sanitizer report or invariant violation; the input that caused it is left
-# in build/fuzz/findings/.
+# time from its seed corpus in fuzz/corpus/, as many at once as there are
+# processors. Fails on any crash, sanitizer report or invariant violation;
+# the input that caused it is left in build/fuzz/findings/.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
 set -euo pipefail
 
 if [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 
@@ -29,16 +29,24 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 mkdir -p build/fuzz/findings
-passed=0
-failed=0
-for target in "${targets[@]}"; do
-    name=${target#fuzz_}
-    work="build/fuzz/corpus-run/$name"
+# One target runs per processor at a time: each fuzzer is a single thread.
+parallel=$(nproc)
+
+# Fuzzes `target` for the given time; its log is build/fuzz/NAME.log.
+fuzz_one() {
+    local target=$1 name=${1#fuzz_}
+    local work="build/fuzz/corpus-run/$name"
     mkdir -p "$work"
-    echo "== fuzzing $target for ${seconds}s"
-    if build/fuzz/fuzz/"$target" -max_total_time="$seconds" -print_final_stats=1 \
+    build/fuzz/fuzz/"$target" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="build/fuzz/findings/$name-" "$work" "fuzz/corpus/$name" \
-        >"build/fuzz/$name.log" 2>&1; then
+        >"build/fuzz/$name.log" 2>&1
+}
+
+# Prints what `target`'s run found once it has ended with `status`.
+report() {
+    local target=$1 status=$2 name=${1#fuzz_}
+    echo "== fuzzed $target for ${seconds}s"
+    if [ "$status" -eq 0 ]; then
         grep -E "stat::number_of_executed_units|DONE" "build/fuzz/$name.log" | tail -2
         passed=$((passed + 1))
     else
@@ -46,6 +54,22 @@ for target in "${targets[@]}"; do
         echo "FAILED: $target (log: build/fuzz/$name.log)"
         failed=$((failed + 1))
     fi
+}
+
+passed=0
+failed=0
+for ((first = 0; first < ${#targets[@]}; first += parallel)); do
+    batch=("${targets[@]:first:parallel}")
+    pids=()
+    for target in "${batch[@]}"; do
+        fuzz_one "$target" &
+        pids+=($!)
+    done
+    for i in "${!batch[@]}"; do
+        status=0
+        wait "${pids[$i]}" || status=$?
+        report "${batch[$i]}" "$status"
+    done
 done
 echo "fuzz: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
