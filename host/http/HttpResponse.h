@@ -22,6 +22,10 @@ struct HttpResponse {
     // Further header fields, e.g. {"Retry-After", "5"}. The server sets
     // SecurityHeaders' fields over any of the same name.
     std::vector<std::pair<std::string, std::string>> headers;
+    // The CSP sources ('sha256-…') of the inline scripts and style sheets
+    // of a page: its Content-Security-Policy allows these and no other.
+    std::vector<std::string> inlineScripts;
+    std::vector<std::string> inlineStyles;
     // The connection is closed after this answer.
     bool close = false;
     // The connection becomes an event stream: the server sends the head of

@@ -180,6 +180,11 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
             message.set(name, value);
         }
         harden(message, kTls);
+        if (!response.inlineScripts.empty() || !response.inlineStyles.empty()) {
+            message.set("Content-Security-Policy",
+                        SecurityHeaders::contentPolicy(response.inlineScripts,
+                                                       response.inlineStyles));
+        }
     }
 
     template <typename Message>

@@ -4,21 +4,30 @@ namespace panelhost {
 namespace {
 
 // The pages load their scripts (modules, no eval), their style sheet and
-// the event stream from the host itself and nothing else; the one inline
-// script allowed, by its SHA-256, is index.html's that opens the event
-// stream before the modules load (a browser test checks the hash against
-// the page). The one image is the empty data: icon that keeps browsers from
-// asking for a favicon. No plugins, no <base> that would move relative
-// addresses elsewhere, forms only to the host, and no page of any origin
-// may frame them.
-constexpr const char* kContentPolicy =
-    "default-src 'self'; script-src 'self' 'sha256-psC00HFqrxt3+wKEtZZ8HgFf35m0DIyORsOBo5DovV0='; "
-    "img-src 'self' data:; object-src 'none'; base-uri 'none'; form-action 'self'; "
-    "frame-ancestors 'none'";
+// the event stream from the host itself and nothing else; inline scripts
+// and style sheets only as an answer's own policy lists them by their
+// SHA-256 (the pages as WebFolder sends them). The one image is the empty
+// data: icon that keeps browsers from asking for a favicon. No plugins, no
+// <base> that would move relative addresses elsewhere, forms only to the
+// host, and no page of any origin may frame them.
+std::string policyWith(const std::vector<std::string>& scripts,
+                       const std::vector<std::string>& styles) {
+    std::string policy = "default-src 'self'; script-src 'self'";
+    for (const std::string& source : scripts) {
+        policy += " " + source;
+    }
+    policy += "; style-src 'self'";
+    for (const std::string& source : styles) {
+        policy += " " + source;
+    }
+    return policy +
+           "; img-src 'self' data:; object-src 'none'; base-uri 'none'; form-action 'self'; "
+           "frame-ancestors 'none'";
+}
 
 SecurityHeaders::Fields plainFields() {
     return {
-        {"Content-Security-Policy", kContentPolicy},
+        {"Content-Security-Policy", policyWith({}, {})},
         // The same for browsers older than frame-ancestors.
         {"X-Frame-Options", "DENY"},
         {"X-Content-Type-Options", "nosniff"},
@@ -27,6 +36,11 @@ SecurityHeaders::Fields plainFields() {
 }
 
 }  // namespace
+
+std::string SecurityHeaders::contentPolicy(const std::vector<std::string>& scripts,
+                                           const std::vector<std::string>& styles) {
+    return policyWith(scripts, styles);
+}
 
 const SecurityHeaders::Fields& SecurityHeaders::fields(bool tls) {
     static const Fields plain = plainFields();

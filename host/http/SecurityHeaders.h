@@ -27,6 +27,12 @@ class SecurityHeaders {
 
     // The fields for an answer sent over TLS (`tls`) or plain HTTP.
     static const Fields& fields(bool tls);
+
+    // The Content-Security-Policy of an answer that holds inline scripts
+    // and style sheets, allowed by their CSP sources ('sha256-…'); the one
+    // in fields() allows none.
+    static std::string contentPolicy(const std::vector<std::string>& scripts,
+                                     const std::vector<std::string>& styles);
 };
 
 }  // namespace panelhost

@@ -1,6 +1,5 @@
 #include "WebFolder.h"
 
-#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "ContentDigest.h"
 #include "HttpStatus.h"
 #include "ModuleBundle.h"
 
@@ -130,16 +130,7 @@ bool holds(const HttpRequest::Fields& headers, const std::string& tag) {
 
 // A strong ETag of `content`: part of its SHA-256 in hex, quoted.
 std::string tagOf(const std::string& content) {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    EVP_Digest(content.data(), content.size(), digest.data(), &length, EVP_sha256(), nullptr);
-    static const char kHex[] = "0123456789abcdef";
-    std::string tag = "\"";
-    for (std::size_t i = 0; i < std::min<std::size_t>(kTagBytes, length); ++i) {
-        tag += kHex[digest[i] >> 4];
-        tag += kHex[digest[i] & 0xf];
-    }
-    return tag;
+    return "\"" + ContentDigest::hex(content, kTagBytes);
 }
 
 // `content` gzip-compressed; empty when zlib fails (the file then goes as
@@ -239,7 +230,7 @@ std::optional<std::string> WebFolder::bundle(const std::filesystem::path& relati
 }
 
 void WebFolder::serve(const std::string& path, const HttpRequest::Fields& headers,
-                      HttpResponse& response) const {
+                      HttpResponse& response, const InlinePage::Data& data) const {
     std::vector<std::string> resolved;
     if (path.empty() || path.front() != '/' || !segments(path, resolved)) {
         response.status = kBadRequest;
@@ -265,6 +256,17 @@ void WebFolder::serve(const std::string& path, const HttpRequest::Fields& header
     }
     std::string content = std::move(*found);
     const FileType& type = typeOf(file);
+    if (file.extension() == ".html") {
+        InlinePage::Page page = InlinePage::of(
+            content, file.parent_path(), [this, &path](const std::filesystem::path& part) {
+                std::optional<std::string> text = read(part, path);
+                return text ? text : bundle(part, path);
+            },
+            data);
+        content = std::move(page.html);
+        response.inlineScripts = std::move(page.scripts);
+        response.inlineStyles = std::move(page.styles);
+    }
     const std::string identityTag = tagOf(content);
     const std::string gzipTag = identityTag + "-gzip\"";
     const bool compress =

@@ -8,6 +8,7 @@
 #include "EventLog.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
+#include "InlinePage.h"
 
 namespace panelhost {
 
@@ -21,7 +22,9 @@ namespace panelhost {
 // encoding with its own ETag). A path NAME.bundle.js that names no file
 // is the bundle of the module NAME.js with everything it imports
 // (ModuleBundle), made from the files as they are at the request; a module
-// that cannot be bundled is logged and the bundle is missing.
+// that cannot be bundled is logged and the bundle is missing. A page
+// (.html) goes with its style sheet and module bundle inside it and a
+// Content-Security-Policy that allows its inline scripts (InlinePage).
 // The log must outlive the object; serve() may run on several threads.
 class WebFolder {
   public:
@@ -32,8 +35,9 @@ class WebFolder {
     // (Accept-Encoding, If-None-Match): the file with its type, 304 when
     // the client holds it already, 404 when there is none, 400 for a path
     // that climbs above the folder.
+    // A page gets `data` into its data elements (InlinePage).
     void serve(const std::string& path, const HttpRequest::Fields& headers,
-               HttpResponse& response) const;
+               HttpResponse& response, const InlinePage::Data& data = {}) const;
 
   private:
     static constexpr std::string_view kBundleSuffix = ".bundle.js";

@@ -241,16 +241,23 @@ describe('a page that frames the host', () => {
 });
 
 describe('the content security policy', () => {
-  it('allows the inline scripts of the panels page by their hashes, and no other', async () => {
-    const answer = await fetch(`${HOST_URL}/`);
-    const page = await answer.text();
-    const inline = [...page.matchAll(/<script>([^]*?)<\/script>/g)].map((found) =>
-      `'sha256-${createHash('sha256').update(found[1]).digest('base64')}'`);
-    const scripts = answer.headers.get('content-security-policy').split(';')
-      .map((directive) => directive.trim().split(' ')).find(([name]) => name === 'script-src');
-    assert.ok(inline.length > 0);
-    assert.deepEqual(scripts.slice(1).filter((source) => source.startsWith("'sha256-")), inline);
-  });
+  it('allows the inline scripts and style sheets of each page by their hashes, and no other',
+    async () => {
+      for (const path of ['/', '/login']) {
+        const answer = await fetch(`${HOST_URL}${path}`);
+        const page = await answer.text();
+        const policy = answer.headers.get('content-security-policy').split(';')
+          .map((directive) => directive.trim().split(' '));
+        for (const [tag, directive] of [['script', 'script-src'], ['style', 'style-src']]) {
+          const inline = [...page.matchAll(new RegExp(`<${tag}(?: type="module")?>([^]*?)</${tag}>`, 'g'))]
+            .map((found) => `'sha256-${createHash('sha256').update(found[1]).digest('base64')}'`);
+          const allowed = policy.find(([name]) => name === directive);
+          assert.ok(inline.length > 0, `${path} has no inline ${tag}`);
+          assert.deepEqual(allowed.slice(1).filter((source) => source.startsWith("'sha256-")),
+            inline, `${path} ${directive}`);
+        }
+      }
+    });
 });
 
 describe('the host over HTTPS', () => {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "EventLog.h"
 #include "HttpStatus.h"
@@ -120,6 +121,20 @@ TEST(WebFolder, ThePagesBundlesHoldEveryModule) {
         EXPECT_NE(bundles.find("// " + module + "\n"), std::string::npos) << module;
     }
     EXPECT_EQ(get(web, "/js/nothing.bundle.js", {}).status, panelhost::kNotFound);
+
+    // The pages come with their code and style sheet inside: nothing to
+    // ask for before they can draw.
+    const std::pair<const char*, const char*> pages[] = {{"/", "// js/App.js\n"},
+                                                         {"/login.html", "// js/LoginForm.js\n"}};
+    for (const auto& [page, module] : pages) {
+        const HttpResponse answer = get(web, page, {});
+        ASSERT_EQ(answer.status, panelhost::kOk) << page;
+        EXPECT_EQ(answer.body.find(" src="), std::string::npos) << page;
+        EXPECT_EQ(answer.body.find("rel=\"stylesheet\""), std::string::npos) << page;
+        EXPECT_NE(answer.body.find(module), std::string::npos) << page;
+        EXPECT_FALSE(answer.inlineScripts.empty()) << page;
+        EXPECT_EQ(answer.inlineStyles.size(), 1U) << page;
+    }
 }
 
 TEST(WebFolder, AChangedFileGetsANewTagAndImagesAreNotCompressedAgain) {
