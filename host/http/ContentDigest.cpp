@@ -13,8 +13,7 @@ using Digest = std::array<unsigned char, EVP_MAX_MD_SIZE>;
 
 unsigned int digestOf(std::string_view text, Digest& digest) {
     unsigned int length = 0;
-    if (EVP_Digest(text.data(), text.size(), digest.data(), &length, EVP_sha256(), nullptr) !=
-        1) {
+    if (EVP_Digest(text.data(), text.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1) {
         // Only an exhausted or broken crypto library fails here; a digest
         // of nothing would name every text alike.
         throw std::runtime_error("SHA-256 could not be computed");

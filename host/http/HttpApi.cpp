@@ -168,6 +168,9 @@ std::vector<HttpRoute> HttpApi::declare() {
         {"PUT", "/api/devices/{n}/slots/{n}", Role::Engineer, on(&HttpApi::writeSlot)},
         {"GET", "/api/log", Role::Viewer, on(&HttpApi::logEntries)},
         {"GET", "/api/history", Role::Viewer, on(&HttpApi::history)},
+        // The panels page is open to anyone, as the front end's files are;
+        // only a signed-in client gets its first view's state in it.
+        {"GET", "/", kAnyone, on(&HttpApi::panelsPage)},
         {"GET", "/api/stream", Role::Viewer, on(&HttpApi::stream)},
         {"GET", "/api/wall", Role::Viewer, on(&HttpApi::wall), kAtOnce},
         {"GET", "/api/tsl", Role::Viewer, on(&HttpApi::displayOutput)},
@@ -534,6 +537,22 @@ void HttpApi::history(const Request& request, Response& response) {
               "there is no device " + std::to_string(*device));
 }
 
+void HttpApi::panelsPage(const Request& request, Response& response) {
+    InlinePage::Data data;
+    if (request.role) {
+        data[kStartStateElement] = startStateJson(*snapshot(), jsonText(access_.whoIs(request)));
+    }
+    web_.serve(request.path, request.headers, response, data);
+    if (request.role) {
+        // The page holds the account's state: no shared cache keeps it.
+        for (auto& [field, value] : response.headers) {
+            if (field == "Cache-Control") {
+                value = "private, no-cache";
+            }
+        }
+    }
+}
+
 void HttpApi::stream(const Request& request, Response& response) {
     response.contentType = "text/event-stream";
     response.headers.emplace_back("Cache-Control", "no-cache");
@@ -541,8 +560,9 @@ void HttpApi::stream(const Request& request, Response& response) {
     // The newest snapshot when the stream joins: the fence holds back every
     // change it shows until a snapshot with it is published, so a change
     // broadcast before that moment is in it and one after follows it.
-    response.streamStart = [this, session = jsonText(access_.whoIs(request))] {
-        return streamStartText(*snapshot(), session);
+    response.streamStart = [this, session = jsonText(access_.whoIs(request)),
+                            since = request.param("since")] {
+        return streamStartText(*snapshot(), session, since);
     };
 }
 

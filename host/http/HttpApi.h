@@ -51,6 +51,11 @@ class HttpApi : public HttpService {
     // The path of the login page; /login?once=SECRET takes a one-time
     // login link.
     static constexpr const char* kLoginPage = "/login";
+    // The ID of the panels page's data element that a signed-in client's
+    // answer brings the first view's state in (startStateJson), so that the
+    // page draws before its event stream answers; the stream, asked with
+    // ?since=DIGEST, then starts from it.
+    static constexpr const char* kStartStateElement = "start-state";
 
     // `access`, `displays` (may be null: no display output) and `metrics`
     // (may be null: requests are not counted and /metrics is not served)
@@ -117,6 +122,7 @@ class HttpApi : public HttpService {
     void writeSlot(const Request& request, Response& response);
     void logEntries(const Request& request, Response& response);
     void history(const Request& request, Response& response);
+    void panelsPage(const Request& request, Response& response);
     void stream(const Request& request, Response& response);
     void wall(const Request& request, Response& response);
     void displayOutput(const Request& request, Response& response);

@@ -181,9 +181,9 @@ class HttpSession : public StreamSession, public std::enable_shared_from_this<Ht
         }
         harden(message, kTls);
         if (!response.inlineScripts.empty() || !response.inlineStyles.empty()) {
-            message.set("Content-Security-Policy",
-                        SecurityHeaders::contentPolicy(response.inlineScripts,
-                                                       response.inlineStyles));
+            message.set(
+                "Content-Security-Policy",
+                SecurityHeaders::contentPolicy(response.inlineScripts, response.inlineStyles));
         }
     }
 

@@ -27,10 +27,9 @@ bool startsAt(std::string_view text, std::size_t at, std::string_view prefix) {
 
 // Whether `text` holds `needle` (lower case) in any case.
 bool holdsFolded(std::string_view text, std::string_view needle) {
-    return std::search(text.begin(), text.end(), needle.begin(), needle.end(),
-                       [](char a, char b) {
-                           return std::tolower(static_cast<unsigned char>(a)) == b;
-                       }) != text.end();
+    return std::search(text.begin(), text.end(), needle.begin(), needle.end(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           }) != text.end();
 }
 
 // The end of the element that starts at `at` and closes with `closing`
@@ -94,9 +93,8 @@ InlinePage::Page InlinePage::of(std::string_view html, const std::filesystem::pa
         } else if (startsAt(html, tag, kModuleScript)) {
             const std::size_t name = tag + kModuleScript.size();
             end = pastClosing(html, name, kModuleScriptEnd);
-            if (const auto code =
-                    inlinable(html.substr(name, end - kModuleScriptEnd.size() - name), false,
-                              kScriptClose, folder, read)) {
+            if (const auto code = inlinable(html.substr(name, end - kModuleScriptEnd.size() - name),
+                                            false, kScriptClose, folder, read)) {
                 page.html.append("<script type=\"module\">").append(*code).append(kScriptClose);
                 at = end;
                 continue;
@@ -104,7 +102,8 @@ InlinePage::Page InlinePage::of(std::string_view html, const std::filesystem::pa
         } else if (startsAt(html, tag, kDataElement)) {
             const std::size_t id = tag + kDataElement.size();
             end = pastClosing(html, id, kDataElementEnd);
-            const auto json = data.find(std::string(html.substr(id, end - kDataElementEnd.size() - id)));
+            const auto json =
+                data.find(std::string(html.substr(id, end - kDataElementEnd.size() - id)));
             if (json != data.end()) {
                 page.html.append(html.substr(tag, end - kScriptClose.size() - tag));
                 for (const char c : json->second) {

@@ -44,8 +44,8 @@ class InlinePage {
 
     // `html` is the page found in `folder` (relative to the web folder).
     // Pure but for `read`; any thread.
-    static Page of(std::string_view html, const std::filesystem::path& folder,
-                   const Reader& read, const Data& data = {});
+    static Page of(std::string_view html, const std::filesystem::path& folder, const Reader& read,
+                   const Data& data = {});
 
   private:
     // The file a tag names, if it can be written into the page.

@@ -44,6 +44,10 @@ std::string_view asked(const std::string& method) {
 }  // namespace
 
 std::vector<RouteTable::Segment> RouteTable::parse(const std::string& pattern) {
+    // The root is the one pattern of an empty segment: it matches "/" alone.
+    if (pattern == "/") {
+        return {{Part::Literal, ""}};
+    }
     std::vector<Segment> segments;
     for (const std::string_view part : split(pattern)) {
         if (part == "{n}") {

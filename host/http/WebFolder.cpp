@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -229,6 +228,25 @@ std::optional<std::string> WebFolder::bundle(const std::filesystem::path& relati
     }
 }
 
+std::string WebFolder::packed(const std::string& content, const std::string& tag) const {
+    {
+        const std::lock_guard<std::mutex> lock(packedMutex_);
+        const auto found = packed_.find(tag);
+        if (found != packed_.end()) {
+            return found->second;
+        }
+    }
+    std::string made = gzip(content);
+    if (!made.empty()) {
+        const std::lock_guard<std::mutex> lock(packedMutex_);
+        if (packed_.size() >= kPackedKept) {
+            packed_.clear();
+        }
+        packed_.emplace(tag, made);
+    }
+    return made;
+}
+
 void WebFolder::serve(const std::string& path, const HttpRequest::Fields& headers,
                       HttpResponse& response, const InlinePage::Data& data) const {
     std::vector<std::string> resolved;
@@ -258,7 +276,8 @@ void WebFolder::serve(const std::string& path, const HttpRequest::Fields& header
     const FileType& type = typeOf(file);
     if (file.extension() == ".html") {
         InlinePage::Page page = InlinePage::of(
-            content, file.parent_path(), [this, &path](const std::filesystem::path& part) {
+            content, file.parent_path(),
+            [this, &path](const std::filesystem::path& part) {
                 std::optional<std::string> text = read(part, path);
                 return text ? text : bundle(part, path);
             },
@@ -280,7 +299,7 @@ void WebFolder::serve(const std::string& path, const HttpRequest::Fields& header
     }
     response.status = kOk;
     response.contentType = type.type;
-    std::string packed = compress ? gzip(content) : std::string();
+    std::string packed = compress ? this->packed(content, gzipTag) : std::string();
     if (!packed.empty()) {
         response.headers.emplace_back("ETag", gzipTag);
         response.headers.emplace_back("Content-Encoding", "gzip");

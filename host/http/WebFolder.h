@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,8 +38,8 @@ class WebFolder {
     // the client holds it already, 404 when there is none, 400 for a path
     // that climbs above the folder.
     // A page gets `data` into its data elements (InlinePage).
-    void serve(const std::string& path, const HttpRequest::Fields& headers,
-               HttpResponse& response, const InlinePage::Data& data = {}) const;
+    void serve(const std::string& path, const HttpRequest::Fields& headers, HttpResponse& response,
+               const InlinePage::Data& data = {}) const;
 
   private:
     static constexpr std::string_view kBundleSuffix = ".bundle.js";
@@ -50,8 +52,20 @@ class WebFolder {
     std::optional<std::string> bundle(const std::filesystem::path& relative,
                                       const std::string& asked) const;
 
+    // `content` (named `tag`) gzip-compressed, from the cache when it was
+    // compressed before; empty when zlib fails.
+    std::string packed(const std::string& content, const std::string& tag) const;
+
+    // How many compressed answers are kept: every file and page the front
+    // end has, a few times over (a page with its state differs by account).
+    static constexpr std::size_t kPackedKept = 64;
+
     std::filesystem::path root_;
     EventLog& log_;
+    // The compressed answers by their ETag: a thousand screens loading the
+    // same page compress it once. Emptied when full.
+    mutable std::mutex packedMutex_;
+    mutable std::map<std::string, std::string> packed_;
 };
 
 }  // namespace panelhost

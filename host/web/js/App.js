@@ -64,7 +64,7 @@ export class App {
 
   // Follows the stream; the views are drawn on its first start message.
   start() {
-    this.stream.onResync((start) => this.started(start));
+    this.stream.onResync((start, resumed) => this.started(start, resumed));
     this.stream.on('instance', () => this.loadInstances());
     this.stream.on('control', (change) => this.forInstance(change, 'applyControl'));
     this.stream.on('panel', (change) => this.forInstance(change, 'applyPanel'));
@@ -73,8 +73,9 @@ export class App {
   }
 
   // The first start message draws the page for its session; a later one
-  // (a reconnection) reloads it when the account or its role changed.
-  started(start) {
+  // (a reconnection) reloads it when the account or its role changed, and
+  // one that only confirms what the page shows (`resumed`) draws nothing.
+  started(start, resumed) {
     const first = !this.session;
     if (first) {
       this.applyRole(start.session);
@@ -84,7 +85,9 @@ export class App {
     } else if (!this.sameSession(start.session)) {
       window.location.reload();
     }
-    this.showInstances(start.panels.instances);
+    if (!resumed) {
+      this.showInstances(start.panels.instances);
+    }
     if (first && this.noPasswordBanner.hidden === false) {
       this.changePassword();
     }

@@ -8,6 +8,14 @@
 // carries an absolute value (a property's new value, an entry's new text),
 // so applying one that a snapshot already holds does no harm, and nothing
 // that happened while the page was away is missed.
+//
+// The page's own answer may bring that state already (the early stream's
+// `state`): the loaders draw from it at once, while the stream, asked to
+// start from it, is on its way. Its start then says {session, same} when
+// the state is still the host's, and the loaders run again "resumed": the
+// views show the state already, and only what they read from the API
+// besides (before the stream joined, so possibly older) is read again.
+// Otherwise the start brings the new state and everything is drawn anew.
 
 const CHANGE_TYPES = ['control', 'panel', 'instance', 'slot', 'database', 'log', 'tsl', 'router',
   'crosspoint'];
@@ -26,6 +34,8 @@ export class ChangeStream {
     this.statusListeners = [];
     this.held = null;
     this.generation = 0;
+    this.embedded = null;  // the state the page's answer brought, until the stream starts
+    this.drawing = null;  // the loaders drawing it
   }
 
   // `handler(data)` runs for every change of `type`.
@@ -33,9 +43,10 @@ export class ChangeStream {
     this.handlers.get(type).push(handler);
   }
 
-  // `loader(start)` takes the state of the start message and returns a
-  // promise (or nothing) for what it loads besides; it runs on every
-  // (re)connection, in the order of the calls.
+  // `loader(start, resumed)` takes the state of the start message and
+  // returns a promise (or nothing) for what it loads besides; it runs on
+  // every (re)connection, in the order of the calls. `resumed`: the views
+  // show this state already; read again only what is not in it.
   onResync(loader) {
     this.loaders.push(loader);
   }
@@ -52,7 +63,7 @@ export class ChangeStream {
     const source = early ? early.source : new EventSource(this.url);
     this.source = source;
     const listeners = {
-      start: (message) => this.resync(JSON.parse(message.data)),
+      start: (message) => this.started(source, JSON.parse(message.data)),
       error: () => this.failed(source),
     };
     for (const type of CHANGE_TYPES) {
@@ -67,6 +78,11 @@ export class ChangeStream {
         throw new Error(`the early event stream does not keep ${missing.join(', ')}`);
       }
       early.stop();
+      if (early.state) {
+        this.embedded = early.state;
+        this.drawing = Promise.allSettled(this.loaders.map(async (loader) => loader(early.state,
+          false)));
+      }
       for (const event of early.events) {
         listeners[event.type](event);
       }
@@ -94,11 +110,32 @@ export class ChangeStream {
     }
   }
 
-  async resync(start) {
+  // The stream's first message: the page's own state confirmed, or a state
+  // to draw anew. A confirmation of a state the page does not hold (it
+  // cannot be asked for) is not trusted: the stream starts again afresh.
+  started(source, start) {
+    const embedded = this.embedded;
+    this.embedded = null;
+    if (start.same === undefined) {
+      this.resync(start, false);
+    } else if (embedded && start.same === embedded.state) {
+      this.resync({ ...embedded, session: start.session }, true);
+    } else {
+      source.close();
+      this.start();
+    }
+  }
+
+  async resync(start, resumed) {
     const generation = ++this.generation;
     this.held = [];
     this.setStatus('connecting');
-    const results = await Promise.allSettled(this.loaders.map(async (loader) => loader(start)));
+    // The page's own state is drawn first, when it brought one.
+    const drawing = this.drawing;
+    this.drawing = null;
+    await drawing;
+    const results = await Promise.allSettled(this.loaders.map(async (loader) => loader(start,
+      resumed)));
     if (generation !== this.generation) {
       return;  // a newer connection took over and loads its own snapshot
     }

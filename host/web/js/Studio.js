@@ -11,7 +11,7 @@ export class Studio {
     this.tables = new Map();  // "device/database" -> {names, pending, loaded}
     this.slotValues = new Map();  // "device/index" -> text
     this.listeners = [];
-    stream.onResync((start) => this.reload(start));
+    stream.onResync((start, resumed) => this.reload(start, resumed));
     stream.on('database', (change) => this.databaseChanged(change));
     stream.on('slot', (change) => this.slotChanged(change));
   }
@@ -30,20 +30,29 @@ export class Studio {
 
   // Takes the catalog and the name databases of the stream's start
   // message at once, then reads again the other tables and slots in use.
-  async reload(start) {
+  // `resumed`: the start's tables are those held already; only the others
+  // are read again, and the views hear of it only when there were any.
+  async reload(start, resumed) {
     this.catalog = start.devices.devices;
     const tables = [...this.tables.keys()];
-    this.tables.clear();
-    for (const answer of start.names) {
-      const names = namesOf(answer);
-      this.tables.set(`${answer.device}/${answer.database}`,
-        { names, pending: null, loaded: Promise.resolve(names) });
+    const fromStart = new Set(start.names.map((answer) => `${answer.device}/${answer.database}`));
+    if (resumed) {
+      tables.filter((key) => !fromStart.has(key)).forEach((key) => this.tables.delete(key));
+    } else {
+      this.tables.clear();
+      for (const answer of start.names) {
+        const names = namesOf(answer);
+        this.tables.set(`${answer.device}/${answer.database}`,
+          { names, pending: null, loaded: Promise.resolve(names) });
+      }
     }
-    await Promise.all(tables.filter((key) => !this.tables.has(key))
-      .map((key) => this.names(...key.split('/').map(Number))));
+    const others = tables.filter((key) => !fromStart.has(key));
+    await Promise.all(others.map((key) => this.names(...key.split('/').map(Number))));
     const slots = [...this.slotValues.keys()].map((key) => key.split('/').map(Number));
     await Promise.all(slots.map(([device, index]) => this.loadSlot(device, index, true)));
-    this.notify({ type: 'catalog' });
+    if (!resumed || others.length > 0 || slots.length > 0) {
+      this.notify({ type: 'catalog' });
+    }
   }
 
   deviceNamed(name) {
