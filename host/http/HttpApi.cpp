@@ -543,14 +543,6 @@ void HttpApi::panelsPage(const Request& request, Response& response) {
         data[kStartStateElement] = startStateJson(*snapshot(), jsonText(access_.whoIs(request)));
     }
     web_.serve(request.path, request.headers, response, data);
-    if (request.role) {
-        // The page holds the account's state: no shared cache keeps it.
-        for (auto& [field, value] : response.headers) {
-            if (field == "Cache-Control") {
-                value = "private, no-cache";
-            }
-        }
-    }
 }
 
 void HttpApi::stream(const Request& request, Response& response) {

@@ -15,14 +15,40 @@ constexpr std::string_view kStyleLinkEnd = "\">";
 constexpr std::string_view kModuleScript = "<script type=\"module\" src=\"";
 constexpr std::string_view kModuleScriptEnd = "\"></script>";
 constexpr std::string_view kScriptClose = "</script>";
+constexpr std::string_view kStyleClose = "</style>";
 constexpr std::string_view kDataElement = "<script type=\"application/json\" id=\"";
 constexpr std::string_view kDataElementEnd = "\"></script>";
 // JSON's escape of '<' inside a string (outside strings JSON has none).
 constexpr std::string_view kEscapedLess = "\\u003c";
-constexpr std::string_view kStyleClose = "</style>";
 
 bool startsAt(std::string_view text, std::size_t at, std::string_view prefix) {
     return text.substr(at, prefix.size()) == prefix;
+}
+
+// A tag whose file is taken into the page: `tag` NAME `tagEnd` becomes
+// `opening` FILE'S TEXT `closing`.
+struct Taken {
+    std::string_view tag;
+    std::string_view tagEnd;
+    bool sameFolderOnly;
+    std::string_view opening;
+    std::string_view closing;
+};
+const Taken kTaken[] = {
+    // A style sheet's url() and @import name files relative to it, so it is
+    // taken in only from the page's own folder.
+    {kStyleLink, kStyleLinkEnd, true, "<style>", kStyleClose},
+    {kModuleScript, kModuleScriptEnd, false, "<script type=\"module\">", kScriptClose},
+};
+
+// The form of a tag taken in that starts at `at`, if one does.
+const Taken* takenAt(std::string_view html, std::size_t at) {
+    for (const Taken& form : kTaken) {
+        if (startsAt(html, at, form.tag)) {
+            return &form;
+        }
+    }
+    return nullptr;
 }
 
 // Whether `text` holds `needle` (lower case) in any case.
@@ -79,23 +105,12 @@ InlinePage::Page InlinePage::of(std::string_view html, const std::filesystem::pa
         std::size_t end = tag + 1;
         if (startsAt(html, tag, kCommentOpen)) {
             end = pastClosing(html, tag, kCommentClose);
-        } else if (startsAt(html, tag, kStyleLink)) {
-            const std::size_t name = tag + kStyleLink.size();
-            end = pastClosing(html, name, kStyleLinkEnd);
-            // A style sheet's url() and @import name files relative to it,
-            // so it is taken in only from the page's own folder.
-            if (const auto css = inlinable(html.substr(name, end - kStyleLinkEnd.size() - name),
-                                           true, kStyleClose, folder, read)) {
-                page.html.append("<style>").append(*css).append(kStyleClose);
-                at = end;
-                continue;
-            }
-        } else if (startsAt(html, tag, kModuleScript)) {
-            const std::size_t name = tag + kModuleScript.size();
-            end = pastClosing(html, name, kModuleScriptEnd);
-            if (const auto code = inlinable(html.substr(name, end - kModuleScriptEnd.size() - name),
-                                            false, kScriptClose, folder, read)) {
-                page.html.append("<script type=\"module\">").append(*code).append(kScriptClose);
+        } else if (const Taken* form = takenAt(html, tag)) {
+            const std::size_t name = tag + form->tag.size();
+            end = pastClosing(html, name, form->tagEnd);
+            if (const auto text = inlinable(html.substr(name, end - form->tagEnd.size() - name),
+                                            form->sameFolderOnly, form->closing, folder, read)) {
+                page.html.append(form->opening).append(*text).append(form->closing);
                 at = end;
                 continue;
             }

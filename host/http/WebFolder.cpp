@@ -48,6 +48,9 @@ constexpr std::size_t kTagBytes = 16;
 // The browser asks again on every load: the files have no versioned
 // names, so a new build must be seen at once; an unchanged file is a 304.
 constexpr const char* kCacheControl = "no-cache";
+// A page given data holds the client's own (its account's state): no
+// shared cache may keep it.
+constexpr const char* kPrivateCacheControl = "private, no-cache";
 
 const FileType& typeOf(const std::filesystem::path& file) {
     const std::string extension = file.extension().string();
@@ -290,7 +293,8 @@ void WebFolder::serve(const std::string& path, const HttpRequest::Fields& header
     const std::string gzipTag = identityTag + "-gzip\"";
     const bool compress =
         type.compressible && content.size() >= kLeastCompressed && acceptsGzip(headers);
-    response.headers.emplace_back("Cache-Control", kCacheControl);
+    response.headers.emplace_back("Cache-Control",
+                                  data.empty() ? kCacheControl : kPrivateCacheControl);
     response.headers.emplace_back("Vary", "Accept-Encoding");
     if (holds(headers, compress ? gzipTag : identityTag + "\"")) {
         response.headers.emplace_back("ETag", compress ? gzipTag : identityTag + "\"");

@@ -37,7 +37,8 @@ class WebFolder {
     // (Accept-Encoding, If-None-Match): the file with its type, 304 when
     // the client holds it already, 404 when there is none, 400 for a path
     // that climbs above the folder.
-    // A page gets `data` into its data elements (InlinePage).
+    // A page gets `data` into its data elements (InlinePage); given any,
+    // the answer is private to the client.
     void serve(const std::string& path, const HttpRequest::Fields& headers, HttpResponse& response,
                const InlinePage::Data& data = {}) const;
 

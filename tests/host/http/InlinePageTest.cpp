@@ -28,33 +28,32 @@ InlinePage::Page inlined(const std::string& html, const std::string& folder = ""
     });
 }
 
+// Tags that stay as they are: in a comment, a file whose text would end its
+// element, a missing file, one outside the page's reach, a style sheet of
+// another folder.
+const std::string kLeftAlone =
+    "<!-- <script type=\"module\" src=\"js/main.bundle.js\"></script> -->\n"
+    "<script type=\"module\" src=\"js/ends-early.js\"></script>\n"
+    "<script type=\"module\" src=\"js/comment.js\"></script>\n"
+    "<script type=\"module\" src=\"js/missing.js\"></script>\n"
+    "<script type=\"module\" src=\"/js/main.bundle.js\"></script>\n"
+    "<script type=\"module\" src=\"https://elsewhere.example/x.js\"></script>\n"
+    "<link rel=\"stylesheet\" href=\"sub/style.css\">\n"
+    "</head>";
+
 TEST(InlinePage, TakesInItsStyleSheetAndModulesAndLeavesWhatCannotBeInlined) {
     const InlinePage::Page page = inlined(
         "<head>\n"
         "<script>window.early = 1;</script>\n"
         "<link rel=\"stylesheet\" href=\"style.css\">\n"
-        "<script type=\"module\" src=\"js/main.bundle.js\"></script>\n"
-        "<!-- <script type=\"module\" src=\"js/main.bundle.js\"></script> -->\n"
-        "<script type=\"module\" src=\"js/ends-early.js\"></script>\n"
-        "<script type=\"module\" src=\"js/comment.js\"></script>\n"
-        "<script type=\"module\" src=\"js/missing.js\"></script>\n"
-        "<script type=\"module\" src=\"/js/main.bundle.js\"></script>\n"
-        "<script type=\"module\" src=\"https://elsewhere.example/x.js\"></script>\n"
-        "<link rel=\"stylesheet\" href=\"sub/style.css\">\n"
-        "</head>");
+        "<script type=\"module\" src=\"js/main.bundle.js\"></script>\n" +
+        kLeftAlone);
     EXPECT_EQ(page.html,
               "<head>\n"
               "<script>window.early = 1;</script>\n"
               "<style>body { margin: 0 }\n</style>\n"
-              "<script type=\"module\">const a = 1;\n</script>\n"
-              "<!-- <script type=\"module\" src=\"js/main.bundle.js\"></script> -->\n"
-              "<script type=\"module\" src=\"js/ends-early.js\"></script>\n"
-              "<script type=\"module\" src=\"js/comment.js\"></script>\n"
-              "<script type=\"module\" src=\"js/missing.js\"></script>\n"
-              "<script type=\"module\" src=\"/js/main.bundle.js\"></script>\n"
-              "<script type=\"module\" src=\"https://elsewhere.example/x.js\"></script>\n"
-              "<link rel=\"stylesheet\" href=\"sub/style.css\">\n"
-              "</head>");
+              "<script type=\"module\">const a = 1;\n</script>\n" +
+                  kLeftAlone);
     // SHA-256 in base64 of "window.early = 1;" and "const a = 1;\n", and of
     // "body { margin: 0 }\n" (as `printf ... | openssl dgst -sha256 -binary
     // | base64` computes them).
